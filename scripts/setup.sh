@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Idempotent set-up of a Debian 12 machine for building and testing: installs
+# only what is missing (i386 architecture, MinGW-w64 i686 posix, Wine with
+# wine32 and wine64, Xvfb, CMake, Ninja, GoogleTest sources, Google Benchmark,
+# ImageMagick for screenshots) and boots the base Wine prefixes once.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+packages=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-i686-posix
+          wine wine64 wine32:i386 xvfb x11-utils imagemagick clang-format)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo=sudo
+    fi
+    echo "setup: installing ${missing[*]}"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo dpkg --add-architecture i386
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+    # Wine's recommended packages bring fonts and the loader bits it expects.
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq wine wine32:i386 wine64 >/dev/null
+fi
+
+. "$here/lib/wine.sh"
+wine_base_prefix win32 >/dev/null
+wine_base_prefix win64 >/dev/null
+echo "setup: ready"

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the portable core and posix bindings natively
+# (AddressSanitizer + UBSan, then ThreadSanitizer), then the Windows build
+# under Wine on an Xvfb display (unit and component tests, end-to-end
+# scenarios with the real OrlivanSysTray.exe). Ends with one summary line.
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+top=$(cd "$here/.." && pwd)
+cd "$top"
+
+"$here/setup.sh" || exit 1
+. "$here/lib/wine.sh"
+
+passed=0
+failed=0
+broken=0
+logdir="$top/build/test-logs"
+mkdir -p "$logdir"
+
+# run_preset NAME: configure, build and test one preset; adds its counts.
+run_preset() {
+    local preset=$1 log="$logdir/$1.log"
+    echo "== $preset: build"
+    if ! cmake --preset "$preset" >"$log" 2>&1 || ! cmake --build --preset "$preset" >>"$log" 2>&1; then
+        tail -n 60 "$log"
+        echo "== $preset: BUILD FAILED (log: $log)"
+        broken=$((broken + 1))
+        return
+    fi
+    echo "== $preset: test"
+    ctest --preset "$preset" -j2 2>&1 | tee -a "$log" | grep -E '^(\s+[0-9]+/[0-9]+ Test|[0-9]+% tests|The following|\s+[0-9]+ - )' 
+    local line p f
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [ -z "$line" ]; then
+        echo "== $preset: no test summary (log: $log)"
+        broken=$((broken + 1))
+        return
+    fi
+    f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
+    p=$(( $(echo "$line" | sed -E 's/.*out of ([0-9]+).*/\1/') - f ))
+    passed=$((passed + p))
+    failed=$((failed + f))
+}
+
+run_preset native
+run_preset native-tsan
+
+start_xvfb || exit 1
+export WINEPREFIX="$top/build/windows-x86/wine/pfx"
+wine_fresh_prefix win32 "$WINEPREFIX"
+run_preset windows-x86
+wineserver -k 2>/dev/null || true
+stop_xvfb
+
+echo "tests: $passed passed, $failed failed"
+if [ "$failed" -ne 0 ] || [ "$broken" -ne 0 ]; then
+    exit 1
+fi
+exit 0

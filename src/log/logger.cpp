@@ -1,0 +1,67 @@
+#include "log/logger.h"
+
+#include <cerrno>
+#include <cstdarg>
+
+namespace {
+
+CLogger* g_logger = nullptr;
+
+std::time_t SystemClock() { return std::time(nullptr); }
+
+}  // namespace
+
+std::string FormatLogTimeStamp(const std::tm& local) {
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const int wday = (local.tm_wday >= 0 && local.tm_wday < 7) ? local.tm_wday : 0;
+    const int mon = (local.tm_mon >= 0 && local.tm_mon < 12) ? local.tm_mon : 0;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s %s%3d %02d:%02d:%02d %04d", kDays[wday], kMonths[mon],
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  local.tm_year + 1900);
+    return buf;
+}
+
+CLogger::CLogger(std::string path, Clock clock)
+    : m_path(std::move(path)), m_clock(clock != nullptr ? clock : &SystemClock) {
+    if (!m_path.empty()) {
+        m_file = OpenLogStream(m_path);
+    }
+}
+
+CLogger::~CLogger() {
+    if (m_file != nullptr) {
+        std::fclose(m_file);
+    }
+}
+
+CLogger* CLogger::GetInstance(const std::string& path) {
+    if (g_logger == nullptr) {
+        g_logger = new CLogger(path);
+    }
+    return g_logger;
+}
+
+void CLogger::Log(int32_t level, const char* format, ...) {
+    if (level < m_minLevel) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_file == nullptr) {
+        std::printf("cannot create Log File %d\n", errno);
+        std::fflush(stdout);
+        return;
+    }
+    std::tm local{};
+    // A clock outside the runtime's range gives an empty stamp; the message is
+    // still written.
+    const std::string stamp = ToLocalTime(m_clock(), &local) ? FormatLogTimeStamp(local) : "";
+    std::fprintf(m_file, "%s ", stamp.c_str());
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(m_file, format, args);
+    va_end(args);
+    std::fflush(m_file);
+}

@@ -1,0 +1,153 @@
+#include "log/logger.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::time_t FixedClock() {
+    // Sunday 7 June 2026, 09:05:03 local time.
+    std::tm t{};
+    t.tm_year = 126;
+    t.tm_mon = 5;
+    t.tm_mday = 7;
+    t.tm_hour = 9;
+    t.tm_min = 5;
+    t.tm_sec = 3;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+std::string ReadAll(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class LoggerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("orlivan_log_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+        path_ = (dir_ / "OrlivanSysTray.log").string();
+    }
+    void TearDown() override {
+        // The process-wide logger keeps its file open; Windows will not delete it.
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    std::filesystem::path dir_;
+    std::string path_;
+};
+
+}  // namespace
+
+TEST(LogTimeStamp, CtimeLayoutWithBlankPaddedDay) {
+    std::tm t{};
+    t.tm_wday = 1;
+    t.tm_mon = 11;
+    t.tm_mday = 7;
+    t.tm_hour = 9;
+    t.tm_min = 5;
+    t.tm_sec = 3;
+    t.tm_year = 126;
+    EXPECT_EQ(FormatLogTimeStamp(t), "Mon Dec  7 09:05:03 2026");
+    t.tm_mday = 17;
+    EXPECT_EQ(FormatLogTimeStamp(t), "Mon Dec 17 09:05:03 2026");
+    EXPECT_EQ(FormatLogTimeStamp(t).size(), 24u);
+}
+
+TEST_F(LoggerTest, LineIsStampBlankMessage) {
+    {
+        CLogger logger(path_, &FixedClock);
+        ASSERT_TRUE(logger.IsOpen());
+        logger.Log(0, "Orlivan Sys Tray Log\n");
+        logger.Log(1, "COrlivanSysTrayDlg::ShowNotification %d\n", 7);
+    }
+    std::string content = ReadAll(path_);
+#ifdef _WIN32
+    EXPECT_EQ(content,
+              "Sun Jun  7 09:05:03 2026 Orlivan Sys Tray Log\r\n"
+              "Sun Jun  7 09:05:03 2026 COrlivanSysTrayDlg::ShowNotification 7\r\n");
+#else
+    EXPECT_EQ(content,
+              "Sun Jun  7 09:05:03 2026 Orlivan Sys Tray Log\n"
+              "Sun Jun  7 09:05:03 2026 COrlivanSysTrayDlg::ShowNotification 7\n");
+#endif
+}
+
+TEST_F(LoggerTest, LevelBelowMinimumWritesNothingAnywhere) {
+    {
+        CLogger logger(path_, &FixedClock);
+        testing::internal::CaptureStdout();
+        logger.Log(-1, "dropped\n");
+        logger.Log(INT32_MIN, "dropped\n");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    }
+    EXPECT_EQ(ReadAll(path_), "");
+    CLogger closed("", &FixedClock);
+    testing::internal::CaptureStdout();
+    closed.Log(-1, "dropped\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(LoggerTest, NoStreamReportsOnStandardOutputEveryTime) {
+    CLogger logger("", &FixedClock);
+    EXPECT_FALSE(logger.IsOpen());
+    testing::internal::CaptureStdout();
+    errno = 2;
+    logger.Log(0, "first\n");
+    errno = 13;
+    logger.Log(1, "second %d\n", 3);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "cannot create Log File 2\ncannot create Log File 13\n");
+
+    CLogger missingFolder((dir_ / "no-such-folder" / "x.log").string(), &FixedClock);
+    EXPECT_FALSE(missingFolder.IsOpen());
+    testing::internal::CaptureStdout();
+    missingFolder.Log(0, "line\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("cannot create Log File ", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "no-such-folder"));
+}
+
+TEST_F(LoggerTest, SecondLoggerAppends) {
+    {
+        CLogger first(path_, &FixedClock);
+        first.Log(0, "one\n");
+    }
+    {
+        CLogger second(path_, &FixedClock);
+        second.Log(0, "two\n");
+    }
+    const std::string content = ReadAll(path_);
+    EXPECT_NE(content.find("one"), std::string::npos);
+    EXPECT_LT(content.find("one"), content.find("two"));
+}
+
+TEST_F(LoggerTest, NonAsciiPathIsKept) {
+    const std::string folder = (dir_ / "Zo\xC3\xAB").string();
+    std::filesystem::create_directories(std::filesystem::u8path(folder));
+    const std::string path = folder + "/OrlivanSysTray.log";
+    {
+        CLogger logger(path, &FixedClock);
+        ASSERT_TRUE(logger.IsOpen());
+        logger.Log(0, "x\n");
+    }
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(path)));
+}
+
+TEST_F(LoggerTest, InstanceIsCreatedOnceAndKeepsFirstPath) {
+    CLogger* first = CLogger::GetInstance(path_);
+    CLogger* again = CLogger::GetInstance((dir_ / "other.log").string());
+    EXPECT_EQ(first, again);
+    EXPECT_EQ(again->Path(), path_);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "other.log"));
+}

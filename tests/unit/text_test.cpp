@@ -1,0 +1,77 @@
+#include "notify/text.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+TEST(IntToString, ShortestDecimalForms) {
+    EXPECT_EQ(IntToString(0), "0");
+    EXPECT_EQ(IntToString(-5), "-5");
+    EXPECT_EQ(IntToString(1234567), "1234567");
+    EXPECT_EQ(IntToString(INT32_MIN), "-2147483648");
+    EXPECT_EQ(IntToString(INT32_MAX), "2147483647");
+}
+
+TEST(TextCutters, MissingMarkerGivesEmptyText) {
+    EXPECT_EQ(TextBefore("abc", ";"), "");
+    EXPECT_EQ(TextAfter(";", "abc"), "");
+    EXPECT_EQ(TextAfter("abcdef", "abc"), "");  // marker longer than text
+    EXPECT_EQ(TextBefore("abc", "abcdef"), "");
+}
+
+TEST(TextCutters, FirstOccurrenceAndEmptyEnds) {
+    EXPECT_EQ(TextAfter(";", "a;b;c"), "b;c");
+    EXPECT_EQ(TextBefore("a;b;c", ";"), "a");
+    EXPECT_EQ(TextAfter(";", "a;"), "");
+    EXPECT_EQ(TextBefore(";a", ";"), "");
+}
+
+TEST(TextCutters, EmptyMarkerIsFoundAtStart) {
+    EXPECT_EQ(TextAfter("", "abc"), "abc");
+    EXPECT_EQ(TextBefore("abc", ""), "");
+}
+
+TEST(TextCutters, ProcessIdMarker) {
+    const std::string detail = "app (PID - \"42\" running)";
+    const std::string after = TextAfter("PID - \"", detail);
+    EXPECT_EQ(after, "42\" running)");
+    EXPECT_EQ(TextBefore(after, "\""), "42");
+}
+
+TEST(TextWidths, WideningSignExtendsAndNarrowingKeepsLowByte) {
+    EXPECT_EQ(WidenBytes("abc"), u"abc");
+    EXPECT_EQ(WidenBytes("\xE9"), std::u16string(1, char16_t{0xFFE9}));
+    EXPECT_EQ(NarrowUnits(u"abc"), "abc");
+    EXPECT_EQ(NarrowUnits(std::u16string(1, char16_t{0x0141})), "\x41");
+    EXPECT_EQ(NarrowUnits(WidenBytes("\xE9x")), "\xE9x");
+}
+
+TEST(TextWidths, Utf8RoundTripAndRejection) {
+    EXPECT_EQ(Utf8ToUtf16("Zo\xC3\xAB"), std::u16string(u"Zo\u00EB"));
+    EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80"), std::u16string(u"\U0001F600"));
+    EXPECT_EQ(Utf16ToUtf8(u"C:\\Users\\Zo\u00EB"), "C:\\Users\\Zo\xC3\xAB");
+    EXPECT_EQ(Utf16ToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");
+    EXPECT_FALSE(Utf8ToUtf16("Zo\xEB").has_value());        // Latin-1 byte
+    EXPECT_FALSE(Utf8ToUtf16("\xC0\xAF").has_value());      // overlong
+    EXPECT_FALSE(Utf8ToUtf16("\xED\xA0\x80").has_value());  // surrogate
+    EXPECT_FALSE(Utf8ToUtf16("\xE2\x82").has_value());      // truncated
+    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t{0xD800})), "\xEF\xBF\xBD");
+}
+
+TEST(TextWidths, ExternalTextFallsBackToCodePage) {
+    auto codePage = [](std::string_view) { return std::u16string(u"cp"); };
+    EXPECT_EQ(DecodeExternalText("caf\xC3\xA9", codePage), u"caf\u00E9");
+    EXPECT_EQ(DecodeExternalText("caf\xE9", codePage), u"cp");
+    EXPECT_EQ(DecodeExternalText("caf\xE9", nullptr), u"caf\u00E9");
+}
+
+TEST(FitText, CutsWithEllipsisWithoutSplittingPairs) {
+    EXPECT_EQ(FitText(u"short", 63), u"short");
+    const std::u16string long_text(300, u'x');
+    const std::u16string fitted = FitText(long_text, 255);
+    ASSERT_EQ(fitted.size(), 255u);
+    EXPECT_EQ(fitted.substr(252), u"...");
+    // A surrogate pair straddling the cut is dropped whole.
+    std::u16string pair_at_cut = std::u16string(5, u'a') + u"\U0001F600" + u"bbbb";
+    EXPECT_EQ(FitText(pair_at_cut, 9), u"aaaaa...");
+}
