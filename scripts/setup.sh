@@ -26,10 +26,8 @@ if [ ${#missing[@]} -gt 0 ]; then
         $sudo dpkg --add-architecture i386
     fi
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
-    # Wine's recommended packages bring fonts and the loader bits it expects.
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq wine wine32:i386 wine64 >/dev/null
+    # With recommended packages: Wine's bring the fonts and loader parts it expects.
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
 . "$here/lib/wine.sh"

@@ -28,7 +28,7 @@ run_preset() {
         return
     fi
     echo "== $preset: test"
-    ctest --preset "$preset" -j2 2>&1 | tee -a "$log" | grep -E '^(\s+[0-9]+/[0-9]+ Test|[0-9]+% tests|The following|\s+[0-9]+ - )' 
+    ctest --preset "$preset" -j2 2>&1 | tee -a "$log" | grep -E '^(\s*[0-9]+/[0-9]+ Test|[0-9]+% tests|The following|\s+[0-9]+ - )' 
     local line p f
     line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
     if [ -z "$line" ]; then
