@@ -1,0 +1,251 @@
+#include "app/orlivan_sys_tray_dlg.h"
+
+#include <string_view>
+
+#include "app/resources/resource.h"
+#include "framework/application.h"
+#include "framework/menu.h"
+#include "log/logger.h"
+#include "notify/paths.h"
+#include "notify/text.h"
+#include "service/web_addresses.h"
+
+#if !defined(_WIN64)
+static_assert(sizeof(NOTIFYICONDATAW) == 956, "the full tray icon record of 32-bit Windows");
+#endif
+
+namespace {
+
+// Sent by the shell to every top-level window when a notification area
+// (re)appears.
+const UINT s_taskbarCreatedMessage = ::RegisterWindowMessageW(L"TaskbarCreated");
+
+constexpr UINT_PTR kTrayRetryTimer = 1;
+constexpr UINT kTrayRetryMilliseconds = 2000;
+
+constexpr wchar_t kTrayTip[] = L"Orlivan Filter Notifier";
+
+// UTF-8 (or, failing that, 8-bit) text as a wide string for the Win32 API.
+std::wstring Wide(std::string_view text) {
+    const std::u16string units = Utf8ToUtf16(text).value_or(WidenBytes(text));
+    return std::wstring(units.begin(), units.end());
+}
+
+void OpenWebAddress(const char* url) {
+    ::ShellExecuteW(nullptr, L"open", Wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace
+
+COrlivanSysTrayDlg::COrlivanSysTrayDlg()
+    : CDialog(IDD_ORLIVANSYSTRAY_DIALOG, nullptr),
+      m_hIcon(nullptr),
+      m_trayIconData{},
+      m_hThread(INVALID_HANDLE_VALUE),
+      m_bVisible(false),
+      m_pInfoDialog(nullptr) {
+    m_installPath = ReadInstallPath();
+
+    const std::string profile = Utf16ToUtf8(GetUserProfileDir());
+    // An existing folder makes this fail, which is fine.
+    ::CreateDirectoryW(Wide(LogFolderPath(profile)).c_str(), nullptr);
+    CLogger::GetInstance(LogFilePath(profile))->Log(0, "Orlivan Sys Tray Log\n");
+
+    m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+}
+
+COrlivanSysTrayDlg::~COrlivanSysTrayDlg() = default;
+
+void COrlivanSysTrayDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+}
+
+const MessageMap* COrlivanSysTrayDlg::GetMessageMap() const {
+    static const MessageMapEntry entries[] = {
+        OnMessage<&COrlivanSysTrayDlg::OnPaint>(WM_PAINT),
+        OnMessage<&COrlivanSysTrayDlg::OnQueryDragIcon>(WM_QUERYDRAGICON),
+        OnMessage<&COrlivanSysTrayDlg::OnWindowPosChanging>(WM_WINDOWPOSCHANGING),
+        OnMessage<&COrlivanSysTrayDlg::OnTrayNotify>(WM_TRAYNOTIFY),
+        OnCommand<&COrlivanSysTrayDlg::OnSettings>(ID_SETTINGS),
+        OnCommand<&COrlivanSysTrayDlg::OnCheckUpdate>(ID_CHECK_UPDATE),
+        OnCommand<&COrlivanSysTrayDlg::OnOnlineHelp>(ID_ONLINE_HELP),
+        OnCommand<&COrlivanSysTrayDlg::OnReportProblem>(ID_REPORT_PROBLEM),
+        OnCommand<&COrlivanSysTrayDlg::OnAbout>(ID_ABOUT),
+        OnRegisteredMessage<&COrlivanSysTrayDlg::OnTaskbarCreated>(s_taskbarCreatedMessage),
+        OnMessage<&COrlivanSysTrayDlg::OnTimer>(WM_TIMER),
+        OnMessage<&COrlivanSysTrayDlg::OnDestroy>(WM_DESTROY),
+    };
+    static const MessageMap map = MakeMessageMap(CDialog::GetMessageMap(), entries);
+    return &map;
+}
+
+BOOL COrlivanSysTrayDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    // Next: CService::GetInstance() opens the notification channel here, before
+    // the tray icon exists (it ends the process when another notifier holds it).
+
+    AddTrayIcon();
+
+    // Next: the About dialog object (CreateInfoDialog when m_pInfoDialog is
+    // null), then the notification worker: CreateThread with
+    // NotificationThreadProc and this dialog, its handle kept in m_hThread, and
+    // the "thread creation failed" box when there is none.
+
+    ShowWindow(SW_HIDE);
+    return TRUE;
+}
+
+void COrlivanSysTrayDlg::OnPaint() {
+    if (!IsIconic()) {
+        CDialog::OnPaint();
+        return;
+    }
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(m_hWnd, &paint);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    const int iconWidth = ::GetSystemMetrics(SM_CXICON);
+    const int iconHeight = ::GetSystemMetrics(SM_CYICON);
+    RECT client;
+    ::GetClientRect(m_hWnd, &client);
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    ::DrawIcon(dc, x, y, m_hIcon);
+    ::EndPaint(m_hWnd, &paint);
+}
+
+HCURSOR COrlivanSysTrayDlg::OnQueryDragIcon() {
+    return m_hIcon;
+}
+
+void COrlivanSysTrayDlg::OnWindowPosChanging(WINDOWPOS* pos) {
+    // Whoever asks to show the window (its own modal loop included), it stays
+    // hidden; moves, resizes and the other changes go through.
+    if (!m_bVisible) {
+        pos->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
+    }
+    Default();
+}
+
+void COrlivanSysTrayDlg::FillTrayIconRecord(NOTIFYICONDATAW& record) const {
+    record.cbSize = sizeof(NOTIFYICONDATAW);
+    record.hWnd = m_hWnd;
+    record.uID = TRAY_ICON_ID;
+    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    record.uCallbackMessage = WM_TRAYNOTIFY;
+    record.hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    ::lstrcpynW(record.szTip, kTrayTip, static_cast<int>(sizeof record.szTip / sizeof(wchar_t)));
+}
+
+int COrlivanSysTrayDlg::AddTrayIcon() {
+    FillTrayIconRecord(m_trayIconData);
+    if (!::Shell_NotifyIconW(NIM_ADD, &m_trayIconData)) {
+        // No notification area yet (an early start at logon): try again until
+        // one takes the icon, so that balloons are not lost for the whole run.
+        ::SetTimer(m_hWnd, kTrayRetryTimer, kTrayRetryMilliseconds, nullptr);
+    }
+    return 1;
+}
+
+void COrlivanSysTrayDlg::RestoreTrayIcon() {
+    NOTIFYICONDATAW record{};
+    FillTrayIconRecord(record);
+    // A shell that still has the icon refuses the add; updating it is enough.
+    if (::Shell_NotifyIconW(NIM_ADD, &record) || ::Shell_NotifyIconW(NIM_MODIFY, &record)) {
+        ::KillTimer(m_hWnd, kTrayRetryTimer);
+    } else {
+        ::SetTimer(m_hWnd, kTrayRetryTimer, kTrayRetryMilliseconds, nullptr);
+    }
+}
+
+LRESULT COrlivanSysTrayDlg::OnTaskbarCreated(WPARAM, LPARAM) {
+    RestoreTrayIcon();
+    return 0;
+}
+
+LRESULT COrlivanSysTrayDlg::OnTimer(WPARAM wParam, LPARAM) {
+    if (wParam == kTrayRetryTimer) {
+        RestoreTrayIcon();
+        return 0;
+    }
+    return Default();
+}
+
+void COrlivanSysTrayDlg::OnDestroy() {
+    ::KillTimer(m_hWnd, kTrayRetryTimer);
+    NOTIFYICONDATAW record{};
+    record.cbSize = sizeof(NOTIFYICONDATAW);
+    record.hWnd = m_hWnd;
+    record.uID = TRAY_ICON_ID;
+    ::Shell_NotifyIconW(NIM_DELETE, &record);
+    Default();
+}
+
+LRESULT COrlivanSysTrayDlg::OnTrayNotify(WPARAM, LPARAM lParam) {
+    // The menu is loaded afresh for every callback and destroyed before return.
+    CMenu menu;
+    menu.LoadMenu(IDR_TRAY_MENU);
+    CMenu popup = menu.GetSubMenu(0);
+
+    switch (LOWORD(lParam)) {
+        case WM_LBUTTONDBLCLK:
+            LaunchSettingsProgram();
+            break;
+        case WM_RBUTTONDOWN: {
+            POINT cursor{};
+            ::GetCursorPos(&cursor);
+            // The menu closes when the user clicks elsewhere only if the
+            // owner is the foreground window.
+            SetForegroundWindow();
+            popup.TrackPopupMenu(TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON, cursor.x, cursor.y,
+                                 AfxGetMainWnd());
+            // Lets the shell see the menu's end, so the next menu opens reliably.
+            ::PostMessageW(m_hWnd, WM_NULL, 0, 0);
+            break;
+        }
+        default:
+            break;
+    }
+
+    menu.DestroyMenu();
+    return 0;
+}
+
+void COrlivanSysTrayDlg::OnSettings() {
+    LaunchSettingsProgram();
+}
+
+void COrlivanSysTrayDlg::OnCheckUpdate() {
+    // Next: CService::GetInstance()->CheckForUpdate(false), the interactive
+    // update check, arrives with the service commands.
+}
+
+void COrlivanSysTrayDlg::OnOnlineHelp() {
+    OpenWebAddress(URL_ONLINE_HELP.data());
+}
+
+void COrlivanSysTrayDlg::OnReportProblem() {
+    OpenWebAddress(URL_CONTACT.data());
+}
+
+void COrlivanSysTrayDlg::OnAbout() {
+    // Next: the About dialog (CreateInfoDialog when m_pInfoDialog is null, then
+    // its DoModal) arrives with CInfoDialog.
+}
+
+void COrlivanSysTrayDlg::LaunchSettingsProgram() {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const std::wstring path = Wide(SettingsProgramPath(m_installPath));
+    // Runs in the notifier's current folder with its environment; a missing
+    // program is not reported.
+    if (::CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                         &startup, &process)) {
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+}

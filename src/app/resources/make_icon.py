@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+"""Draws the notifier's application icon and writes it as a Windows icon file.
+
+The icon is a teal shield with a dark rim and a white funnel (the filter) on
+it. The file holds fifteen images: 16, 32, 48, 64 and 256 pixels square, each
+in 4-bit (16 colours), 24-bit and 32-bit (with alpha) colour. The 256-pixel
+images are PNG-compressed, the others are device-independent bitmaps with an
+AND mask. Plain Python 3, standard library only; the output depends only on
+this script, so running it again gives the same file.
+
+Usage: make_icon.py [OUTPUT]   (default: orlivan_sys_tray.ico beside this script)
+"""
+
+import os
+import struct
+import sys
+import zlib
+
+SIZES = (16, 32, 48, 64, 256)
+DEPTHS = (4, 24, 32)
+
+TEAL = (24, 140, 140)
+RIM = (16, 52, 78)
+WHITE = (255, 255, 255)
+
+# The 16 colours of the 4-bit images: index 0 is the transparent colour, the
+# rest span the three design colours and the shades between them that the
+# anti-aliased edges need.
+PALETTE = [
+    (0, 0, 0),
+    RIM,
+    TEAL,
+    WHITE,
+    (20, 96, 109),
+    (32, 72, 96),
+    (60, 160, 160),
+    (110, 185, 185),
+    (160, 210, 210),
+    (210, 235, 235),
+    (40, 110, 120),
+    (70, 120, 140),
+    (135, 165, 180),
+    (190, 205, 215),
+    (8, 26, 39),
+    (128, 128, 128),
+]
+
+
+def shield_half_width(y):
+    """Half the shield's width at height y (0 = top, 1 = bottom), 0 outside."""
+    top, waist, bottom = 0.06, 0.48, 0.95
+    if y < top or y > bottom:
+        return 0.0
+    if y <= waist:
+        return 0.38
+    t = (y - waist) / (bottom - waist)
+    return 0.38 * (1.0 - t ** 1.7) ** 0.8
+
+
+def in_shield(x, y, inset=0.0):
+    # The inset shield is the same outline scaled about a point inside it.
+    if inset:
+        cx, cy = 0.5, 0.45
+        scale = 1.0 / (1.0 - inset)
+        x = cx + (x - cx) * scale
+        y = cy + (y - cy) * scale
+    return abs(x - 0.5) <= shield_half_width(y)
+
+
+def in_funnel(x, y):
+    """A funnel: a wide mouth narrowing to a short spout."""
+    mouth_top, neck, spout_end = 0.26, 0.52, 0.74
+    if mouth_top <= y <= neck:
+        t = (y - mouth_top) / (neck - mouth_top)
+        half = 0.22 + (0.055 - 0.22) * t
+        return abs(x - 0.5) <= half
+    if neck < y <= spout_end:
+        return abs(x - 0.5) <= 0.055
+    return False
+
+
+def sample(x, y, size):
+    """Colour at a point, or None outside the icon."""
+    if not in_shield(x, y):
+        return None
+    rim = max(0.07, 1.6 / size)
+    if not in_shield(x, y, rim):
+        return RIM
+    if in_funnel(x, y):
+        return WHITE
+    return TEAL
+
+
+def render(size):
+    """RGBA rows, top row first, drawn with n x n supersampling."""
+    n = 4 if size >= 64 else 8
+    rows = []
+    for py in range(size):
+        row = []
+        for px in range(size):
+            r = g = b = hits = 0
+            for sy in range(n):
+                for sx in range(n):
+                    c = sample((px + (sx + 0.5) / n) / size, (py + (sy + 0.5) / n) / size, size)
+                    if c is not None:
+                        r += c[0]
+                        g += c[1]
+                        b += c[2]
+                        hits += 1
+            if hits:
+                row.append((round(r / hits), round(g / hits), round(b / hits),
+                            round(255 * hits / (n * n))))
+            else:
+                row.append((0, 0, 0, 0))
+        rows.append(row)
+    return rows
+
+
+def nearest_palette_index(rgb):
+    best, best_d = 1, None
+    for i, p in enumerate(PALETTE[1:], start=1):
+        d = sum((a - b) ** 2 for a, b in zip(rgb, p))
+        if best_d is None or d < best_d:
+            best, best_d = i, d
+    return best
+
+
+def opaque(px):
+    return px[3] >= 128
+
+
+def bitmap_entry(rows, depth):
+    """BITMAPINFOHEADER, palette, XOR bitmap and AND mask, rows bottom-up."""
+    size = len(rows)
+    header = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, depth, 0, 0, 0, 0,
+                         16 if depth == 4 else 0, 0)
+    palette = b''
+    if depth == 4:
+        palette = b''.join(struct.pack('<BBBB', b, g, r, 0) for r, g, b in PALETTE)
+    xor = bytearray()
+    for row in reversed(rows):
+        line = bytearray()
+        if depth == 4:
+            idx = [nearest_palette_index(p[:3]) if opaque(p) else 0 for p in row]
+            for i in range(0, size, 2):
+                line.append((idx[i] << 4) | (idx[i + 1] if i + 1 < size else 0))
+        elif depth == 24:
+            for r, g, b, a in row:
+                line += bytes((b, g, r)) if opaque((r, g, b, a)) else b'\0\0\0'
+        else:
+            for r, g, b, a in row:
+                line += bytes((b, g, r, a))
+        line += b'\0' * (-len(line) % 4)
+        xor += line
+    mask = bytearray()
+    for row in reversed(rows):
+        line = bytearray((size + 7) // 8)
+        for x, p in enumerate(row):
+            if not opaque(p):
+                line[x // 8] |= 0x80 >> (x % 8)
+        line += b'\0' * (-len(line) % 4)
+        mask += line
+    return header + palette + bytes(xor) + bytes(mask)
+
+
+def png_chunk(kind, data):
+    return (struct.pack('>I', len(data)) + kind + data +
+            struct.pack('>I', zlib.crc32(kind + data) & 0xffffffff))
+
+
+def png_entry(rows, depth):
+    """PNG image: palette with a transparent index, RGB with a transparent key, or RGBA."""
+    size = len(rows)
+    raw = bytearray()
+    chunks = []
+    if depth == 4:
+        ihdr = struct.pack('>IIBBBBB', size, size, 4, 3, 0, 0, 0)
+        chunks.append(png_chunk(b'PLTE', b''.join(bytes(p) for p in PALETTE)))
+        chunks.append(png_chunk(b'tRNS', b'\0'))
+        for row in rows:
+            idx = [nearest_palette_index(p[:3]) if opaque(p) else 0 for p in row]
+            raw.append(0)
+            for i in range(0, size, 2):
+                raw.append((idx[i] << 4) | idx[i + 1])
+    elif depth == 24:
+        ihdr = struct.pack('>IIBBBBB', size, size, 8, 2, 0, 0, 0)
+        chunks.append(png_chunk(b'tRNS', struct.pack('>HHH', 0, 0, 0)))
+        for row in rows:
+            raw.append(0)
+            for p in row:
+                # Pure black is the transparent key, so opaque pixels avoid it.
+                raw += bytes(p[:3]) if opaque(p) and p[:3] != (0, 0, 0) else (
+                    b'\x01\x01\x01' if opaque(p) else b'\0\0\0')
+    else:
+        ihdr = struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)
+        for row in rows:
+            raw.append(0)
+            for p in row:
+                raw += bytes(p)
+    return (b'\x89PNG\r\n\x1a\n' + png_chunk(b'IHDR', ihdr) + b''.join(chunks) +
+            png_chunk(b'IDAT', zlib.compress(bytes(raw), 9)) + png_chunk(b'IEND', b''))
+
+
+def build_icon():
+    images = []
+    for depth in DEPTHS:
+        for size in SIZES:
+            images.append((size, depth))
+    rendered = {size: render(size) for size in SIZES}
+    blobs = []
+    for size, depth in images:
+        rows = rendered[size]
+        blobs.append(png_entry(rows, depth) if size == 256 else bitmap_entry(rows, depth))
+    out = struct.pack('<HHH', 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for (size, depth), blob in zip(images, blobs):
+        dim = 0 if size == 256 else size
+        out += struct.pack('<BBBBHHII', dim, dim, 16 if depth == 4 else 0, 0, 1, depth,
+                           len(blob), offset)
+        offset += len(blob)
+    return out + b''.join(blobs)
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, 'orlivan_sys_tray.ico')
+    with open(target, 'wb') as f:
+        f.write(build_icon())
+
+
+if __name__ == '__main__':
+    main()
