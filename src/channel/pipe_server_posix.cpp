@@ -1,0 +1,241 @@
+// The notification channel over a Unix domain socket. The socket file is
+// guarded by a lock file beside it, held for the life of the server, so only
+// one server owns the name and a socket file left by a server that died is
+// replaced. Waits use poll, so a stalled client never holds the worker beyond
+// the limit; a wake pipe ends the wait for a client on Shutdown.
+#include "channel/pipe_server.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+struct CPipeServer::Impl {
+    int listenFd = -1;
+    int clientFd = -1;
+    int lockFd = -1;
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    std::atomic<bool> shutDown{false};
+};
+
+namespace {
+
+void CloseFd(int* fd) {
+    if (*fd >= 0) {
+        close(*fd);
+        *fd = -1;
+    }
+}
+
+int PollTimeout(std::chrono::milliseconds timeout) {
+    if (timeout.count() <= 0) {
+        return 0;
+    }
+    return timeout.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(timeout.count());
+}
+
+// Makes the directory that holds the socket when it does not exist yet. It is
+// shared by the users of the machine, so it is world-writable and sticky.
+void EnsureDirectory(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) {
+        return;
+    }
+    const std::string dir = path.substr(0, slash);
+    if (mkdir(dir.c_str(), 01777) == 0) {
+        chmod(dir.c_str(), 01777);  // mkdir's mode is narrowed by the umask
+    }
+}
+
+}  // namespace
+
+CPipeServer::CPipeServer(std::string name) : m_name(std::move(name)), m_impl(new Impl) {}
+
+CPipeServer::~CPipeServer() {
+    CloseFd(&m_impl->clientFd);
+    if (m_impl->listenFd >= 0) {
+        CloseFd(&m_impl->listenFd);
+        unlink(m_name.c_str());  // still under the lock: nobody else can own it yet
+    }
+    CloseFd(&m_impl->lockFd);
+    CloseFd(&m_impl->wakeRead);
+    CloseFd(&m_impl->wakeWrite);
+}
+
+bool CPipeServer::IsCreated() const {
+    return m_impl->listenFd >= 0;
+}
+
+int CPipeServer::Create() {
+    if (m_name.empty() || m_name.back() == '/' || IsCreated()) {
+        return 0;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (m_name.size() >= sizeof address.sun_path) {
+        return 0;
+    }
+    std::memcpy(address.sun_path, m_name.c_str(), m_name.size() + 1);
+
+    EnsureDirectory(m_name);
+    const std::string lockPath = m_name + ".lock";
+    int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0) {
+        return 0;
+    }
+    if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        close(lockFd);  // another server holds the name
+        return 0;
+    }
+    int wake[2];
+    if (pipe(wake) != 0) {
+        close(lockFd);
+        return 0;
+    }
+    fcntl(wake[0], F_SETFD, FD_CLOEXEC);
+    fcntl(wake[1], F_SETFD, FD_CLOEXEC);
+
+    unlink(m_name.c_str());  // left by a server that is gone
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        chmod(m_name.c_str(), 0666) != 0 || listen(fd, 8) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        close(wake[0]);
+        close(wake[1]);
+        close(lockFd);
+        return 0;
+    }
+    m_impl->listenFd = fd;
+    m_impl->lockFd = lockFd;
+    m_impl->wakeRead = wake[0];
+    m_impl->wakeWrite = wake[1];
+    return 1;
+}
+
+void CPipeServer::Shutdown() {
+    m_impl->shutDown = true;
+    if (m_impl->wakeWrite >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] ssize_t written = write(m_impl->wakeWrite, &byte, 1);
+    }
+}
+
+int CPipeServer::Connect() {
+    if (m_impl->listenFd < 0 || m_impl->shutDown) {
+        return TRANSFER_FAILED;
+    }
+    if (m_impl->clientFd >= 0) {
+        return TRANSFER_OK;
+    }
+    for (;;) {
+        pollfd fds[2] = {{m_impl->listenFd, POLLIN, 0}, {m_impl->wakeRead, POLLIN, 0}};
+        const int ready = poll(fds, 2, -1);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return TRANSFER_FAILED;
+        }
+        if (m_impl->shutDown || (fds[1].revents & POLLIN) != 0) {
+            return TRANSFER_FAILED;
+        }
+        const int client = accept4(m_impl->listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client >= 0) {
+            m_impl->clientFd = client;
+            return TRANSFER_OK;
+        }
+        if (errno != EINTR && errno != ECONNABORTED && errno != EAGAIN) {
+            return TRANSFER_FAILED;
+        }
+    }
+}
+
+int CPipeServer::ReadSome(void* buffer, uint32_t count, std::chrono::milliseconds timeout,
+                          uint32_t* transferred) {
+    *transferred = 0;
+    if (m_impl->clientFd < 0) {
+        return TRANSFER_CLOSED;
+    }
+    if (count == 0) {
+        return TRANSFER_FAILED;
+    }
+    pollfd fds[1] = {{m_impl->clientFd, POLLIN, 0}};
+    int ready;
+    do {
+        ready = poll(fds, 1, PollTimeout(timeout));
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) {
+        return TRANSFER_FAILED;
+    }
+    if (ready == 0) {
+        return TRANSFER_TIMED_OUT;
+    }
+    ssize_t got;
+    do {
+        got = recv(m_impl->clientFd, buffer, count, MSG_DONTWAIT);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0) {
+        *transferred = static_cast<uint32_t>(got);
+        return TRANSFER_OK;
+    }
+    if (got == 0 || errno == ECONNRESET || errno == EPIPE) {
+        return TRANSFER_CLOSED;
+    }
+    return TRANSFER_FAILED;
+}
+
+int CPipeServer::WriteAll(const void* buffer, uint32_t count, std::chrono::milliseconds timeout) {
+    if (m_impl->clientFd < 0) {
+        return TRANSFER_CLOSED;
+    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + timeout;
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return TRANSFER_TIMED_OUT;
+        }
+        pollfd fds[1] = {{m_impl->clientFd, POLLOUT, 0}};
+        const int ready = poll(fds, 1, PollTimeout(left));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0) {
+            return TRANSFER_FAILED;
+        }
+        if (ready == 0) {
+            return TRANSFER_TIMED_OUT;
+        }
+        const ssize_t sent =
+            send(m_impl->clientFd, bytes + done, count - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            done += static_cast<uint32_t>(sent);
+            continue;
+        }
+        if (sent < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+            continue;
+        }
+        if (sent < 0 && (errno == EPIPE || errno == ECONNRESET)) {
+            return TRANSFER_CLOSED;
+        }
+        return TRANSFER_FAILED;
+    }
+    return TRANSFER_OK;
+}
+
+void CPipeServer::Disconnect() {
+    CloseFd(&m_impl->clientFd);
+}

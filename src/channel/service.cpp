@@ -1,0 +1,36 @@
+#include "channel/service.h"
+
+#include "channel/channel_name.h"
+#include "channel/frame_reader.h"
+#include "channel/pipe_server.h"
+
+namespace {
+
+CService* g_service = nullptr;
+
+}  // namespace
+
+CService* CService::GetInstance() {
+    if (g_service == nullptr) {
+        g_service = new CService(GetCurrentUserSidString());
+    }
+    return g_service;
+}
+
+CService::CService(std::string userSid, ChannelBusyHandler onChannelBusy)
+    : m_userSid(std::move(userSid)) {
+    m_pipeServer = new CPipeServer(NotificationChannelName(m_userSid));
+    // An empty identifier would name the bare prefix: refused like a taken name.
+    const bool created = !m_userSid.empty() && m_pipeServer->Create() == 1;
+    if (!created && onChannelBusy != nullptr) {
+        onChannelBusy();
+    }
+}
+
+CService::~CService() {
+    delete m_pipeServer;
+}
+
+void* CService::ReadFrame(uint32_t* length) {
+    return ReadFrameBody(*m_pipeServer, length, nullptr, m_pipeServer->WaitLimit());
+}
