@@ -1,0 +1,45 @@
+#include "service/command.h"
+
+#include <cstdlib>
+
+namespace {
+
+// Allocates the 4-byte request body holding `code` in little-endian order.
+int32_t SerializeCode(int32_t code, void** out) {
+    auto* body = static_cast<uint8_t*>(std::malloc(4));
+    *out = body;
+    if (body == nullptr) {
+        return 0;
+    }
+    const auto value = static_cast<uint32_t>(code);
+    for (int i = 0; i < 4; ++i) {
+        body[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+    return 4;
+}
+
+}  // namespace
+
+void CComand::SetParameter(int32_t key, void* block) {
+    m_params.Set(key, block);
+}
+
+void* CComand::GetParameter(int32_t key) {
+    return m_params.Get(key);
+}
+
+int32_t CCheckUpdateCommand::Serialize(void** out) {
+    return SerializeCode(CMD_CHECK_UPDATE, out);
+}
+
+CCommandReply* CCheckUpdateCommand::Execute() {
+    return SendCommandToService(*this);
+}
+
+int32_t CVersionCommand::Serialize(void** out) {
+    return SerializeCode(CMD_VERSION, out);
+}
+
+CCommandReply* CVersionCommand::Execute() {
+    return SendCommandToService(*this);
+}

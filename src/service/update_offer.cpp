@@ -1,0 +1,25 @@
+#include "service/update_offer.h"
+
+#include "notify/text.h"
+
+UpdateText SplitUpdateText(std::string_view text) {
+    UpdateText fields;
+    fields.prefix = TextBefore(text, ";");
+    const std::string rest = TextAfter(";", text);
+    fields.newVersion = TextBefore(rest, ";");
+    fields.whatsNew = TextAfter(";", rest);
+    return fields;
+}
+
+std::string UpdateOfferText(std::string_view newVersion, std::string_view whatsNew) {
+    std::string offer = "New version(";
+    offer += newVersion;
+    offer += ") of Orlivan is available. Do you want to update?\n\n\n";
+    offer += "Whats new: \n        ";
+    offer += whatsNew;
+    return offer;
+}
+
+bool UsesAmd64Installer(uint16_t nativeArchitecture) {
+    return nativeArchitecture == NATIVE_ARCHITECTURE_AMD64;
+}
