@@ -11,8 +11,10 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 void Append32(Bytes& bytes, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    const size_t at = bytes.size();
+    bytes.resize(at + 4);
+    for (size_t i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
     }
 }
 

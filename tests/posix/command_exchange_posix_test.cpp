@@ -1,0 +1,218 @@
+// The command exchange over the posix client against the service stand-in's
+// server, run on a thread in a private socket directory.
+#include "service/command_reply.h"
+#include "service/pipe_client.h"
+#include "tool_jobs.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+// Runs the stand-in's command server on a thread until the test ends.
+class StandInServer {
+public:
+    explicit StandInServer(ServeOptions options) {
+        char pattern[] = "/tmp/orlivan-cmd-test-XXXXXX";
+        m_dir = mkdtemp(pattern);
+        options.channel = m_dir + "/orlivan_notifier_cmd_pipe";
+        m_channel = *options.channel;
+        m_thread = std::thread([this, options] {
+            RunServe(
+                options,
+                [this](const std::string& line) {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_log.push_back(line);
+                },
+                [](const std::string&) {}, m_stop,
+                [this] {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_ready = true;
+                    m_readyChanged.notify_all();
+                });
+        });
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_readyChanged.wait(lock, [this] { return m_ready; });
+    }
+    ~StandInServer() {
+        m_stop = true;
+        m_thread.join();
+        rmdir(m_dir.c_str());
+    }
+    const std::string& Channel() const { return m_channel; }
+    std::vector<std::string> Log() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_log;
+    }
+
+private:
+    std::string m_dir;
+    std::string m_channel;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::condition_variable m_readyChanged;
+    bool m_ready = false;
+    std::vector<std::string> m_log;
+    std::thread m_thread;
+};
+
+ServeOptions Answering(const std::string& version, int32_t status, const std::string& text) {
+    ServeOptions options;
+    options.version = version;
+    options.status = status;
+    options.text = text;
+    return options;
+}
+
+std::unique_ptr<CCommandReply> Exchange(CPipeClient& client, CComand& command) {
+    return std::unique_ptr<CCommandReply>(SendCommandOver(client, command));
+}
+
+// The bytes the server received for exchange `number`, joined in order.
+std::string ReceivedBytes(const std::vector<std::string>& log, int number) {
+    const std::string prefix = "exchange " + std::to_string(number) + ": received ";
+    std::string bytes;
+    for (const std::string& line : log) {
+        if (line.rfind(prefix, 0) == 0) {
+            bytes += line.substr(prefix.size());
+        }
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TEST(CommandChannelPosix, VersionExchangeWithTheStandIn) {
+    StandInServer server(Answering("1.2.3", 4, "1.2.3"));
+    CPipeClient client(server.Channel());
+    CVersionCommand command;
+    auto reply = Exchange(client, command);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(InstalledVersionFromReply(reply.get()), "1.2.3");
+    EXPECT_FALSE(client.IsOpen());
+    EXPECT_EQ(ReceivedBytes(server.Log(), 1), "0400000005030000");
+}
+
+TEST(CommandChannelPosix, UpdateCheckExchangeWithTheStandIn) {
+    StandInServer server(Answering("1.0", 5, "a;2.0;Faster blocking"));
+    CPipeClient client(server.Channel());
+    CCheckUpdateCommand command;
+    auto reply = Exchange(client, command);
+    ASSERT_NE(reply, nullptr);
+    int32_t status = 0;
+    EXPECT_TRUE(GetReplyInteger(*reply, REPLY_KEY_STATUS, &status));
+    EXPECT_EQ(status, 5);
+    EXPECT_STREQ(GetReplyText(*reply, REPLY_KEY_UPDATE_TEXT), "a;2.0;Faster blocking");
+    EXPECT_EQ(ReceivedBytes(server.Log(), 1), "0400000000030000");
+}
+
+TEST(CommandChannelPosix, NoServiceGivesNoReply) {
+    CPipeClient client("/tmp/orlivan-no-such-dir/orlivan_notifier_cmd_pipe");
+    CVersionCommand command;
+    EXPECT_EQ(Exchange(client, command), nullptr);
+    EXPECT_FALSE(client.IsOpen());
+}
+
+TEST(CommandChannelPosix, DroppedConnectionGivesNoReply) {
+    ServeOptions options = Answering("1.2.3", 4, "");
+    options.drop = true;
+    StandInServer server(options);
+    CPipeClient client(server.Channel());
+    CVersionCommand command;
+    EXPECT_EQ(Exchange(client, command), nullptr);
+    EXPECT_FALSE(client.IsOpen());
+}
+
+// The service accepts and answers only after the client's bound: the client
+// gives up with no reply. The same service is answered in time by a client
+// whose bound is longer, so the bound is what ended the first exchange.
+TEST(CommandChannelPosix, ReplyLaterThanTheBoundGivesNoReply) {
+    ServeOptions options = Answering("1.2.3", 4, "");
+    options.delayMs = 600;
+    StandInServer server(options);
+    CVersionCommand command;
+
+    CPipeClient impatient(server.Channel(), 100);
+    EXPECT_EQ(Exchange(impatient, command), nullptr);
+    EXPECT_FALSE(impatient.IsOpen());
+
+    CPipeClient patient(server.Channel(), 10000);
+    auto reply = Exchange(patient, command);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(InstalledVersionFromReply(reply.get()), "1.2.3");
+}
+
+TEST(CommandChannelPosix, MalformedRepliesGiveNoReply) {
+    struct Case {
+        const char* what;
+        bool checkUpdate;  // which command asks: update check, else version
+        const char* rawReply;
+        std::optional<uint32_t> length;
+    };
+    const Case cases[] = {
+        {"text length past the body", true, "0003000005000000ff000000616200", std::nullopt},
+        {"body shorter than the fields", true, "00030000050000", std::nullopt},
+        {"unknown code", false, "0303000000000000", std::nullopt},
+        {"answer to another command", true, "05030000312e3000", std::nullopt},
+        {"length word 0", false, "05030000312e3000", 0u},
+        {"length word above the maximum", false, "05030000312e3000", COMMAND_REPLY_MAX_LENGTH + 1},
+        {"length word beyond the bytes sent", false, "05030000312e3000", 100u},
+    };
+    for (const Case& c : cases) {
+        ServeOptions options;
+        options.rawReply = ParseHex(c.rawReply);
+        options.replyLength = c.length;
+        StandInServer server(options);
+        CPipeClient client(server.Channel(), 500);
+        CCheckUpdateCommand check;
+        CVersionCommand version;
+        CComand& command = c.checkUpdate ? static_cast<CComand&>(check) : version;
+        EXPECT_EQ(Exchange(client, command), nullptr) << c.what;
+        EXPECT_FALSE(client.IsOpen()) << c.what;
+    }
+}
+
+// Two threads share one client, as the interface thread and the notification
+// worker share the service's: every exchange must still get its own reply.
+TEST(CommandChannelPosix, ExchangesFromTwoThreadsAreSerialised) {
+    StandInServer server(Answering("7.1", 4, "7.1"));
+    CPipeClient client(server.Channel());
+    constexpr int kRounds = 20;
+    std::atomic<int> versions{0};
+    std::atomic<int> checks{0};
+    std::thread first([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            CVersionCommand command;
+            auto reply = Exchange(client, command);
+            if (reply != nullptr && InstalledVersionFromReply(reply.get()) == "7.1") {
+                ++versions;
+            }
+        }
+    });
+    std::thread second([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            CCheckUpdateCommand command;
+            auto reply = Exchange(client, command);
+            int32_t status = 0;
+            if (reply != nullptr && GetReplyInteger(*reply, REPLY_KEY_STATUS, &status) &&
+                status == 4) {
+                ++checks;
+            }
+        }
+    });
+    first.join();
+    second.join();
+    EXPECT_EQ(versions.load(), kRounds);
+    EXPECT_EQ(checks.load(), kRounds);
+    EXPECT_FALSE(client.IsOpen());
+}

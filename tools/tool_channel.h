@@ -1,0 +1,29 @@
+// The stand-in's platform side: user lookup and the listening end of the
+// command channel (tool_channel_win.cpp: a message-mode named pipe;
+// tool_channel_posix.cpp: a Unix domain socket).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "service_tool.h"
+
+// The identifier that names a user's notification channel: the SID string on
+// Windows, the uid in decimal on posix. Nothing when the user is unknown.
+std::optional<std::string> LookupUserId(const std::string& userName);
+
+// The current user's identifier; empty when it can't be found.
+std::string CurrentUserId();
+
+// The listening end of the command channel.
+class CServeListener {
+public:
+    virtual ~CServeListener() = default;
+    // The next client, or null when none connected within `timeoutMs`.
+    virtual std::unique_ptr<CServeConnection> Accept(uint32_t timeoutMs) = 0;
+};
+
+// Starts listening on `name`; null with `error` set when the channel can't be
+// created (for instance, another server holds it).
+std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std::string* error);

@@ -1,0 +1,178 @@
+// The stand-in's channels on posix: Unix domain stream sockets.
+#include "tool_channel.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// Waits for `events` on `fd` for at most `timeoutMs`; false on time-out.
+bool WaitFor(int fd, short events, uint32_t timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left < 0) {
+            return false;
+        }
+        pollfd p{fd, events, 0};
+        const int ready = poll(&p, 1, static_cast<int>(left));
+        if (ready > 0) {
+            return true;
+        }
+        if (ready == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+bool MakeAddress(const std::string& path, sockaddr_un* address) {
+    *address = sockaddr_un{};
+    address->sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address->sun_path) {
+        return false;
+    }
+    std::memcpy(address->sun_path, path.data(), path.size());
+    return true;
+}
+
+class CSocketConnection : public CServeConnection {
+public:
+    explicit CSocketConnection(int fd) : m_fd(fd) {}
+    ~CSocketConnection() override { close(m_fd); }
+
+    long ReadSome(uint8_t* buffer, uint32_t max, uint32_t timeoutMs) override {
+        for (;;) {
+            const ssize_t n = recv(m_fd, buffer, max, 0);
+            if (n >= 0) {
+                return static_cast<long>(n);
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitFor(m_fd, POLLIN, timeoutMs)) {
+                return -1;
+            }
+        }
+    }
+
+    bool Write(const Bytes& bytes) override {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n > 0) {
+                done += static_cast<size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (!WaitFor(m_fd, POLLOUT, 10000)) {
+                    return false;
+                }
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    int m_fd;
+};
+
+class CSocketListener : public CServeListener {
+public:
+    CSocketListener(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+    ~CSocketListener() override {
+        close(m_fd);
+        unlink(m_path.c_str());
+    }
+
+    std::unique_ptr<CServeConnection> Accept(uint32_t timeoutMs) override {
+        if (!WaitFor(m_fd, POLLIN, timeoutMs)) {
+            return nullptr;
+        }
+        const int fd = accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            return nullptr;
+        }
+        return std::make_unique<CSocketConnection>(fd);
+    }
+
+private:
+    int m_fd;
+    std::string m_path;
+};
+
+}  // namespace
+
+std::optional<std::string> LookupUserId(const std::string& userName) {
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwnam_r(userName.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+        found == nullptr) {
+        return std::nullopt;
+    }
+    return std::to_string(static_cast<unsigned long>(found->pw_uid));
+}
+
+std::string CurrentUserId() {
+    return std::to_string(static_cast<unsigned long>(getuid()));
+}
+
+std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std::string* error) {
+    sockaddr_un address;
+    if (!MakeAddress(name, &address)) {
+        *error = "the socket path is empty or too long";
+        return nullptr;
+    }
+    // The channel directory is shared by every user, like /tmp.
+    const size_t slash = name.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        const std::string dir = name.substr(0, slash);
+        if (mkdir(dir.c_str(), 01777) == 0) {
+            chmod(dir.c_str(), 01777);
+        }
+    }
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        *error = std::strerror(errno);
+        return nullptr;
+    }
+    // A socket file left behind by a server that has gone is replaced; one
+    // that still answers belongs to a running server.
+    struct stat info {};
+    if (lstat(name.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+        const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool alive = probe >= 0 && connect(probe, reinterpret_cast<const sockaddr*>(&address),
+                                                 sizeof address) == 0;
+        if (probe >= 0) {
+            close(probe);
+        }
+        if (alive) {
+            close(fd);
+            *error = "another server is listening there";
+            return nullptr;
+        }
+        unlink(name.c_str());
+    }
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        chmod(name.c_str(), 0666) != 0 || listen(fd, 8) != 0) {
+        *error = std::strerror(errno);
+        close(fd);
+        return nullptr;
+    }
+    return std::make_unique<CSocketListener>(fd, name);
+}

@@ -1,0 +1,210 @@
+// The stand-in's channels on Windows. The command pipe is served in message
+// mode, so each write of the client arrives as one message and the log shows
+// how a request was split. One instance is always listening: a new one is
+// created as soon as a client is connected, so back-to-back exchanges never
+// find the pipe busy.
+#include "tool_channel.h"
+
+#include <windows.h>
+#include <sddl.h>
+
+#include "notify/text.h"
+
+namespace {
+
+// Runs one overlapped transfer or connect to completion within `timeoutMs`.
+// Returns the bytes moved (connects: 0), or -1 on failure or time-out.
+// `moreData` reports a message longer than the buffer.
+long Complete(HANDLE pipe, OVERLAPPED* overlapped, BOOL started, uint32_t timeoutMs,
+              bool* moreData = nullptr) {
+    DWORD moved = 0;
+    DWORD error = started ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(overlapped->hEvent, timeoutMs) != WAIT_OBJECT_0) {
+            CancelIo(pipe);
+            GetOverlappedResult(pipe, overlapped, &moved, TRUE);
+            return -1;
+        }
+        error =
+            GetOverlappedResult(pipe, overlapped, &moved, FALSE) ? ERROR_SUCCESS : GetLastError();
+    } else if (error == ERROR_SUCCESS) {
+        GetOverlappedResult(pipe, overlapped, &moved, FALSE);
+    }
+    if (error == ERROR_MORE_DATA && moreData != nullptr) {
+        *moreData = true;
+        return static_cast<long>(moved);
+    }
+    return error == ERROR_SUCCESS ? static_cast<long>(moved) : -1;
+}
+
+class CPipeConnection : public CServeConnection {
+public:
+    explicit CPipeConnection(HANDLE pipe) : m_pipe(pipe) {
+        m_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    // Closing the instance (rather than disconnecting it) leaves a reply that
+    // the client has not read yet readable until it is read.
+    ~CPipeConnection() override {
+        CloseHandle(m_event);
+        CloseHandle(m_pipe);
+    }
+
+    long ReadSome(uint8_t* buffer, uint32_t max, uint32_t timeoutMs) override {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = m_event;
+        ResetEvent(m_event);
+        const BOOL started = ReadFile(m_pipe, buffer, max, nullptr, &overlapped);
+        bool more = false;
+        const long got = Complete(m_pipe, &overlapped, started, timeoutMs, &more);
+        if (got < 0) {
+            const DWORD error = GetLastError();
+            return error == ERROR_BROKEN_PIPE ? 0 : -1;
+        }
+        return got;
+    }
+
+    bool Write(const Bytes& bytes) override {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = m_event;
+        ResetEvent(m_event);
+        const BOOL started =
+            WriteFile(m_pipe, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &overlapped);
+        return Complete(m_pipe, &overlapped, started, 10000) == static_cast<long>(bytes.size());
+    }
+
+private:
+    HANDLE m_pipe;
+    HANDLE m_event;
+};
+
+class CPipeListener : public CServeListener {
+public:
+    explicit CPipeListener(std::wstring name) : m_name(std::move(name)) {
+        m_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~CPipeListener() override {
+        if (m_pending) {
+            CancelIo(m_listening);
+        }
+        if (m_listening != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_listening);
+        }
+        CloseHandle(m_event);
+    }
+
+    bool CreateInstance(bool first) {
+        m_listening = CreateNamedPipeW(
+            m_name.c_str(),
+            PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+            PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+        m_pending = false;
+        return m_listening != INVALID_HANDLE_VALUE;
+    }
+
+    std::unique_ptr<CServeConnection> Accept(uint32_t timeoutMs) override {
+        if (m_listening == INVALID_HANDLE_VALUE && !CreateInstance(false)) {
+            Sleep(timeoutMs);
+            return nullptr;
+        }
+        if (!m_pending) {
+            m_overlapped = OVERLAPPED{};
+            m_overlapped.hEvent = m_event;
+            ResetEvent(m_event);
+            if (!ConnectNamedPipe(m_listening, &m_overlapped)) {
+                const DWORD error = GetLastError();
+                if (error == ERROR_IO_PENDING) {
+                    m_pending = true;
+                } else if (error != ERROR_PIPE_CONNECTED) {
+                    // A client that came and went: start over on this instance.
+                    DisconnectNamedPipe(m_listening);
+                    return nullptr;
+                }
+            }
+        }
+        if (m_pending) {
+            if (WaitForSingleObject(m_event, timeoutMs) != WAIT_OBJECT_0) {
+                return nullptr;
+            }
+            DWORD unused = 0;
+            m_pending = false;
+            if (!GetOverlappedResult(m_listening, &m_overlapped, &unused, FALSE)) {
+                DisconnectNamedPipe(m_listening);
+                return nullptr;
+            }
+        }
+        const HANDLE connected = m_listening;
+        m_listening = INVALID_HANDLE_VALUE;
+        CreateInstance(false);
+        return std::make_unique<CPipeConnection>(connected);
+    }
+
+private:
+    std::wstring m_name;
+    HANDLE m_listening = INVALID_HANDLE_VALUE;
+    HANDLE m_event = nullptr;
+    OVERLAPPED m_overlapped{};
+    bool m_pending = false;
+};
+
+std::string SidToString(PSID sid) {
+    LPWSTR text = nullptr;
+    if (!ConvertSidToStringSidW(sid, &text)) {
+        return {};
+    }
+    std::string result = Utf16ToUtf8(reinterpret_cast<const char16_t*>(text));
+    LocalFree(text);
+    return result;
+}
+
+}  // namespace
+
+std::optional<std::string> LookupUserId(const std::string& userName) {
+    const std::optional<std::u16string> wide = Utf8ToUtf16(userName);
+    if (!wide || wide->empty()) {
+        return std::nullopt;
+    }
+    const auto* name = reinterpret_cast<const wchar_t*>(wide->c_str());
+    DWORD sidSize = 0;
+    DWORD domainSize = 0;
+    SID_NAME_USE use;
+    LookupAccountNameW(nullptr, name, nullptr, &sidSize, nullptr, &domainSize, &use);
+    if (sidSize == 0) {
+        return std::nullopt;
+    }
+    std::string sid(sidSize, '\0');
+    std::wstring domain(domainSize + 1, L'\0');
+    if (!LookupAccountNameW(nullptr, name, sid.data(), &sidSize, domain.data(), &domainSize,
+                            &use)) {
+        return std::nullopt;
+    }
+    std::string text = SidToString(sid.data());
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+std::string CurrentUserId() {
+    wchar_t name[256];
+    DWORD size = 256;
+    if (!GetUserNameW(name, &size)) {
+        return {};
+    }
+    return LookupUserId(Utf16ToUtf8(reinterpret_cast<const char16_t*>(name))).value_or("");
+}
+
+std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std::string* error) {
+    const std::optional<std::u16string> wide = Utf8ToUtf16(name);
+    if (!wide) {
+        *error = "the pipe name is not valid UTF-8";
+        return nullptr;
+    }
+    auto listener = std::make_unique<CPipeListener>(std::wstring(wide->begin(), wide->end()));
+    if (!listener->CreateInstance(true)) {
+        *error = "CreateNamedPipeW failed with error " + std::to_string(GetLastError()) +
+                 " (another server may hold the name)";
+        return nullptr;
+    }
+    return listener;
+}
