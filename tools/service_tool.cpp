@@ -1,5 +1,7 @@
 #include "service_tool.h"
 
+#include "notify/record.h"
+
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -222,11 +224,16 @@ bool ParseServe(const std::vector<std::string>& args, size_t i, ServeOptions* se
 
 const std::vector<RecordType>& RecordTypes() {
     static const std::vector<RecordType> types = {
-        {-3, "notifier-error", false}, {1, "https-site-blocked", true},
-        {2, "ack-only", true},         {3, "new-update", true},
-        {4, "server-down", true},      {6, "driver-error", true},
-        {7, "no-hotspot", true},       {8, "hotspot-detected", true},
-        {9, "normal-mode", true},      {10, "conflicting-application", true},
+        {NOTIFY_NOTIFIER_ERROR, "notifier-error", false},
+        {NOTIFY_HTTPS_SITE_BLOCKED, "https-site-blocked", true},
+        {NOTIFY_ACK_ONLY, "ack-only", true},
+        {NOTIFY_NEW_UPDATE, "new-update", true},
+        {NOTIFY_SERVER_DOWN, "server-down", true},
+        {NOTIFY_DRIVER_ERROR, "driver-error", true},
+        {NOTIFY_NO_HOTSPOT, "no-hotspot", true},
+        {NOTIFY_HOTSPOT_DETECTED, "hotspot-detected", true},
+        {NOTIFY_NORMAL_MODE, "normal-mode", true},
+        {NOTIFY_CONFLICTING_APPLICATION, "conflicting-application", true},
     };
     return types;
 }
@@ -236,6 +243,9 @@ std::optional<int32_t> ParseRecordType(std::string_view text) {
         if (text == type.name) {
             return type.code;
         }
+    }
+    if (const std::optional<int32_t> code = NotificationTypeFromName(text)) {
+        return code;  // the constant's name, e.g. NOTIFY_SERVER_DOWN
     }
     const std::optional<int64_t> number = ParseInteger(text);
     if (!number || *number < INT32_MIN || *number > 0xFFFFFFFFll) {
@@ -531,7 +541,8 @@ SEND: write notification records to a user's notification channel
     --channel NAME     this pipe name (\\.\pipe\...) or socket path exactly
 
   RECORD: a type, then its payload options
-    TYPE               a name below, or a code (decimal, or 0x hex)
+    TYPE               a name below (or its constant, e.g. NOTIFY_ACK_ONLY),
+                       or a code (decimal, or 0x hex)
       --detail TEXT    text payload, sent with its terminating NUL
                        (https-site-blocked, conflicting-application)
       --error-code N   32-bit payload (driver-error)

@@ -1,6 +1,8 @@
 // The stand-in's channels on posix: Unix domain stream sockets.
 #include "tool_channel.h"
 
+#include "channel/channel_name.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>

@@ -6,8 +6,9 @@
 #include "tool_channel.h"
 
 #include <windows.h>
-#include <sddl.h>
 
+#include "channel/channel_name.h"
+#include "channel/user_account_win.h"
 #include "notify/text.h"
 
 namespace {
@@ -147,51 +148,23 @@ private:
     bool m_pending = false;
 };
 
-std::string SidToString(PSID sid) {
-    LPWSTR text = nullptr;
-    if (!ConvertSidToStringSidW(sid, &text)) {
-        return {};
-    }
-    std::string result = Utf16ToUtf8(reinterpret_cast<const char16_t*>(text));
-    LocalFree(text);
-    return result;
-}
-
 }  // namespace
 
 std::optional<std::string> LookupUserId(const std::string& userName) {
     const std::optional<std::u16string> wide = Utf8ToUtf16(userName);
-    if (!wide || wide->empty()) {
+    wchar_t* sid = nullptr;
+    if (!wide || wide->empty() ||
+        LookupAccountSidString(reinterpret_cast<const wchar_t*>(wide->c_str()), &sid) != 1 ||
+        sid == nullptr) {
         return std::nullopt;
     }
-    const auto* name = reinterpret_cast<const wchar_t*>(wide->c_str());
-    DWORD sidSize = 0;
-    DWORD domainSize = 0;
-    SID_NAME_USE use;
-    LookupAccountNameW(nullptr, name, nullptr, &sidSize, nullptr, &domainSize, &use);
-    if (sidSize == 0) {
-        return std::nullopt;
-    }
-    std::string sid(sidSize, '\0');
-    std::wstring domain(domainSize + 1, L'\0');
-    if (!LookupAccountNameW(nullptr, name, sid.data(), &sidSize, domain.data(), &domainSize,
-                            &use)) {
-        return std::nullopt;
-    }
-    std::string text = SidToString(sid.data());
-    if (text.empty()) {
-        return std::nullopt;
-    }
+    std::string text = Utf16ToUtf8(reinterpret_cast<const char16_t*>(sid));
+    LocalFree(sid);
     return text;
 }
 
 std::string CurrentUserId() {
-    wchar_t name[256];
-    DWORD size = 256;
-    if (!GetUserNameW(name, &size)) {
-        return {};
-    }
-    return LookupUserId(Utf16ToUtf8(reinterpret_cast<const char16_t*>(name))).value_or("");
+    return GetCurrentUserSidString();
 }
 
 std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std::string* error) {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "service/command_channel_name.h"
+#include "channel/channel_name.h"
 #include "service/pipe_client.h"
 #include "tool_channel.h"
 

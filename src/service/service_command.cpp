@@ -1,5 +1,5 @@
 #include "service/command.h"
-#include "service/command_channel_name.h"
+#include "channel/channel_name.h"
 #include "service/pipe_client.h"
 
 CCommandReply* SendCommandToService(CComand& command) {

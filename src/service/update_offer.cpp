@@ -1,6 +1,7 @@
 #include "service/update_offer.h"
 
 #include "notify/text.h"
+#include "service/web_addresses.h"
 
 UpdateText SplitUpdateText(std::string_view text) {
     UpdateText fields;
@@ -22,4 +23,8 @@ std::string UpdateOfferText(std::string_view newVersion, std::string_view whatsN
 
 bool UsesAmd64Installer(uint16_t nativeArchitecture) {
     return nativeArchitecture == NATIVE_ARCHITECTURE_AMD64;
+}
+
+const char* InstallerUrl(bool amd64) {
+    return amd64 ? URL_INSTALLER_AMD64.data() : URL_INSTALLER_X86.data();
 }

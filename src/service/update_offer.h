@@ -28,3 +28,7 @@ constexpr uint16_t NATIVE_ARCHITECTURE_AMD64 = 9;
 // Only a native 64-bit x86 machine gets the amd64 installer; every other
 // architecture (32-bit x86, Itanium, ARM, unknown) gets the x86 one.
 bool UsesAmd64Installer(uint16_t nativeArchitecture);
+
+// The installer's web address: http, the download host, and the fixed path
+// for the architecture.
+const char* InstallerUrl(bool amd64);

@@ -179,6 +179,7 @@ TEST(ToolRecords, RepliesAreAwaitedOnlyWhereTheNotifierSendsThem) {
     raw.expectReply = true;
     EXPECT_TRUE(RecordExpectsReply(raw));
     EXPECT_EQ(ParseRecordType("notifier-error"), -3);
+    EXPECT_EQ(ParseRecordType("NOTIFY_CONFLICTING_APPLICATION"), 10);
     EXPECT_EQ(ParseRecordType("-2"), -2);
     EXPECT_EQ(ParseRecordType("0xffffffff"), -1);
     EXPECT_FALSE(ParseRecordType("0x100000000"));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -111,4 +112,10 @@ TEST(InstallerChoice, OnlyNativeAmd64GetsTheAmd64Installer) {
     for (uint16_t architecture : {0, 5, 6, 12, 0xFFFF}) {  // x86, ARM, Itanium, ARM64, unknown
         EXPECT_FALSE(UsesAmd64Installer(architecture)) << architecture;
     }
+    const std::string amd64 = InstallerUrl(true);
+    const std::string x86 = InstallerUrl(false);
+    EXPECT_EQ(amd64.rfind("http://", 0), 0u);
+    EXPECT_EQ(x86.rfind("http://", 0), 0u);
+    EXPECT_TRUE(amd64.ends_with("/windows7/amd64/OrlivanUpdate_amd64.exe")) << amd64;
+    EXPECT_TRUE(x86.ends_with("/windows7/x86/OrlivanUpdate_x86.exe")) << x86;
 }
