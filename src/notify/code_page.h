@@ -1,0 +1,9 @@
+// The platform's decoder of 8-bit text in the local code page, for text from
+// outside the program that is not valid UTF-8 (see DecodeExternalText).
+#pragma once
+
+#include "notify/text.h"
+
+// On Windows the thread's ANSI code page; on posix none (null), so such bytes
+// are taken as Latin-1.
+CodePageDecoder PlatformCodePageDecoder();

@@ -1,0 +1,5 @@
+#include "notify/code_page.h"
+
+CodePageDecoder PlatformCodePageDecoder() {
+    return nullptr;
+}

@@ -1,0 +1,28 @@
+#include <windows.h>
+
+#include <climits>
+
+#include "notify/code_page.h"
+
+namespace {
+
+std::u16string DecodeThreadAnsi(std::string_view text) {
+    if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) {
+        return std::u16string();
+    }
+    const int length = static_cast<int>(text.size());
+    const int units = MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0);
+    if (units <= 0) {
+        return std::u16string();
+    }
+    std::u16string wide(static_cast<size_t>(units), u'\0');
+    MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), length,
+                        reinterpret_cast<wchar_t*>(wide.data()), units);
+    return wide;
+}
+
+}  // namespace
+
+CodePageDecoder PlatformCodePageDecoder() {
+    return &DecodeThreadAnsi;
+}

@@ -1,0 +1,146 @@
+// The process name through Windows Management Instrumentation: a query on
+// Win32_Process in ROOT\CIMV2. COM is joined and left on every call.
+#include <windows.h>
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <wbemidl.h>
+
+#include <string>
+
+#include "notify/process_lookup.h"
+#include "notify/text.h"
+
+namespace {
+
+// {4590F811-1D3A-11D0-891F-00AA004B2E24}
+constexpr CLSID kWbemLocatorClass = {
+    0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+// {DC12A687-737F-11CF-884D-00AA004B2E24}
+constexpr IID kWbemLocatorInterface = {
+    0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+
+std::string ToAnsi(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) {
+        return std::string();
+    }
+    std::string narrow(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, narrow.data(), size, nullptr, nullptr);
+    narrow.resize(static_cast<size_t>(size - 1));
+    return narrow;
+}
+
+std::wstring FromAnsi(const std::string& text) {
+    const int size = MultiByteToWideChar(CP_THREAD_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (size <= 1) {
+        return std::wstring();
+    }
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_THREAD_ACP, 0, text.c_str(), -1, wide.data(), size);
+    wide.resize(static_cast<size_t>(size - 1));
+    return wide;
+}
+
+// A string property of `object`, passed through the ANSI code page as the
+// result will be; false when the property holds no string.
+bool ReadStringProperty(IWbemClassObject* object, const wchar_t* name, VARIANT* value,
+                        std::wstring* out) {
+    VariantInit(value);
+    object->Get(name, 0, value, nullptr, nullptr);
+    if (value->vt != VT_BSTR || value->bstrVal == nullptr) {
+        VariantClear(value);
+        return false;
+    }
+    *out += FromAnsi(ToAnsi(value->bstrVal));
+    VariantClear(value);
+    return true;
+}
+
+}  // namespace
+
+std::string GetProcessName(int32_t processId) {
+    const std::string query =
+        "Select Name from Win32_Process where ProcessId = " + IntToString(processId);
+    std::string result;
+
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        return result;
+    }
+    // Security can be set once per process: RPC_E_TOO_LATE means an earlier
+    // lookup (or anyone else) has set it already, and the lookup goes on.
+    const HRESULT security =
+        CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                             RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    if (FAILED(security) && security != RPC_E_TOO_LATE) {
+        CoUninitialize();
+        return result;
+    }
+    IWbemLocator* locator = nullptr;
+    if (FAILED(CoCreateInstance(kWbemLocatorClass, nullptr, CLSCTX_INPROC_SERVER,
+                                kWbemLocatorInterface, reinterpret_cast<void**>(&locator)))) {
+        CoUninitialize();
+        return result;
+    }
+    IWbemServices* services = nullptr;
+    BSTR space = SysAllocString(L"ROOT\\CIMV2");
+    const HRESULT connected =
+        locator->ConnectServer(space, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
+    SysFreeString(space);
+    if (FAILED(connected)) {
+        locator->Release();
+        CoUninitialize();
+        return result;
+    }
+    if (FAILED(CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                                 RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                                 EOAC_NONE))) {
+        services->Release();
+        locator->Release();
+        CoUninitialize();
+        return result;
+    }
+    const std::u16string wideQuery = WidenBytes(query);  // plain ASCII
+    BSTR language = SysAllocString(L"WQL");
+    BSTR text = SysAllocString(reinterpret_cast<const wchar_t*>(wideQuery.c_str()));
+    IEnumWbemClassObject* enumerator = nullptr;
+    const HRESULT queried =
+        services->ExecQuery(language, text, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
+                            nullptr, &enumerator);
+    SysFreeString(language);
+    SysFreeString(text);
+    if (FAILED(queried)) {
+        services->Release();
+        locator->Release();
+        CoUninitialize();
+        return result;
+    }
+
+    while (enumerator != nullptr) {
+        IWbemClassObject* object = nullptr;
+        ULONG returned = 0;
+        enumerator->Next(WBEM_INFINITE, 1, &object, &returned);
+        if (returned == 0) {
+            break;
+        }
+        std::wstring composed;
+        VARIANT value;
+        if (ReadStringProperty(object, L"ExecutablePath", &value, &composed)) {
+            composed += L'\\';
+        }
+        std::wstring name;
+        if (ReadStringProperty(object, L"Name", &value, &name)) {
+            composed += name;
+            result = ToAnsi(composed.c_str());
+        }
+        object->Release();
+    }
+
+    services->Release();
+    locator->Release();
+    if (enumerator != nullptr) {
+        enumerator->Release();
+    }
+    CoUninitialize();
+    return result;
+}
