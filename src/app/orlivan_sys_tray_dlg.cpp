@@ -2,7 +2,9 @@
 
 #include <string_view>
 
+#include "app/notification_thread.h"
 #include "app/resources/resource.h"
+#include "channel/service.h"
 #include "framework/application.h"
 #include "framework/menu.h"
 #include "log/logger.h"
@@ -85,15 +87,19 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
-    // Next: CService::GetInstance() opens the notification channel here, before
-    // the tray icon exists (it ends the process when another notifier holds it).
+    // The notification channel, before the tray icon exists: when another
+    // notifier of this user holds it, the process ends here with a message.
+    CService::GetInstance();
 
     AddTrayIcon();
 
     // Next: the About dialog object (CreateInfoDialog when m_pInfoDialog is
-    // null), then the notification worker: CreateThread with
-    // NotificationThreadProc and this dialog, its handle kept in m_hThread, and
-    // the "thread creation failed" box when there is none.
+    // null).
+
+    m_hThread = ::CreateThread(nullptr, 0, &NotificationThreadProc, this, 0, nullptr);
+    if (m_hThread == nullptr) {
+        ::MessageBoxW(m_hWnd, L"thread creation failed", L"FAILED", MB_OK);
+    }
 
     ShowWindow(SW_HIDE);
     return TRUE;

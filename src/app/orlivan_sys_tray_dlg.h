@@ -9,6 +9,8 @@
 #include <string>
 
 #include "framework/dialog.h"
+#include "notify/dispatch.h"
+#include "notify/record.h"
 
 class CInfoDialog;
 
@@ -16,7 +18,7 @@ class CInfoDialog;
 inline constexpr UINT WM_TRAYNOTIFY = WM_USER + 100;
 inline constexpr UINT TRAY_ICON_ID = 4001;
 
-class COrlivanSysTrayDlg : public CDialog {
+class COrlivanSysTrayDlg : public CDialog, private NotificationView {
 public:
     // Reads the install folder, opens the log and writes its start line, and
     // loads the application icon.
@@ -24,6 +26,10 @@ public:
     ~COrlivanSysTrayDlg() override;
 
     BOOL OnInitDialog() override;
+
+    // Shows one notification record (on the notification worker thread) and
+    // returns the reply for the service: 1 handled, 0 no reply.
+    int ShowNotification(const NotificationRecord* record);
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -63,6 +69,16 @@ protected:
     CInfoDialog* m_pInfoDialog;
 
 private:
+    // How the notification dispatch acts on this dialog (worker thread).
+    void Log(int32_t level, const std::string& line) override;
+    void ShowBalloon(std::u16string_view title, std::u16string_view text,
+                     std::optional<uint32_t> infoFlags) override;
+    void Pause(uint32_t milliseconds) override;
+    void ShowErrorBox(std::u16string_view text, std::u16string_view caption) override;
+    void CheckForUpdateSilently() override;
+    std::string GetProcessName(int32_t processId) override;
+    int64_t Now() override;
+
     void FillTrayIconRecord(NOTIFYICONDATAW& record) const;
     // Adds the icon from a fresh record (m_trayIconData belongs to the worker
     // by then); starts the retry timer when the shell refuses it.

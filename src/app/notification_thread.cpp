@@ -1,0 +1,20 @@
+#include "app/notification_thread.h"
+
+#include "app/orlivan_sys_tray_dlg.h"
+#include "channel/notification_loop.h"
+#include "channel/pipe_server.h"
+#include "channel/service.h"
+#include "log/logger.h"
+
+DWORD WINAPI NotificationThreadProc(LPVOID parameter) {
+    if (parameter == nullptr) {
+        return 0;
+    }
+    auto* dialog = static_cast<COrlivanSysTrayDlg*>(parameter);
+    CService* service = CService::GetInstance();
+    RunNotificationLoop(
+        *service->m_pipeServer,
+        [dialog](const NotificationRecord& record) { return dialog->ShowNotification(&record); },
+        CLogger::GetInstance(std::string()));
+    return 0;
+}
