@@ -225,8 +225,8 @@ void COrlivanSysTrayDlg::OnSettings() {
 }
 
 void COrlivanSysTrayDlg::OnCheckUpdate() {
-    // Next: CService::GetInstance()->CheckForUpdate(false), the interactive
-    // update check, arrives with the service commands.
+    // The interactive check: every outcome is shown, the latest version too.
+    CService::GetInstance()->CheckForUpdate(false);
 }
 
 void COrlivanSysTrayDlg::OnOnlineHelp() {

@@ -3,6 +3,7 @@
 #include "channel/channel_name.h"
 #include "channel/frame_reader.h"
 #include "channel/pipe_server.h"
+#include "service/pipe_client.h"
 
 namespace {
 
@@ -25,9 +26,12 @@ CService::CService(std::string userSid, ChannelBusyHandler onChannelBusy)
     if (!created && onChannelBusy != nullptr) {
         onChannelBusy();
     }
+    // The service's command channel; nothing is opened until an exchange.
+    m_pipeClient = new CPipeClient(CommandChannelName());
 }
 
 CService::~CService() {
+    delete m_pipeClient;
     delete m_pipeServer;
 }
 

@@ -11,6 +11,8 @@
 class CPipeServer;
 class CPipeClient;
 class CUpdateDialog;
+class CComand;
+class CCommandReply;
 
 class CService {
 public:
@@ -40,6 +42,23 @@ public:
 
     // The platform's channel-busy message and exit(0).
     static void ReportChannelBusyAndExit();
+
+    // Sends `command` to the filter's service over the command channel and
+    // returns its reply (the caller deletes it), or null when no usable reply
+    // came. Exchanges from several threads run one at a time.
+    CCommandReply* SendCommand(CComand& command);
+
+    // Reads the reply frame of an exchange whose request for `requestCode` has
+    // been written on `m_pipeClient`; null when there is no usable reply.
+    CCommandReply* ReadReply(int32_t requestCode);
+
+    // Asks the service whether an update exists and shows the outcome: the
+    // latest-version message (not when `silent`), the update dialog, or the
+    // "Update Error" message (silent too).
+    void CheckForUpdate(bool silent);
+
+    // Shows the update dialog for `updateText` unless one is open already.
+    void OfferUpdate(const std::string& updateText);
 
     CPipeServer* m_pipeServer = nullptr;
     CPipeClient* m_pipeClient = nullptr;

@@ -24,6 +24,7 @@
 #include "channel/channel_name.h"
 #include "channel/notification_loop.h"
 #include "channel/service.h"
+#include "service/pipe_client.h"
 #include "notify/record.h"
 
 namespace {
@@ -323,7 +324,9 @@ TEST(ServicePosix, SecondInstanceOfTheSameUserIsTurnedAway) {
         CService first("1000", &CountBusy);
         EXPECT_EQ(g_busyCalls, 0);
         EXPECT_EQ(first.m_pipeServer->Name(), dir + "/1000");
-        EXPECT_EQ(first.m_pipeClient, nullptr);
+        ASSERT_NE(first.m_pipeClient, nullptr);  // the command channel client, not yet open
+        EXPECT_EQ(first.m_pipeClient->Name(), dir + "/orlivan_notifier_cmd_pipe");
+        EXPECT_FALSE(first.m_pipeClient->IsOpen());
         EXPECT_EQ(first.m_updateDialog.load(), nullptr);
         CService second("1000", &CountBusy);
         EXPECT_EQ(g_busyCalls, 1);

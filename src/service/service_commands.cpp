@@ -1,0 +1,36 @@
+// The service object's command side: exchanges on the command channel, the
+// update check and the update offer.
+#include <memory>
+
+#include "channel/service.h"
+#include "service/command.h"
+#include "service/command_reply.h"
+#include "service/installed_version.h"
+#include "service/pipe_client.h"
+#include "service/update_ui.h"
+
+CCommandReply* CService::SendCommand(CComand& command) {
+    return m_pipeClient != nullptr ? SendCommandOver(*m_pipeClient, command) : nullptr;
+}
+
+CCommandReply* CService::ReadReply(int32_t requestCode) {
+    return m_pipeClient != nullptr ? ReadReplyFrom(*m_pipeClient, requestCode) : nullptr;
+}
+
+void CService::CheckForUpdate(bool silent) {
+    RunUpdateCheck(m_pipeClient, m_updateDialog, PlatformUpdateUi(), silent);
+}
+
+void CService::OfferUpdate(const std::string& updateText) {
+    OfferUpdateOn(m_updateDialog, PlatformUpdateUi(), updateText);
+}
+
+CCommandReply* SendCommandToService(CComand& command) {
+    return CService::GetInstance()->SendCommand(command);
+}
+
+std::string GetInstalledVersionText() {
+    CVersionCommand command;
+    std::unique_ptr<CCommandReply> reply(CService::GetInstance()->SendCommand(command));
+    return InstalledVersionFromReply(reply.get());
+}

@@ -1,0 +1,96 @@
+#include "service/update_dialog.h"
+
+#include <shellapi.h>
+
+#include "app/resources/resource.h"
+#include "notify/code_page.h"
+#include "notify/text.h"
+#include "service/update_offer.h"
+
+namespace {
+
+void OpenWithShell(const wchar_t* url) {
+    // The result is not examined: a failure is not reported and the dialog
+    // closes as on success.
+    ::ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+std::wstring ToWide(const std::u16string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+}  // namespace
+
+WORD NativeProcessorArchitecture() {
+    using GetNativeSystemInfoFn = void(WINAPI*)(LPSYSTEM_INFO);
+    SYSTEM_INFO info{};
+    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    const auto native = kernel != nullptr
+                            ? reinterpret_cast<GetNativeSystemInfoFn>(reinterpret_cast<void*>(
+                                  ::GetProcAddress(kernel, "GetNativeSystemInfo")))
+                            : nullptr;
+    if (native != nullptr) {
+        native(&info);
+    } else {
+        ::GetSystemInfo(&info);
+    }
+    return info.wProcessorArchitecture;
+}
+
+bool Is64BitWindows() {
+    return UsesAmd64Installer(NativeProcessorArchitecture());
+}
+
+CUpdateDialog::CUpdateDialog(std::string updateText)
+    : CDialog(IDD_UPDATE_DIALOG, nullptr),
+      m_openUrl(&OpenWithShell),
+      m_nativeArchitecture(&NativeProcessorArchitecture) {
+    UpdateText fields = SplitUpdateText(updateText);
+    m_prefix = std::move(fields.prefix);
+    m_newVersion = std::move(fields.newVersion);
+    m_whatsNew = std::move(fields.whatsNew);
+}
+
+CUpdateDialog::~CUpdateDialog() = default;
+
+void CUpdateDialog::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_UPDATE_PROGRESS, m_progress);
+    DDX_Control(pDX, IDC_UPDATE_MESSAGE, m_messageText);
+    DDX_Control(pDX, IDC_UPDATE_WAIT, m_waitText);
+    DDX_Control(pDX, IDOK, m_okButton);
+    DDX_Control(pDX, IDCANCEL, m_cancelButton);
+}
+
+const MessageMap* CUpdateDialog::GetMessageMap() const {
+    static const MessageMapEntry entries[] = {
+        OnCommand<&CUpdateDialog::OnBnClickedOk>(IDOK),
+        OnCommand<&CUpdateDialog::OnBnClickedCancel>(IDCANCEL),
+    };
+    static const MessageMap map = MakeMessageMap(CDialog::GetMessageMap(), entries);
+    return &map;
+}
+
+std::wstring CUpdateDialog::OfferText() const {
+    // The service's text: UTF-8 when it is valid UTF-8, else the ANSI code page.
+    return ToWide(
+        DecodeExternalText(UpdateOfferText(m_newVersion, m_whatsNew), PlatformCodePageDecoder()));
+}
+
+BOOL CUpdateDialog::OnInitDialog() {
+    CDialog::OnInitDialog();
+    m_messageText.SetWindowText(OfferText().c_str());
+    m_waitText.ShowWindow(SW_HIDE);
+    m_progress.ShowWindow(SW_HIDE);
+    return TRUE;
+}
+
+void CUpdateDialog::OnBnClickedOk() {
+    const bool amd64 = UsesAmd64Installer(m_nativeArchitecture());
+    m_openUrl(ToWide(WidenBytes(InstallerUrl(amd64))).c_str());
+    CDialog::OnOK();
+}
+
+void CUpdateDialog::OnBnClickedCancel() {
+    CDialog::OnCancel();
+}
