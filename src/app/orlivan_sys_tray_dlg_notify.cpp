@@ -57,8 +57,9 @@ void COrlivanSysTrayDlg::ShowErrorBox(std::u16string_view text, std::u16string_v
 }
 
 void COrlivanSysTrayDlg::CheckForUpdateSilently() {
-    // Seam: the silent update check, CService::GetInstance()->CheckForUpdate(true),
-    // is connected here when the command channel's update check is in place.
+    // Shows nothing when the installed version is the latest; an offer or an
+    // error is shown from this (the worker) thread.
+    CService::GetInstance()->CheckForUpdate(true);
 }
 
 std::string COrlivanSysTrayDlg::GetProcessName(int32_t processId) {
