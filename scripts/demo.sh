@@ -12,7 +12,11 @@ wine reg add 'HKLM\SOFTWARE\Orlivan' /v 'Install Path' /d 'C:\Program Files\Orli
 
 shot() {
     if [ "$own_display" = 1 ]; then
-        import -window root "$demo/$1.png" 2>/dev/null && echo "screenshot: $demo/$1.png"
+        if import -window root "$demo/$1.png" 2>/dev/null; then
+            echo "screenshot: $demo/$1.png"
+        else
+            echo "screenshot $1 failed" >&2
+        fi
     fi
 }
 
@@ -21,7 +25,12 @@ notifier=$!
 sleep 4
 shot 01-started
 echo "The notifier runs under Wine (pid $notifier); its tray icon sits in Wine's system tray window."
-echo "Log: $WINEPREFIX/drive_c/users/$USER/OrlivanLog/OrlivanSysTray.log"
+# Wine names the profile folder after the Unix user.
+log="$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/OrlivanLog/OrlivanSysTray.log"
+echo "Log: $log"
+if [ -f "$log" ]; then
+    tail -n 1 "$log"
+fi
 if [ "$own_display" = 1 ]; then
     wineserver -k 2>/dev/null || true
 else

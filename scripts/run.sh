@@ -25,4 +25,5 @@ fi
 export WINEPREFIX="$demo/pfx"
 wine_fresh_prefix win32 "$WINEPREFIX"
 
-exec "$here/demo.sh" "$top/build/windows-x86" "$demo" "$own_display"
+# Not exec: the trap above must still stop Wine and the display afterwards.
+"$here/demo.sh" "$top/build/windows-x86" "$demo" "$own_display"
