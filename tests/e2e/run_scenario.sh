@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs one end-to-end scenario: a fresh copy of the booted base prefix of its
+# own, an X display (the caller's, or an Xvfb started here), the driver under
+# Wine, then the prefix's wineserver is ended. The prefix is removed when the
+# scenario passes and kept for inspection when it fails.
+#
+#   run_scenario.sh DRIVER RECORDER NOTIFIER RUNS_DIR SCENARIO
+set -uo pipefail
+if [ $# -ne 5 ]; then
+    echo "usage: $0 DRIVER RECORDER NOTIFIER RUNS_DIR SCENARIO" >&2
+    exit 2
+fi
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/../../scripts/lib/wine.sh"
+driver=$1 recorder=$2 notifier=$3 runs=$4 scenario=$5
+
+# Wine maps the Unix root to drive Z:.
+windows_path() { local p; p=$(realpath "$1"); printf 'Z:%s' "${p//\//\\}"; }
+
+prefix="$runs/$scenario/pfx"
+export WINEPREFIX="$prefix"
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    stop_xvfb
+}
+trap cleanup EXIT
+wine_fresh_prefix win32 "$prefix"
+start_xvfb || exit 1
+
+started=$(date +%s)
+timeout -k 10 200 wine "$driver" --notifier "$(windows_path "$notifier")" \
+    --recorder "$(windows_path "$recorder")" "$scenario"
+status=$?
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+echo "($scenario: $(( $(date +%s) - started )) s under Wine)"
+if [ $status -eq 0 ]; then
+    rm -rf "$runs/$scenario"
+elif [ $status -eq 124 ]; then
+    echo "FAIL $scenario: the driver did not end within 200 s (prefix kept: $prefix)"
+else
+    echo "(prefix kept for inspection: $prefix)"
+fi
+exit $status

@@ -1,0 +1,171 @@
+// The tray icon's mouse events and the menu commands: the settings program
+// (started from the install folder with the notifier's current folder), the
+// popup menu driven by keyboard, and the two web pages handed to the browser.
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+constexpr wchar_t kHelpPath[] = L"/content/how-setup-internet-parental-controls-windows-7";
+constexpr wchar_t kContactPath[] = L"/contact";
+
+// The recorded run is the settings program, started with the notifier's
+// current folder.
+void CheckSettingsRun(const Record& record, const std::wstring& settingsProgram) {
+    Check(SamePath(record.module, settingsProgram),
+          "the settings program " + Utf8(settingsProgram) + " ran; the recorded run was " +
+              Describe(record));
+    Check(SamePath(record.currentFolder, TheSetup().work),
+          "the settings program's current folder is the notifier's (" + Utf8(TheSetup().work) +
+              "); it was " + Utf8(record.currentFolder));
+}
+
+// The recorded run is the URL handler, given an http address with this path.
+void CheckBrowserRun(const Record& record, const std::wstring& path) {
+    Check(record.arguments.size() == 1,
+          "the URL handler got exactly one argument; the recorded run was " + Describe(record));
+    const std::wstring& address = record.arguments[0];
+    const std::wstring scheme = L"http://";
+    Check(address.rfind(scheme, 0) == 0, "address " + Utf8(address) + " uses http://");
+    size_t slash = address.find(L'/', scheme.size());
+    Check(slash != std::wstring::npos && slash > scheme.size(),
+          "address " + Utf8(address) + " names a host");
+    CheckEqual(address.substr(slash), path, "path of the address");
+}
+
+// Opens the popup menu with a right-button press on the icon.
+HWND OpenMenu(const Notifier& notifier) {
+    notifier.PostTrayEvent(WM_RBUTTONDOWN);
+    HWND menu = WaitForProcessWindow(notifier.ProcessId(), L"#32768", nullptr, Millis(10000));
+    Note("popup menu is open");
+    return menu;
+}
+
+// Opens the menu, presses the keys, and waits until the menu has closed.
+void ChooseFromMenu(const Notifier& notifier, std::initializer_list<UINT> keys,
+                    const std::string& what) {
+    HWND menu = OpenMenu(notifier);
+    PostKeys(menu, keys);
+    WaitForWindowGone(menu, Millis(5000), "the popup menu after " + what);
+}
+
+}  // namespace
+
+E2E_SCENARIO(double_click_starts_settings) {
+    std::wstring settings = ArrangeStandardInstall();
+    Notifier notifier;
+    notifier.Start();
+    notifier.WaitForIcon();
+    // A single left click does nothing.
+    notifier.PostTrayEvent(WM_LBUTTONDOWN);
+    notifier.PostTrayEvent(WM_LBUTTONUP);
+    ExpectRecordCountStays(0, Millis(1500), "a single left click");
+    Check(FindProcessWindow(notifier.ProcessId(), L"#32768", nullptr) == nullptr,
+          "no menu after a single left click");
+
+    notifier.PostTrayEvent(WM_LBUTTONDBLCLK);
+    auto records = WaitForRecords(1, Millis(15000));
+    CheckSettingsRun(records[0], settings);
+    Check(FindProcessWindow(notifier.ProcessId(), L"#32768", nullptr) == nullptr,
+          "a double click shows no menu");
+    ExpectRecordCountStays(1, Millis(1000), "one double click");
+    Check(notifier.Running(), "the notifier keeps running");
+}
+
+E2E_SCENARIO(settings_command_starts_settings) {
+    std::wstring settings = ArrangeStandardInstall();
+    Notifier notifier;
+    notifier.Start();
+    notifier.WaitForIcon();
+    notifier.PostCommand(kCmdSettings);
+    auto records = WaitForRecords(1, Millis(15000));
+    CheckSettingsRun(records[0], settings);
+    // Each command starts one more settings process.
+    notifier.PostCommand(kCmdSettings);
+    records = WaitForRecords(2, Millis(15000));
+    CheckSettingsRun(records[1], settings);
+    ExpectRecordCountStays(2, Millis(1000), "two Settings commands");
+}
+
+E2E_SCENARIO(web_pages_open) {
+    ArrangeStandardInstall();
+    Notifier notifier;
+    notifier.Start();
+    notifier.WaitForIcon();
+    notifier.PostCommand(kCmdOnlineHelp);
+    auto records = WaitForRecords(1, Millis(15000));
+    CheckBrowserRun(records[0], kHelpPath);
+    notifier.PostCommand(kCmdReportProblem);
+    records = WaitForRecords(2, Millis(15000));
+    CheckBrowserRun(records[1], kContactPath);
+    Check(records[0].arguments[0].substr(0, records[0].arguments[0].find(L'/', 7)) !=
+              records[1].arguments[0].substr(0, records[1].arguments[0].find(L'/', 7)),
+          "online help (content site) and contact page (main site) are on different hosts");
+    ExpectRecordCountStays(2, Millis(1000), "Online Help and Report Problem");
+}
+
+E2E_SCENARIO(popup_menu_items) {
+    std::wstring settings = ArrangeStandardInstall();
+    Notifier notifier;
+    notifier.Start();
+    notifier.WaitForIcon();
+
+    // Escape closes the menu and nothing is chosen.
+    ChooseFromMenu(notifier, {VK_ESCAPE}, "Escape");
+    ExpectRecordCountStays(0, Millis(1500), "Escape on the menu");
+
+    // Item 1 starts the settings program.
+    ChooseFromMenu(notifier, {VK_DOWN, VK_RETURN}, "item 1");
+    auto records = WaitForRecords(1, Millis(15000));
+    CheckSettingsRun(records[0], settings);
+
+    // Item 3 opens the online help, item 4 the contact page.
+    ChooseFromMenu(notifier, {VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN}, "item 3");
+    records = WaitForRecords(2, Millis(15000));
+    CheckBrowserRun(records[1], kHelpPath);
+    ChooseFromMenu(notifier, {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN}, "item 4");
+    records = WaitForRecords(3, Millis(15000));
+    CheckBrowserRun(records[2], kContactPath);
+
+    // Five items in all: the second from the bottom is Report Problem, and
+    // six steps down wrap round to Settings.
+    ChooseFromMenu(notifier, {VK_UP, VK_UP, VK_RETURN}, "the second item from the bottom");
+    records = WaitForRecords(4, Millis(15000));
+    CheckBrowserRun(records[3], kContactPath);
+    ChooseFromMenu(notifier, {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN},
+                   "six steps down");
+    records = WaitForRecords(5, Millis(15000));
+    CheckSettingsRun(records[4], settings);
+
+    ExpectRecordCountStays(5, Millis(1000), "five menu choices");
+    Check(notifier.Running(), "the notifier keeps running");
+}
+
+E2E_SCENARIO(default_install_folder) {
+    // Without the install key the settings program is looked for in the
+    // default folder.
+    RemoveInstallKey();
+    RegisterUrlHandler();
+    std::wstring settings = PlaceSettingsProgram(L"C:\\Program Files (x86)\\Orlivan\\");
+    Notifier notifier;
+    notifier.Start();
+    notifier.WaitForIcon();
+    notifier.PostCommand(kCmdSettings);
+    auto records = WaitForRecords(1, Millis(15000));
+    CheckSettingsRun(records[0], settings);
+}
+
+E2E_SCENARIO(non_ascii_install_folder) {
+    // Letters outside Latin-1 as well, which low-byte narrowing would turn
+    // into other letters.
+    const std::wstring folder = L"C:\\Program Files\\Orlivan \u0141\u00f3d\u017a\\";
+    SetInstallPath(folder);
+    std::wstring settings = PlaceSettingsProgram(folder);
+    Notifier notifier;
+    notifier.Start();
+    notifier.WaitForIcon();
+    notifier.PostCommand(kCmdSettings);
+    auto records = WaitForRecords(1, Millis(15000));
+    CheckSettingsRun(records[0], settings);
+}
