@@ -24,6 +24,7 @@ cleanup() {
     stop_xvfb
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT
 wine_fresh_prefix win32 "$prefix"
 start_xvfb || exit 1
 

@@ -21,24 +21,42 @@ void CheckSettingsRun(const Record& record, const std::wstring& settingsProgram)
               "); it was " + Utf8(record.currentFolder));
 }
 
-// The recorded run is the URL handler, given an http address with this path.
-void CheckBrowserRun(const Record& record, const std::wstring& path) {
+// The host part of an http address ("" when it has none).
+std::wstring HostOf(const std::wstring& address) {
+    const std::wstring scheme = L"http://";
+    if (address.rfind(scheme, 0) != 0) {
+        return {};
+    }
+    size_t slash = address.find(L'/', scheme.size());
+    return address.substr(scheme.size(),
+                          slash == std::wstring::npos ? std::wstring::npos : slash - scheme.size());
+}
+
+// The recorded run is the URL handler, given an http address with this path;
+// returns the address.
+std::wstring CheckBrowserRun(const Record& record, const std::wstring& path) {
     Check(record.arguments.size() == 1,
           "the URL handler got exactly one argument; the recorded run was " + Describe(record));
     const std::wstring& address = record.arguments[0];
-    const std::wstring scheme = L"http://";
-    Check(address.rfind(scheme, 0) == 0, "address " + Utf8(address) + " uses http://");
-    size_t slash = address.find(L'/', scheme.size());
-    Check(slash != std::wstring::npos && slash > scheme.size(),
-          "address " + Utf8(address) + " names a host");
-    CheckEqual(address.substr(slash), path, "path of the address");
+    std::wstring host = HostOf(address);
+    Check(!host.empty(), "address " + Utf8(address) + " is http:// with a host");
+    CheckEqual(address.substr(7 + host.size()), path, "path of the address");
+    return address;
 }
 
-// Opens the popup menu with a right-button press on the icon.
+// Opens the popup menu with a right-button press on the icon; it opens with
+// its top-left corner at the cursor.
 HWND OpenMenu(const Notifier& notifier) {
+    POINT cursor{};
+    GetCursorPos(&cursor);
     notifier.PostTrayEvent(WM_RBUTTONDOWN);
     HWND menu = WaitForProcessWindow(notifier.ProcessId(), L"#32768", nullptr, Millis(10000));
-    Note("popup menu is open");
+    RECT rect{};
+    GetWindowRect(menu, &rect);
+    Check(rect.left == cursor.x && rect.top == cursor.y,
+          "the menu opens at the cursor (" + std::to_string(cursor.x) + "," +
+              std::to_string(cursor.y) + "); its corner is at (" + std::to_string(rect.left) + "," +
+              std::to_string(rect.top) + ")");
     return menu;
 }
 
@@ -95,12 +113,11 @@ E2E_SCENARIO(web_pages_open) {
     notifier.WaitForIcon();
     notifier.PostCommand(kCmdOnlineHelp);
     auto records = WaitForRecords(1, Millis(15000));
-    CheckBrowserRun(records[0], kHelpPath);
+    std::wstring help = CheckBrowserRun(records[0], kHelpPath);
     notifier.PostCommand(kCmdReportProblem);
     records = WaitForRecords(2, Millis(15000));
-    CheckBrowserRun(records[1], kContactPath);
-    Check(records[0].arguments[0].substr(0, records[0].arguments[0].find(L'/', 7)) !=
-              records[1].arguments[0].substr(0, records[1].arguments[0].find(L'/', 7)),
+    std::wstring contact = CheckBrowserRun(records[1], kContactPath);
+    Check(HostOf(help) != HostOf(contact),
           "online help (content site) and contact page (main site) are on different hosts");
     ExpectRecordCountStays(2, Millis(1000), "Online Help and Report Problem");
 }
@@ -110,6 +127,7 @@ E2E_SCENARIO(popup_menu_items) {
     Notifier notifier;
     notifier.Start();
     notifier.WaitForIcon();
+    SetCursorPos(420, 310);
 
     // Escape closes the menu and nothing is chosen.
     ChooseFromMenu(notifier, {VK_ESCAPE}, "Escape");
