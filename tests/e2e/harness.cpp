@@ -501,7 +501,7 @@ std::vector<Record> WaitForRecords(std::size_t count, Millis timeout) {
             return records.size() >= count;
         },
         timeout, std::to_string(count) + " recorded program start(s)");
-    for (size_t i = 0; i < records.size(); ++i) {
+    for (size_t i = count - 1; i < records.size(); ++i) {
         Note("record " + std::to_string(i + 1) + ": " + Describe(records[i]));
     }
     return records;

@@ -2,6 +2,8 @@
 // notification area receives it, a window that refuses to be shown but still
 // moves, the end on WM_CLOSE or IDOK with the icon removed, and re-adding the
 // icon when the shell restarts or was not there yet.
+#include <cstdio>
+
 #include "harness.h"
 
 using namespace e2e;
@@ -29,8 +31,10 @@ RECT WindowRect(HWND window) {
 }
 
 std::string Describe(const RECT& rect) {
-    return "(" + std::to_string(rect.left) + "," + std::to_string(rect.top) + ")-(" +
-           std::to_string(rect.right) + "," + std::to_string(rect.bottom) + ")";
+    char text[96];
+    std::snprintf(text, sizeof text, "(%ld,%ld)-(%ld,%ld)", rect.left, rect.top, rect.right,
+                  rect.bottom);
+    return text;
 }
 
 // Runs a notifier, ends it with end(), and checks the process ended and the

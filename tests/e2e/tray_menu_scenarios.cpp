@@ -2,6 +2,7 @@
 // (started from the install folder with the notifier's current folder), the
 // popup menu driven by keyboard, and the two web pages handed to the browser.
 #include "harness.h"
+#include "service/web_addresses.h"
 
 using namespace e2e;
 
@@ -117,6 +118,9 @@ E2E_SCENARIO(web_pages_open) {
     notifier.PostCommand(kCmdReportProblem);
     records = WaitForRecords(2, Millis(15000));
     std::wstring contact = CheckBrowserRun(records[1], kContactPath);
+    // The hosts are the program's own settings; nothing may alter them on the way.
+    CheckEqual(help, FromUtf8(URL_ONLINE_HELP.data()), "online help address");
+    CheckEqual(contact, FromUtf8(URL_CONTACT.data()), "contact address");
     Check(HostOf(help) != HostOf(contact),
           "online help (content site) and contact page (main site) are on different hosts");
     ExpectRecordCountStays(2, Millis(1000), "Online Help and Report Problem");
