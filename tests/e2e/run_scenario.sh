@@ -29,9 +29,11 @@ wine_fresh_prefix win32 "$prefix"
 start_xvfb || exit 1
 
 started=$(date +%s)
+log="$runs/$scenario/driver.log"
 timeout -k 10 200 wine "$driver" --notifier "$(windows_path "$notifier")" \
-    --recorder "$(windows_path "$recorder")" "$scenario"
+    --recorder "$(windows_path "$recorder")" "$scenario" >"$log" 2>&1
 status=$?
+cat "$log"
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
 echo "($scenario: $(( $(date +%s) - started )) s under Wine)"
@@ -40,6 +42,6 @@ if [ $status -eq 0 ]; then
 elif [ $status -eq 124 ]; then
     echo "FAIL $scenario: the driver did not end within 200 s (prefix kept: $prefix)"
 else
-    echo "(prefix kept for inspection: $prefix)"
+    echo "(prefix and driver.log kept for inspection in $runs/$scenario)"
 fi
 exit $status
