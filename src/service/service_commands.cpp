@@ -29,8 +29,15 @@ CCommandReply* SendCommandToService(CComand& command) {
     return CService::GetInstance()->SendCommand(command);
 }
 
-std::string GetInstalledVersionText() {
+std::string QueryInstalledVersion(CCommandTransport* transport) {
+    if (transport == nullptr) {
+        return {};
+    }
     CVersionCommand command;
-    std::unique_ptr<CCommandReply> reply(CService::GetInstance()->SendCommand(command));
+    std::unique_ptr<CCommandReply> reply(SendCommandOver(*transport, command));
     return InstalledVersionFromReply(reply.get());
+}
+
+std::string GetInstalledVersionText() {
+    return QueryInstalledVersion(CService::GetInstance()->m_pipeClient);
 }

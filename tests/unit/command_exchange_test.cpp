@@ -1,5 +1,6 @@
 #include "service/command_exchange.h"
 #include "service/command_reply.h"
+#include "service/installed_version.h"
 
 #include <gtest/gtest.h>
 
@@ -272,4 +273,13 @@ TEST(CommandExchange, RequestThatCanNotBeBuiltSendsNothing) {
     UnserializableCommand command;
     EXPECT_EQ(Send(transport, command), nullptr);
     EXPECT_EQ(transport.opens, 0);
+}
+
+TEST(InstalledVersion, IsTheVersionTextOrEmpty) {
+    FakeTransport transport;
+    transport.replies = {Frame(VersionBody("1.2.3")), Frame(UpdateBody(4, "1.2.3"))};
+    EXPECT_EQ(QueryInstalledVersion(&transport), "1.2.3");
+    EXPECT_EQ(QueryInstalledVersion(&transport), "");  // a reply to another command
+    EXPECT_EQ(QueryInstalledVersion(&transport), "");  // the service is gone
+    EXPECT_EQ(QueryInstalledVersion(nullptr), "");
 }
