@@ -85,7 +85,7 @@ bool TakeHex(const std::vector<std::string>& args, size_t* i, Bytes* value, std:
 
 bool ParseSend(const std::vector<std::string>& args, size_t i, SendOptions* send,
                std::string* error) {
-    RecordSpec* record = nullptr;
+    RecordToSend* record = nullptr;
     for (; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::string value;
@@ -166,7 +166,7 @@ bool ParseSend(const std::vector<std::string>& args, size_t i, SendOptions* send
         *error = "send needs at least one record, e.g. send ack-only";
         return false;
     }
-    for (const RecordSpec& record : send->records) {
+    for (const RecordToSend& record : send->records) {
         if (record.raw && (record.detail || record.errorCode)) {
             *error = "a --raw record takes no --detail or --error-code";
             return false;
@@ -272,7 +272,7 @@ bool RecordIsReplied(int32_t code) {
     return false;
 }
 
-Bytes BuildRecordBody(const RecordSpec& record) {
+Bytes BuildRecordBody(const RecordToSend& record) {
     if (record.raw) {
         return *record.raw;
     }
@@ -288,7 +288,7 @@ Bytes BuildRecordBody(const RecordSpec& record) {
     return body;
 }
 
-Bytes BuildRecordFrame(const RecordSpec& record) {
+Bytes BuildRecordFrame(const RecordToSend& record) {
     const Bytes body = BuildRecordBody(record);
     Bytes frame;
     AppendUint32(frame, record.lengthWord.value_or(static_cast<uint32_t>(body.size())));
@@ -296,7 +296,7 @@ Bytes BuildRecordFrame(const RecordSpec& record) {
     return frame;
 }
 
-bool RecordExpectsReply(const RecordSpec& record) {
+bool RecordExpectsReply(const RecordToSend& record) {
     if (record.expectReply) {
         return *record.expectReply;
     }
@@ -307,7 +307,7 @@ bool RecordExpectsReply(const RecordSpec& record) {
            RecordIsReplied(static_cast<int32_t>(LoadUint32(record.raw->data())));
 }
 
-std::string DescribeRecord(const RecordSpec& record) {
+std::string DescribeRecord(const RecordToSend& record) {
     if (record.type) {
         return "type " + std::to_string(*record.type) + " " + RecordTypeName(*record.type);
     }
@@ -414,7 +414,7 @@ uint32_t LoadUint32(const uint8_t* bytes) {
 int SendRecords(CRecordConnection& connection, const SendOptions& options,
                 const std::function<void(const std::string&)>& print) {
     int number = 0;
-    for (const RecordSpec& record : options.records) {
+    for (const RecordToSend& record : options.records) {
         ++number;
         const std::string label =
             "record " + std::to_string(number) + " (" + DescribeRecord(record) + ")";

@@ -45,7 +45,7 @@ const char* RecordTypeName(int32_t code);
 // NOTIFY_NOTIFIER_ERROR nor codes outside the table).
 bool RecordIsReplied(int32_t code);
 
-struct RecordSpec {
+struct RecordToSend {
     std::optional<int32_t> type;         // absent for a raw body
     std::optional<std::string> detail;   // sent with its NUL
     std::optional<int32_t> errorCode;    // 4 bytes, little-endian
@@ -55,17 +55,17 @@ struct RecordSpec {
 };
 
 // The record's body: type, then detail and its NUL, then the error code.
-Bytes BuildRecordBody(const RecordSpec& record);
+Bytes BuildRecordBody(const RecordToSend& record);
 
 // The frame: the length word (the body's size unless overridden), then the body.
-Bytes BuildRecordFrame(const RecordSpec& record);
+Bytes BuildRecordFrame(const RecordToSend& record);
 
 // Whether to wait for a reply to `record`: its override, else the rule of its
 // type (for a raw body, the type in its first 4 bytes when it has them).
-bool RecordExpectsReply(const RecordSpec& record);
+bool RecordExpectsReply(const RecordToSend& record);
 
 // A short description for the output: "type 1 https-site-blocked" or "raw 5 bytes".
-std::string DescribeRecord(const RecordSpec& record);
+std::string DescribeRecord(const RecordToSend& record);
 
 // ---- command line -----------------------------------------------------------
 
@@ -75,7 +75,7 @@ struct SendOptions {
     std::optional<std::string> channel;   // --channel: explicit pipe name or socket path
     uint32_t replyTimeoutMs = 30000;      // --timeout
     uint32_t connectWaitMs = 2000;        // --connect-wait
-    std::vector<RecordSpec> records;
+    std::vector<RecordToSend> records;
 };
 
 struct ServeOptions {

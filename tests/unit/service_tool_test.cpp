@@ -141,22 +141,22 @@ TEST(ToolArguments, ServeOptionsAndHelp) {
 }
 
 TEST(ToolRecords, FramesCarryTypePayloadAndLength) {
-    RecordSpec site;
+    RecordToSend site;
     site.type = 1;
     site.detail = "abc";
     EXPECT_EQ(BuildRecordFrame(site), Hex("08000000 01000000 61626300"));
 
-    RecordSpec driver;
+    RecordToSend driver;
     driver.type = 6;
     driver.errorCode = -5;
     EXPECT_EQ(BuildRecordFrame(driver), Hex("08000000 06000000 fbffffff"));
 
-    RecordSpec empty;
+    RecordToSend empty;
     empty.type = 10;
     empty.detail = "";
     EXPECT_EQ(BuildRecordFrame(empty), Hex("05000000 0a000000 00"));
 
-    RecordSpec raw;
+    RecordToSend raw;
     raw.raw = Hex("0200");
     raw.lengthWord = 4096;
     EXPECT_EQ(BuildRecordFrame(raw), Hex("00100000 0200"));
@@ -164,14 +164,14 @@ TEST(ToolRecords, FramesCarryTypePayloadAndLength) {
 
 TEST(ToolRecords, RepliesAreAwaitedOnlyWhereTheNotifierSendsThem) {
     for (const RecordType& type : RecordTypes()) {
-        RecordSpec record;
+        RecordToSend record;
         record.type = type.code;
         EXPECT_EQ(RecordExpectsReply(record), type.code != -3) << type.name;
     }
-    RecordSpec unknown;
+    RecordToSend unknown;
     unknown.type = 0;
     EXPECT_FALSE(RecordExpectsReply(unknown));
-    RecordSpec raw;
+    RecordToSend raw;
     raw.raw = Hex("04000000");
     EXPECT_TRUE(RecordExpectsReply(raw));
     raw.raw = Hex("0400");  // too short to name a type
