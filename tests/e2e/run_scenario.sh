@@ -17,16 +17,39 @@ driver=$1 recorder=$2 notifier=$3 runs=$4 scenario=$5
 # Wine maps the Unix root to drive Z:.
 windows_path() { local p; p=$(realpath "$1"); printf 'Z:%s' "${p//\//\\}"; }
 
+# Without a display, an Xvfb of this run's own; Xvfb picks a free display
+# number itself, so runs started at the same moment never share one.
+xvfb_pid=
+own_display() {
+    local number_file=$1 i
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for i in $(seq 1 100); do
+        if [ -s "$number_file" ]; then
+            export DISPLAY=":$(head -n 1 "$number_file")"
+            return 0
+        fi
+        sleep 0.05
+    done
+    echo "could not start Xvfb" >&2
+    return 1
+}
+
 prefix="$runs/$scenario/pfx"
 export WINEPREFIX="$prefix"
 cleanup() {
     wineserver -k 2>/dev/null || true
-    stop_xvfb
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT
 wine_fresh_prefix win32 "$prefix"
-start_xvfb || exit 1
+if [ -z "${DISPLAY:-}" ]; then
+    own_display "$runs/$scenario/display" || exit 1
+fi
 
 started=$(date +%s)
 log="$runs/$scenario/driver.log"
