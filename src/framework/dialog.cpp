@@ -101,7 +101,7 @@ void CDialog::Detach() {
     m_boundControls.clear();
 }
 
-INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM, LPARAM lParam) {
+INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     // Every message but the first reaches the object through WindowProc; the
     // dialog manager's default handling follows whatever this returns.
     if (message != WM_INITDIALOG) {
@@ -110,7 +110,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM, LPARAM lPa
     auto* self = reinterpret_cast<CDialog*>(lParam);
     self->Attach(hwnd);
     const Message saved = self->m_current;
-    self->m_current = Message{message, 0, lParam};
+    self->m_current = Message{message, wParam, lParam};
     const BOOL result = self->OnInitDialog();
     self->m_current = saved;
     return result;

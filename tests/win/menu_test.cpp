@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/resources/resource.h"
-#include "framework/dialog.h"
 
 namespace {
 
@@ -71,67 +70,4 @@ TEST(MenuOwnership, OwnedMenusAreDestroyedBorrowedOnesAreNot) {
     EXPECT_TRUE(target.DestroyMenu());
     EXPECT_EQ(target.m_hMenu, nullptr);
     EXPECT_FALSE(::IsMenu(kept));
-}
-
-namespace {
-
-// Opens the tray menu's popup from a timer and picks its second item with the
-// keyboard, as a user would.
-class MenuOwnerDialog : public CDialog {
-public:
-    MenuOwnerDialog() : CDialog(IDD_ORLIVANSYSTRAY_DIALOG) {}
-    std::vector<UINT> commands;
-    BOOL tracked = FALSE;
-
-    BOOL OnInitDialog() override {
-        CDialog::OnInitDialog();
-        ::SetTimer(m_hWnd, 1, 100, nullptr);
-        return TRUE;
-    }
-
-protected:
-    const MessageMap* GetMessageMap() const override {
-        static const MessageMapEntry entries[] = {
-            OnMessage<&MenuOwnerDialog::OnTimer>(WM_TIMER),
-            OnCommand<&MenuOwnerDialog::OnCheckUpdate>(ID_CHECK_UPDATE),
-            OnCommand<&MenuOwnerDialog::OnSettings>(ID_SETTINGS),
-        };
-        static const MessageMap map = MakeMessageMap(CDialog::GetMessageMap(), entries);
-        return &map;
-    }
-
-    LRESULT OnTimer(WPARAM id, LPARAM) {
-        if (id == 1) {
-            ::KillTimer(m_hWnd, 1);
-            ::SetTimer(m_hWnd, 2, 300, nullptr);
-            CMenu menu;
-            menu.LoadMenu(IDR_TRAY_MENU);
-            CMenu popup = menu.GetSubMenu(0);
-            ::SetForegroundWindow(m_hWnd);
-            tracked =
-                popup.TrackPopupMenu(TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON, 50, 50, this);
-            menu.DestroyMenu();
-            ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        } else if (id == 2) {
-            // Runs inside the menu's own loop.
-            ::KillTimer(m_hWnd, 2);
-            if (HWND popupWindow = ::FindWindowW(L"#32768", nullptr)) {
-                ::PostMessageW(popupWindow, WM_KEYDOWN, VK_DOWN, 0);
-                ::PostMessageW(popupWindow, WM_KEYDOWN, VK_DOWN, 0);
-                ::PostMessageW(popupWindow, WM_KEYDOWN, VK_RETURN, 0);
-            }
-        }
-        return 0;
-    }
-    void OnCheckUpdate() { commands.push_back(ID_CHECK_UPDATE); }
-    void OnSettings() { commands.push_back(ID_SETTINGS); }
-};
-
-}  // namespace
-
-TEST(TrayMenu, ChosenItemReachesTheOwnersMessageMap) {
-    MenuOwnerDialog dialog;
-    EXPECT_EQ(dialog.DoModal(), IDOK);
-    EXPECT_TRUE(dialog.tracked);
-    EXPECT_EQ(dialog.commands, std::vector<UINT>{ID_CHECK_UPDATE});
 }
