@@ -4,6 +4,13 @@
 // URL handler), reads what the recorder program wrote, and finds and drives
 // the notifier's windows. Every wait is bounded; a failed check throws
 // ScenarioFailure, which ends the scenario with its message.
+//
+// Adding a scenario: write E2E_SCENARIO(name) { ... } in a *_scenarios.cpp
+// file of this folder; the build turns each into the ctest entry e2e.name,
+// run by run_scenario.sh in a fresh prefix. A scenario arranges the prefix
+// (ArrangeStandardInstall or the single steps), starts a Notifier, waits for
+// its icon, acts (tray events, commands, keys, buttons) and checks what it
+// observes: tray calls, recorded program starts, windows, the log file.
 #pragma once
 
 #include <windows.h>

@@ -125,6 +125,7 @@ E2E_SCENARIO(close_removes_icon) {
     ArrangeStandardInstall();
     CheckEndRemovesIcon("WM_CLOSE", [](Notifier& notifier) { notifier.PostClose(); });
     CheckEndRemovesIcon("IDOK", [](Notifier& notifier) { notifier.PostCommand(IDOK); });
+    CheckEndRemovesIcon("IDCANCEL", [](Notifier& notifier) { notifier.PostCommand(IDCANCEL); });
 }
 
 E2E_SCENARIO(taskbar_created_readds_icon) {

@@ -76,12 +76,15 @@ E2E_SCENARIO(double_click_starts_settings) {
     Notifier notifier;
     notifier.Start();
     notifier.WaitForIcon();
-    // A single left click does nothing.
-    notifier.PostTrayEvent(WM_LBUTTONDOWN);
-    notifier.PostTrayEvent(WM_LBUTTONUP);
-    ExpectRecordCountStays(0, Millis(1500), "a single left click");
-    Check(FindProcessWindow(notifier.ProcessId(), L"#32768", nullptr) == nullptr,
-          "no menu after a single left click");
+    // A single left click, a right button release, the pointer passing over
+    // the icon and a balloon click do nothing.
+    for (UINT event :
+         {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONUP, WM_MOUSEMOVE, NIN_BALLOONUSERCLICK}) {
+        notifier.PostTrayEvent(event);
+    }
+    ExpectRecordCountStays(0, Millis(1500), "clicks and moves that are not a double click");
+    Check(FindProcessWindow(notifier.ProcessId(), nullptr, nullptr) == nullptr,
+          "no window shows after clicks and moves that are not a double click");
 
     notifier.PostTrayEvent(WM_LBUTTONDBLCLK);
     auto records = WaitForRecords(1, Millis(15000));
@@ -190,4 +193,18 @@ E2E_SCENARIO(non_ascii_install_folder) {
     notifier.PostCommand(kCmdSettings);
     auto records = WaitForRecords(1, Millis(15000));
     CheckSettingsRun(records[0], settings);
+}
+
+E2E_SCENARIO(missing_settings_program_is_silent) {
+    // The install folder is known but holds no settings program.
+    SetInstallPath(kStandardInstallFolder);
+    Notifier notifier;
+    notifier.Start();
+    notifier.WaitForIcon();
+    notifier.PostCommand(kCmdSettings);
+    notifier.PostTrayEvent(WM_LBUTTONDBLCLK);
+    ExpectRecordCountStays(0, Millis(1500), "Settings without a settings program");
+    Check(FindProcessWindow(notifier.ProcessId(), nullptr, nullptr) == nullptr,
+          "nothing is shown when the settings program is missing");
+    Check(notifier.Running(), "the notifier keeps running");
 }
