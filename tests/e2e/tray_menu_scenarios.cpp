@@ -145,6 +145,19 @@ E2E_SCENARIO(popup_menu_items) {
     auto records = WaitForRecords(1, Millis(15000));
     CheckSettingsRun(records[0], settings);
 
+    // Item 2 checks for an update; with no service to ask, that check
+    // reports the update server out of reach.
+    ChooseFromMenu(notifier, {VK_DOWN, VK_DOWN, VK_RETURN}, "item 2");
+    HWND box =
+        WaitForProcessWindow(notifier.ProcessId(), L"#32770", L"Update Error", Millis(15000));
+    CheckEqual(ControlText(box, 0xFFFF),
+               L"Cannot connect to Update Server.\nCheck your Network Connection and try again "
+               L"later",
+               "text of the update check's message box");
+    ClickButton(box, IDOK);
+    WaitForWindowGone(box, Millis(5000), "the update check's message box");
+    ExpectRecordCountStays(1, Millis(500), "item 2");
+
     // Item 3 opens the online help, item 4 the contact page.
     ChooseFromMenu(notifier, {VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN}, "item 3");
     records = WaitForRecords(2, Millis(15000));
