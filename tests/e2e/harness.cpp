@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
@@ -611,6 +612,107 @@ void Notifier::PostCommand(UINT id) const {
 void Notifier::PostClose() const {
     Check(m_window != nullptr, "the notifier's window is known (icon added)");
     Check(PostMessageW(m_window, WM_CLOSE, 0, 0) != FALSE, "posting WM_CLOSE");
+}
+
+// ---------------------------------------------------------------- stand-in
+
+const wchar_t* const kStandInPath = L"C:\\e2e\\orlivan-service.exe";
+
+namespace {
+std::atomic<int> g_standInRuns{0};
+constexpr wchar_t kStandInOutputFolder[] = L"C:\\e2e\\stand-in";
+
+void Forget(HANDLE process) {
+    std::lock_guard<std::mutex> lock(g_processLock);
+    g_processes.erase(std::remove(g_processes.begin(), g_processes.end(), process),
+                      g_processes.end());
+}
+}  // namespace
+
+StandIn::StandIn(const std::wstring& arguments) {
+    Check(FileExists(kStandInPath), "the runner placed the stand-in at " + Utf8(kStandInPath));
+    int run = ++g_standInRuns;
+    // Not in the records folder: every .txt there is taken for a recorded run.
+    MakeFolders(kStandInOutputFolder);
+    m_outputFile = std::wstring(kStandInOutputFolder) + L"\\run-" + std::to_wstring(run) + L".log";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output =
+        CreateFileW(m_outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    Check(output != INVALID_HANDLE_VALUE, "creating " + Utf8(m_outputFile));
+    std::wstring commandLine = L"\"" + std::wstring(kStandInPath) + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION info{};
+    BOOL started = CreateProcessW(kStandInPath, commandLine.data(), nullptr, nullptr, TRUE,
+                                  CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+    DWORD error = GetLastError();
+    CloseHandle(output);
+    if (!started) {
+        Fail("cannot start the stand-in: error " + std::to_string(error));
+    }
+    CloseHandle(info.hThread);
+    m_process = info.hProcess;
+    {
+        std::lock_guard<std::mutex> lock(g_processLock);
+        g_processes.push_back(m_process);
+    }
+    Note("stand-in run " + std::to_string(run) + " (" + Utf8(arguments) + "), output in " +
+         Utf8(m_outputFile));
+}
+
+StandIn::~StandIn() {
+    if (Running()) {
+        TerminateProcess(m_process, 1);
+        WaitForSingleObject(m_process, 5000);
+    }
+    Forget(m_process);
+    CloseHandle(m_process);
+}
+
+bool StandIn::Running() const {
+    return WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT;
+}
+
+DWORD StandIn::WaitForExit(Millis timeout) {
+    if (WaitForSingleObject(m_process, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+        Fail("the stand-in did not end within " + std::to_string(timeout.count()) +
+             " ms; its output: " + Output());
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(m_process, &code);
+    return code;
+}
+
+void StandIn::Stop() {
+    if (Running()) {
+        TerminateProcess(m_process, 1);
+    }
+    Check(WaitForSingleObject(m_process, 5000) == WAIT_OBJECT_0, "the stand-in ended when stopped");
+}
+
+std::string StandIn::Output() const {
+    return FileExists(m_outputFile) ? ReadFileBytes(m_outputFile) : std::string();
+}
+
+void StandIn::WaitForOutput(const std::string& text, Millis timeout) const {
+    if (!WaitFor([&] { return Output().find(text) != std::string::npos; }, timeout)) {
+        Fail("the stand-in did not write \"" + text + "\" within " +
+             std::to_string(timeout.count()) + " ms; its output: " + Output());
+    }
+}
+
+void RunStandIn(const std::wstring& arguments, Millis timeout) {
+    StandIn run(arguments);
+    DWORD code = run.WaitForExit(timeout);
+    if (code != 0) {
+        Fail("the stand-in (" + Utf8(arguments) + ") exited with " + std::to_string(code) +
+             "; its output: " + run.Output());
+    }
 }
 
 // ---------------------------------------------------------------- windows

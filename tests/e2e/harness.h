@@ -209,6 +209,41 @@ private:
 // Ends every notifier still running (the driver's last resort on time-out).
 void EndStartedProcesses();
 
+// ---------------------------------------------------------------- stand-in
+
+// Where the runner placed the service stand-in in every prefix.
+extern const wchar_t* const kStandInPath;
+
+// One run of the service stand-in, e.g. StandIn(L"serve --version 1.2.3") or
+// StandIn(L"send new-update"). Its output goes to a numbered file in
+// C:\e2e\stand-in (named in the driver's log). Ended by force when the object goes
+// away while it still runs.
+class StandIn {
+public:
+    explicit StandIn(const std::wstring& arguments);
+    StandIn(const StandIn&) = delete;
+    StandIn& operator=(const StandIn&) = delete;
+    ~StandIn();
+
+    bool Running() const;
+    // Waits for the run to end and returns its exit code; fails on time-out.
+    DWORD WaitForExit(Millis timeout);
+    // Ends the run by force (a stopped service) and waits until it is gone.
+    void Stop();
+    // What the run wrote to its standard output and error so far.
+    std::string Output() const;
+    // Waits until the output holds text (e.g. "serving" once a serve run
+    // listens); fails on time-out.
+    void WaitForOutput(const std::string& text, Millis timeout = Millis(10000)) const;
+
+private:
+    HANDLE m_process = nullptr;
+    std::wstring m_outputFile;
+};
+
+// Runs the stand-in to its end and fails unless it exits with 0 in time.
+void RunStandIn(const std::wstring& arguments, Millis timeout = Millis(20000));
+
 // ---------------------------------------------------------------- windows
 
 // A visible top-level window of the class (and caption, when given) that

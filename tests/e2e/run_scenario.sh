@@ -2,17 +2,19 @@
 # Runs one end-to-end scenario: a fresh copy of the booted base prefix of its
 # own, an X display (the caller's, or an Xvfb started here), the driver under
 # Wine, then the prefix's wineserver is ended. The prefix is removed when the
-# scenario passes and kept for inspection when it fails.
+# scenario passes and kept for inspection when it fails. The service stand-in
+# is copied into the prefix as C:\e2e\orlivan-service.exe, where scenarios
+# start it. A scenario whose name ends in _win64 runs in a 64-bit prefix.
 #
-#   run_scenario.sh DRIVER RECORDER NOTIFIER RUNS_DIR SCENARIO
+#   run_scenario.sh DRIVER RECORDER NOTIFIER STAND_IN RUNS_DIR SCENARIO
 set -uo pipefail
-if [ $# -ne 5 ]; then
-    echo "usage: $0 DRIVER RECORDER NOTIFIER RUNS_DIR SCENARIO" >&2
+if [ $# -ne 6 ]; then
+    echo "usage: $0 DRIVER RECORDER NOTIFIER STAND_IN RUNS_DIR SCENARIO" >&2
     exit 2
 fi
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/../../scripts/lib/wine.sh"
-driver=$1 recorder=$2 notifier=$3 runs=$4 scenario=$5
+driver=$1 recorder=$2 notifier=$3 stand_in=$4 runs=$5 scenario=$6
 
 # Wine maps the Unix root to drive Z:.
 windows_path() { local p; p=$(realpath "$1"); printf 'Z:%s' "${p//\//\\}"; }
@@ -46,7 +48,11 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT
-wine_fresh_prefix win32 "$prefix"
+arch=win32
+case "$scenario" in *_win64) arch=win64 ;; esac
+wine_fresh_prefix "$arch" "$prefix"
+mkdir -p "$prefix/drive_c/e2e"
+cp "$stand_in" "$prefix/drive_c/e2e/orlivan-service.exe"
 if [ -z "${DISPLAY:-}" ]; then
     own_display "$runs/$scenario/display" || exit 1
 fi
