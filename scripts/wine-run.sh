@@ -3,7 +3,7 @@
 # of every Windows test executable. Uses $WINEPREFIX when set (the test command
 # sets it to a throw-away prefix), else a per-user test prefix made once from
 # the booted base. A wineserver that stays 30 s after its last client keeps
-# successive starts cheap.
+# successive starts cheap. Without a display it starts an Xvfb for the run.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/lib/wine.sh"
@@ -13,5 +13,11 @@ if [ -z "${WINEPREFIX:-}" ]; then
         wine_fresh_prefix win32 "$WINEPREFIX"
     fi
 fi
+# Windows tests create windows and dialogs: give them a display of their own
+# when there is none.
+if [ -z "${DISPLAY:-}" ]; then
+    start_xvfb
+    trap stop_xvfb EXIT
+fi
 wineserver -p30 2>/dev/null || true
-exec wine "$@"
+wine "$@"

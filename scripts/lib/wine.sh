@@ -39,24 +39,25 @@ wine_fresh_prefix() {
 }
 
 # start_xvfb: when DISPLAY is empty, starts an Xvfb display for this shell and
-# exports DISPLAY; the display ends with the shell (trap set by the caller).
+# exports DISPLAY; stop it with stop_xvfb. Xvfb picks a free display number
+# itself (-displayfd), so callers starting at the same moment never share one.
 start_xvfb() {
     if [ -n "${DISPLAY:-}" ]; then
         return 0
     fi
-    local n
-    for n in $(seq 91 120); do
-        if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-            Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-            ORLIVAN_XVFB_PID=$!
-            export DISPLAY=":$n"
-            local i
-            for i in $(seq 1 50); do
-                [ -e "/tmp/.X11-unix/X$n" ] && return 0
-                sleep 0.1
-            done
+    local number_file i
+    number_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
+    ORLIVAN_XVFB_PID=$!
+    for i in $(seq 1 100); do
+        if [ -s "$number_file" ]; then
+            export DISPLAY=":$(head -n 1 "$number_file")"
+            rm -f "$number_file"
+            return 0
         fi
+        sleep 0.05
     done
+    rm -f "$number_file"
     echo "could not start Xvfb" >&2
     return 1
 }
