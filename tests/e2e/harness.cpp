@@ -597,6 +597,13 @@ void Notifier::WaitForExit(Millis timeout) {
     }
 }
 
+DWORD Notifier::ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    Check(m_process != nullptr && GetExitCodeProcess(m_process, &code) != FALSE && !Running(),
+          "the notifier has ended");
+    return code;
+}
+
 void Notifier::PostTrayEvent(UINT mouseMessage) const {
     Check(m_window != nullptr, "the notifier's window is known (icon added)");
     Check(PostMessageW(m_window, kTrayMessage, kTrayIconId, mouseMessage) != FALSE,

@@ -193,6 +193,8 @@ public:
     bool Running() const;
     // Waits for the process to end; fails on time-out.
     void WaitForExit(Millis timeout);
+    // The exit code of the ended process.
+    DWORD ExitCode() const;
 
     // A tray callback as the notification area posts it.
     void PostTrayEvent(UINT mouseMessage) const;
