@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "app/info_dialog.h"
 #include "app/notification_thread.h"
 #include "app/resources/resource.h"
 #include "channel/service.h"
@@ -93,8 +94,7 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
 
     AddTrayIcon();
 
-    // Next: the About dialog object (CreateInfoDialog when m_pInfoDialog is
-    // null).
+    CreateInfoDialog();
 
     m_hThread = ::CreateThread(nullptr, 0, &NotificationThreadProc, this, 0, nullptr);
     if (m_hThread == nullptr) {
@@ -237,9 +237,23 @@ void COrlivanSysTrayDlg::OnReportProblem() {
     OpenWebAddress(URL_CONTACT.data());
 }
 
+void COrlivanSysTrayDlg::CreateInfoDialog() {
+    // One object for the life of the process: it keeps the version it learnt.
+    if (m_pInfoDialog == nullptr) {
+        m_pInfoDialog = new CInfoDialog();
+    }
+}
+
 void COrlivanSysTrayDlg::OnAbout() {
-    // Next: the About dialog (CreateInfoDialog when m_pInfoDialog is null, then
-    // its DoModal) arrives with CInfoDialog.
+    CreateInfoDialog();
+    // The tray menu stays usable while About is open (the dialog has no
+    // owner): a second About brings the open one forward instead of running
+    // the same object twice.
+    if (m_pInfoDialog->GetSafeHwnd() != nullptr) {
+        m_pInfoDialog->SetForegroundWindow();
+        return;
+    }
+    m_pInfoDialog->DoModal();
 }
 
 void COrlivanSysTrayDlg::LaunchSettingsProgram() {

@@ -57,6 +57,8 @@ protected:
     int AddTrayIcon();
     // Starts the filter's settings program from the install folder.
     void LaunchSettingsProgram();
+    // Creates the About dialog object unless it exists; it is never deleted.
+    void CreateInfoDialog();
 
     HICON m_hIcon;
     // The tray icon record: filled by AddTrayIcon before the notification

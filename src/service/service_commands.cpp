@@ -10,7 +10,13 @@
 #include "service/update_ui.h"
 
 CCommandReply* CService::SendCommand(CComand& command) {
-    return m_pipeClient != nullptr ? SendCommandOver(*m_pipeClient, command) : nullptr;
+    if (m_pipeClient == nullptr) {
+        return nullptr;
+    }
+    // The request goes out here; the reply frame is read and built by
+    // ReadReply, under the same exchange lock.
+    return SendCommandOver(*m_pipeClient, command,
+                           [this](int32_t requestCode) { return ReadReply(requestCode); });
 }
 
 CCommandReply* CService::ReadReply(int32_t requestCode) {
@@ -18,7 +24,8 @@ CCommandReply* CService::ReadReply(int32_t requestCode) {
 }
 
 void CService::CheckForUpdate(bool silent) {
-    RunUpdateCheck(m_pipeClient, m_updateDialog, PlatformUpdateUi(), silent);
+    RunUpdateCheck([this](CComand& command) { return SendCommand(command); }, m_updateDialog,
+                   PlatformUpdateUi(), silent);
 }
 
 void CService::OfferUpdate(const std::string& updateText) {
@@ -39,5 +46,7 @@ std::string QueryInstalledVersion(CCommandTransport* transport) {
 }
 
 std::string GetInstalledVersionText() {
-    return QueryInstalledVersion(CService::GetInstance()->m_pipeClient);
+    CVersionCommand command;
+    std::unique_ptr<CCommandReply> reply(CService::GetInstance()->SendCommand(command));
+    return InstalledVersionFromReply(reply.get());
 }

@@ -7,9 +7,17 @@
 
 void RunUpdateCheck(CCommandTransport* transport, std::atomic<CUpdateDialog*>& openDialog,
                     CUpdateUi& ui, bool silent) {
+    RunUpdateCheck(
+        [transport](CComand& command) {
+            return transport != nullptr ? SendCommandOver(*transport, command) : nullptr;
+        },
+        openDialog, ui, silent);
+}
+
+void RunUpdateCheck(const CommandSender& send, std::atomic<CUpdateDialog*>& openDialog,
+                    CUpdateUi& ui, bool silent) {
     CCheckUpdateCommand command;
-    std::unique_ptr<CCommandReply> reply(transport != nullptr ? SendCommandOver(*transport, command)
-                                                              : nullptr);
+    std::unique_ptr<CCommandReply> reply(send(command));
     const UpdateCheckDecision decision = DecideUpdateCheck(reply.get(), silent);
     reply.reset();
     switch (decision.action) {

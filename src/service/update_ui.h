@@ -3,9 +3,12 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 class CCommandTransport;
+class CComand;
+class CCommandReply;
 class CUpdateDialog;
 
 class CUpdateUi {
@@ -29,6 +32,13 @@ CUpdateUi& PlatformUpdateUi();
 // and shows the outcome: the latest-version message (not when `silent`), the
 // offer (OfferUpdateOn), or the "Update Error" message (silent too).
 void RunUpdateCheck(CCommandTransport* transport, std::atomic<CUpdateDialog*>& openDialog,
+                    CUpdateUi& ui, bool silent);
+
+// Sends a command to the service; the reply (the caller deletes it) or null.
+using CommandSender = std::function<CCommandReply*(CComand& command)>;
+
+// The same check with the command sent by `send`.
+void RunUpdateCheck(const CommandSender& send, std::atomic<CUpdateDialog*>& openDialog,
                     CUpdateUi& ui, bool silent);
 
 // Shows the update dialog for `updateText` unless one is open already, in

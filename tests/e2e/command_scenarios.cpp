@@ -1,6 +1,11 @@
-// The command channel against the service stand-in: the update check from the
-// menu, the About dialog's version, and the update notices.
+// The command channel against the service stand-in: the About dialog's
+// version, the update check from the menu with its three outcomes and the
+// offer's installer address, and the update notices on the notification
+// channel.
+#include <string>
+
 #include "harness.h"
+#include "service/web_addresses.h"
 
 using namespace e2e;
 
@@ -8,6 +13,71 @@ namespace {
 
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr int kMessageBoxText = 0xFFFF;
+constexpr int kVersionControl = 1004;
+constexpr int kOfferControl = 1001;
+
+constexpr wchar_t kAboutCaption[] = L"Orlivan Info";
+constexpr wchar_t kOfferCaption[] = L"Orlivan Update";
+constexpr wchar_t kLatestCaption[] = L"Orlivan";
+constexpr wchar_t kErrorCaption[] = L"Update Error";
+constexpr wchar_t kErrorText[] =
+    L"Cannot connect to Update Server.\nCheck your Network Connection and try again later";
+
+// An update text with a new version and what is new, and the offer it makes.
+constexpr wchar_t kUpdateText[] = L"\"rel;2.5.1;Faster blocking\"";
+constexpr wchar_t kOfferText[] =
+    L"New version(2.5.1) of Orlivan is available. Do you want to update?\n\n\n"
+    L"Whats new: \n        Faster blocking";
+
+std::wstring Wide(const char* text) {
+    return std::wstring(text, text + std::char_traits<char>::length(text));
+}
+
+// The requests the stand-in has answered or dropped so far (one log line each).
+int RequestCount(const StandIn& service) {
+    const std::string output = service.Output();
+    int count = 0;
+    for (size_t at = output.find("request length"); at != std::string::npos;
+         at = output.find("request length", at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+StandIn& Serving(StandIn& service) {
+    service.WaitForOutput("serving");
+    return service;
+}
+
+struct WindowCount {
+    DWORD processId;
+    const wchar_t* className;
+    const wchar_t* caption;
+    int count;
+};
+
+BOOL CALLBACK CountWindow(HWND window, LPARAM lParam) {
+    auto* search = reinterpret_cast<WindowCount*>(lParam);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window) &&
+        WindowClass(window) == search->className && WindowCaption(window) == search->caption) {
+        ++search->count;
+    }
+    return TRUE;
+}
+
+// Visible top-level windows of the process with this class and caption.
+int CountProcessWindows(DWORD processId, const wchar_t* className, const wchar_t* caption) {
+    WindowCount search{processId, className, caption, 0};
+    EnumWindows(&CountWindow, reinterpret_cast<LPARAM>(&search));
+    return search.count;
+}
+
+void StartWithIcon(Notifier& notifier) {
+    notifier.Start();
+    notifier.WaitForIcon();
+}
 
 // Waits for a message box of the notifier with this caption, checks its text
 // and presses OK.
@@ -19,16 +89,244 @@ void ExpectMessageBox(const Notifier& notifier, const wchar_t* caption, const st
     WaitForWindowGone(box, Millis(5000), "the \"" + Utf8(caption) + "\" box after OK");
 }
 
+// Lets a moment pass and fails if the notifier shows any window (its main
+// dialog stays hidden, so every visible one is a box or dialog).
+void ExpectNothingShown(const Notifier& notifier, const std::string& after) {
+    Pause(Millis(1500));
+    HWND shown = FindProcessWindow(notifier.ProcessId(), nullptr, nullptr);
+    Check(shown == nullptr, "nothing is shown after " + after + "; found \"" +
+                                Utf8(WindowCaption(shown)) + "\" (" + Utf8(WindowClass(shown)) +
+                                ")");
+}
+
+// Chooses About and returns its dialog.
+HWND OpenAbout(const Notifier& notifier) {
+    notifier.PostCommand(kCmdAbout);
+    return WaitForProcessWindow(notifier.ProcessId(), kDialogClass, kAboutCaption, Millis(20000));
+}
+
+void CloseWithOk(HWND dialog, const std::string& what) {
+    ClickButton(dialog, IDOK);
+    WaitForWindowGone(dialog, Millis(5000), what + " after OK");
+}
+
+// The version control of an open About dialog shows exactly this text.
+void ExpectVersionShown(HWND about, const std::wstring& text) {
+    HWND control = GetDlgItem(about, kVersionControl);
+    Check(control != nullptr, "the About dialog has control 1004");
+    Check(IsWindowVisible(control) != FALSE, "the version control is shown");
+    CheckEqual(ControlText(about, kVersionControl), text, "text of the version control");
+}
+
+// Opens the update dialog from the menu and checks the offer.
+HWND OpenOffer(const Notifier& notifier) {
+    notifier.PostCommand(kCmdCheckUpdate);
+    HWND offer =
+        WaitForProcessWindow(notifier.ProcessId(), kDialogClass, kOfferCaption, Millis(20000));
+    CheckEqual(ControlText(offer, kOfferControl), kOfferText, "the offer text");
+    for (int hidden : {1000, 1002}) {
+        HWND control = GetDlgItem(offer, hidden);
+        Check(control != nullptr && !IsWindowVisible(control),
+              "control " + std::to_string(hidden) + " of the update dialog is hidden");
+    }
+    return offer;
+}
+
+// Accepts the offer and checks the installer address handed to the browser.
+void AcceptOfferExpecting(const char* installer) {
+    ArrangeStandardInstall();
+    StandIn service(L"serve --status 5 --text " + std::wstring(kUpdateText));
+    Serving(service);
+    Notifier notifier;
+    StartWithIcon(notifier);
+    HWND offer = OpenOffer(notifier);
+    ClickButton(offer, IDOK);
+    WaitForWindowGone(offer, Millis(5000), "the update dialog after OK");
+    auto records = WaitForRecords(1, Millis(15000));
+    Check(records[0].arguments.size() == 1,
+          "the URL handler got one argument; the recorded run was " + Describe(records[0]));
+    CheckEqual(records[0].arguments[0], Wide(installer), "the installer address");
+    ExpectRecordCountStays(1, Millis(1000), "accepting the offer");
+}
+
 }  // namespace
+
+// ---------------------------------------------------------------- About
+
+E2E_SCENARIO(version_request_is_two_writes) {
+    StandIn service(L"serve --version 1.2.3");
+    Serving(service);
+    Notifier notifier;
+    StartWithIcon(notifier);
+    HWND about = OpenAbout(notifier);
+    service.WaitForOutput("exchange 1: replied");
+    // A message pipe: each "received" line is one write of the notifier.
+    const std::string output = service.Output();
+    const std::string expected =
+        "exchange 1: received 04000000\n"
+        "exchange 1: received 05030000\n"
+        "exchange 1: request length 4 command 0x305\n";
+    Check(output.find(expected) != std::string::npos,
+          "the request is the two writes 04000000 and 05030000; the stand-in logged:\n" + output);
+    CheckEqual(RequestCount(service), 1, "requests for one About");
+    CloseWithOk(about, "the About dialog");
+}
+
+E2E_SCENARIO(about_shows_installed_version_and_keeps_it) {
+    StandIn service(L"serve --version 1.2.3");
+    Serving(service);
+    Notifier notifier;
+    StartWithIcon(notifier);
+    HWND about = OpenAbout(notifier);
+    ExpectVersionShown(about, L"Orlivan Version 1.2.3");
+
+    // About again while it is open: the open one stays, alone, and the
+    // service is not asked again.
+    notifier.PostCommand(kCmdAbout);
+    Pause(Millis(1000));
+    CheckEqual(CountProcessWindows(notifier.ProcessId(), kDialogClass, kAboutCaption), 1,
+               "About dialogs open after a second About");
+    CloseWithOk(about, "the About dialog");
+
+    // Once known, the version is shown without a new request.
+    about = OpenAbout(notifier);
+    ExpectVersionShown(about, L"Orlivan Version 1.2.3");
+    CloseWithOk(about, "the second About dialog");
+    CheckEqual(RequestCount(service), 1, "requests after two showings");
+}
+
+E2E_SCENARIO(about_asks_again_until_the_service_answers) {
+    Notifier notifier;
+    StartWithIcon(notifier);
+
+    // No service: the version control is hidden.
+    HWND about = OpenAbout(notifier);
+    HWND control = GetDlgItem(about, kVersionControl);
+    Check(control != nullptr && !IsWindowVisible(control),
+          "the version control is hidden while no service answers");
+    CloseWithOk(about, "the About dialog without a service");
+
+    // The service has started: the next showing asks and shows the version.
+    {
+        StandIn service(L"serve --version 1.2.3");
+        Serving(service);
+        about = OpenAbout(notifier);
+        ExpectVersionShown(about, L"Orlivan Version 1.2.3");
+        CloseWithOk(about, "the About dialog with the service up");
+        CheckEqual(RequestCount(service), 1, "requests for the showing with the service up");
+    }
+
+    // A service that would now report another version is never asked.
+    StandIn later(L"serve --version 9.9.9");
+    Serving(later);
+    about = OpenAbout(notifier);
+    ExpectVersionShown(about, L"Orlivan Version 1.2.3");
+    CloseWithOk(about, "the About dialog once the version is known");
+    CheckEqual(RequestCount(later), 0, "requests once the version is known");
+}
+
+// ---------------------------------------------------------------- Check Update
 
 E2E_SCENARIO(check_update_latest_version) {
     StandIn service(L"serve --status 4 --text 2.5.1");
-    service.WaitForOutput("serving");
+    Serving(service);
     Notifier notifier;
-    notifier.Start();
-    notifier.WaitForIcon();
+    StartWithIcon(notifier);
     notifier.PostCommand(kCmdCheckUpdate);
-    ExpectMessageBox(notifier, L"Orlivan",
+    ExpectMessageBox(notifier, kLatestCaption,
                      L"This version of Orlivan(2.5.1) is the latest version.");
     service.WaitForOutput("exchange 1: request length 4 command 0x300");
+}
+
+E2E_SCENARIO(check_update_offer_accepted_x86) {
+    AcceptOfferExpecting(URL_INSTALLER_X86.data());
+}
+
+// The same 32-bit notifier on 64-bit Windows offers the amd64 installer.
+E2E_SCENARIO(check_update_offer_accepted_win64) {
+    AcceptOfferExpecting(URL_INSTALLER_AMD64.data());
+}
+
+E2E_SCENARIO(check_update_offer_cancelled) {
+    ArrangeStandardInstall();
+    StandIn service(L"serve --status 5 --text " + std::wstring(kUpdateText));
+    Serving(service);
+    Notifier notifier;
+    StartWithIcon(notifier);
+    HWND offer = OpenOffer(notifier);
+    ClickButton(offer, IDCANCEL);
+    WaitForWindowGone(offer, Millis(5000), "the update dialog after Cancel");
+    ExpectRecordCountStays(0, Millis(1500), "cancelling the offer");
+
+    // Nothing of the choice is kept: the next check offers again.
+    offer = OpenOffer(notifier);
+    ClickButton(offer, IDCANCEL);
+    WaitForWindowGone(offer, Millis(5000), "the second update dialog after Cancel");
+    ExpectRecordCountStays(0, Millis(500), "cancelling the second offer");
+}
+
+E2E_SCENARIO(check_update_errors) {
+    Notifier notifier;
+    {
+        StandIn service(L"serve --status 7 --text 2.5.1");
+        Serving(service);
+        StartWithIcon(notifier);
+        notifier.PostCommand(kCmdCheckUpdate);
+        ExpectMessageBox(notifier, kErrorCaption, kErrorText);
+        CheckEqual(RequestCount(service), 1, "requests for one check");
+        service.Stop();
+    }
+    // The service has stopped.
+    notifier.PostCommand(kCmdCheckUpdate);
+    ExpectMessageBox(notifier, kErrorCaption, kErrorText);
+}
+
+// ---------------------------------------------------------------- update notices
+
+E2E_SCENARIO(new_update_notices) {
+    StandIn service(L"serve --status 4 --text 2.5.1");
+    Serving(service);
+    Notifier notifier;
+    StartWithIcon(notifier);
+
+    // The first notice runs a silent check: asked, replied, nothing shown.
+    RunStandIn(L"send new-update");
+    CheckEqual(RequestCount(service), 1, "update checks after the first notice");
+    Check(service.Output().find("command 0x300") != std::string::npos,
+          "the first notice's check asked for an update");
+    ExpectNothingShown(notifier, "a silent check at the latest version");
+    CheckEqual(static_cast<long long>(notifier.TrayCalls(NIM_MODIFY).size()), 0,
+               "balloons after the first notice");
+
+    // The second shows the balloon and asks nothing.
+    RunStandIn(L"send new-update");
+    TrayCall balloon = notifier.WaitForTrayCall(NIM_MODIFY, 1, Millis(10000));
+    CheckEqual(balloon.infoTitle, L"New Update", "balloon title");
+    CheckEqual(balloon.info, L"A new version of Orlivan is available for Update", "balloon text");
+    CheckEqual(balloon.infoFlags, NIIF_INFO, "balloon icon flags");
+    CheckEqual(balloon.timeoutOrVersion, 4, "balloon time-out");
+    CheckEqual(RequestCount(service), 1, "update checks after the second notice");
+}
+
+// An update dialog is open from the menu when the first notice's check gets
+// an offer too: that offer is dropped, the notice is still answered.
+E2E_SCENARIO(second_offer_dropped_while_dialog_open) {
+    ArrangeStandardInstall();
+    StandIn service(L"serve --status 5 --text " + std::wstring(kUpdateText));
+    Serving(service);
+    Notifier notifier;
+    StartWithIcon(notifier);
+    HWND offer = OpenOffer(notifier);
+
+    RunStandIn(L"send new-update");  // fails unless the reply comes
+    CheckEqual(RequestCount(service), 2, "update checks (menu, then notice)");
+    Pause(Millis(1000));
+    CheckEqual(CountProcessWindows(notifier.ProcessId(), kDialogClass, kOfferCaption), 1,
+               "update dialogs open after the second offer");
+    Check(IsWindow(offer) != FALSE, "the first update dialog is still open");
+
+    ClickButton(offer, IDCANCEL);
+    WaitForWindowGone(offer, Millis(5000), "the update dialog after Cancel");
+    ExpectNothingShown(notifier, "closing the one update dialog");
+    ExpectRecordCountStays(0, Millis(0), "cancelling the offer");
 }

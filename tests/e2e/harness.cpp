@@ -703,7 +703,10 @@ void StandIn::Stop() {
 }
 
 std::string StandIn::Output() const {
-    return FileExists(m_outputFile) ? ReadFileBytes(m_outputFile) : std::string();
+    std::string text = FileExists(m_outputFile) ? ReadFileBytes(m_outputFile) : std::string();
+    // Lines end in CR LF on Windows; scenarios compare with plain line feeds.
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
 }
 
 void StandIn::WaitForOutput(const std::string& text, Millis timeout) const {

@@ -232,7 +232,8 @@ public:
     DWORD WaitForExit(Millis timeout);
     // Ends the run by force (a stopped service) and waits until it is gone.
     void Stop();
-    // What the run wrote to its standard output and error so far.
+    // What the run wrote to its standard output and error so far, lines
+    // ending in a line feed.
     std::string Output() const;
     // Waits until the output holds text (e.g. "serving" once a serve run
     // listens); fails on time-out.

@@ -1,5 +1,7 @@
 // The command exchange over the posix client against the service stand-in's
 // server, run on a thread in a private socket directory.
+#include "channel/channel_name.h"
+#include "channel/service.h"
 #include "service/command_reply.h"
 #include "service/pipe_client.h"
 #include "tool_jobs.h"
@@ -212,4 +214,37 @@ TEST(CommandChannelPosix, ExchangesFromTwoThreadsAreSerialised) {
     EXPECT_EQ(versions.load(), kRounds);
     EXPECT_EQ(checks.load(), kRounds);
     EXPECT_FALSE(client.IsOpen());
+}
+
+// The service object's own exchange: the request through its command client,
+// the reply through its reply reader, the connection closed afterwards.
+TEST(CommandChannelPosix, ServiceObjectExchangesThroughItsClient) {
+    StandInServer server(Answering("1.2.3", 5, "a;2.0;x"));
+    const std::string dir = server.Channel().substr(0, server.Channel().rfind('/'));
+    // Both channels live in the channel folder: the stand-in's command
+    // channel, and the notification channel the service object makes.
+    setenv(kChannelDirVariable, dir.c_str(), 1);
+    {
+        CService service("1000", [] { ADD_FAILURE() << "channel busy"; });
+        ASSERT_NE(service.m_pipeClient, nullptr);
+
+        CVersionCommand version;
+        std::unique_ptr<CCommandReply> reply(service.SendCommand(version));
+        ASSERT_NE(reply, nullptr);
+        EXPECT_EQ(InstalledVersionFromReply(reply.get()), "1.2.3");
+        EXPECT_FALSE(service.m_pipeClient->IsOpen());
+
+        CCheckUpdateCommand check;
+        reply.reset(service.SendCommand(check));
+        ASSERT_NE(reply, nullptr);
+        int32_t status = 0;
+        EXPECT_TRUE(GetReplyInteger(*reply, REPLY_KEY_STATUS, &status));
+        EXPECT_EQ(status, 5);
+        EXPECT_STREQ(GetReplyText(*reply, REPLY_KEY_UPDATE_TEXT), "a;2.0;x");
+        EXPECT_FALSE(service.m_pipeClient->IsOpen());
+        EXPECT_EQ(ReceivedBytes(server.Log(), 2), "0400000000030000");
+    }
+    unsetenv(kChannelDirVariable);
+    unlink((dir + "/1000").c_str());
+    unlink((dir + "/1000.lock").c_str());
 }

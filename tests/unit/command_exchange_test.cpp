@@ -144,6 +144,31 @@ TEST(CommandExchange, CheckUpdateReplyReachesTheCaller) {
     EXPECT_STREQ(GetReplyText(*reply, REPLY_KEY_UPDATE_TEXT), "a;2.0;x");
 }
 
+// A reader of the caller's own gets the request's code once the whole request
+// is on the connection, its result is the reply, and the connection is closed
+// afterwards whatever it returned.
+TEST(CommandExchange, CallersReaderReadsTheReplyAfterTheWholeRequest) {
+    for (bool answers : {true, false}) {
+        FakeTransport transport;
+        transport.replies = {Frame(UpdateBody(4, "2.5.1"))};
+        std::vector<int32_t> asked;
+        size_t writesSeen = 0;
+        CCheckUpdateCommand command;
+        std::unique_ptr<CCommandReply> reply(
+            SendCommandOver(transport, command, [&](int32_t requestCode) -> CCommandReply* {
+                asked.push_back(requestCode);
+                writesSeen = transport.writes.size();
+                EXPECT_TRUE(transport.open);
+                return answers ? ReadReplyFrom(transport, requestCode) : nullptr;
+            }));
+        EXPECT_EQ(asked, (std::vector<int32_t>{0x300}));
+        EXPECT_EQ(writesSeen, 2u);
+        EXPECT_EQ(reply != nullptr, answers);
+        EXPECT_FALSE(transport.open);
+        EXPECT_EQ(transport.closes, 1);
+    }
+}
+
 TEST(CommandExchange, NoServiceGivesNoReplyAndTouchesNothing) {
     FakeTransport transport;
     transport.openLimit = 0;
