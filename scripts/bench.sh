@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Runs the benchmark programs and prints their figures: the notification
+# channel round trip (notifier worker against a raw echo), natively over the
+# Unix socket binding (optimised build) and under Wine over the named pipe.
+# Figures only; nothing here passes or fails on a time.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+top=$(cd "$here/.." && pwd)
+cd "$top"
+round_trips=${1:-10000}
+
+"$here/setup.sh" >/dev/null
+. "$here/lib/wine.sh"
+
+cmake --preset native-release >/dev/null
+cmake --build --preset native-release --target channel_round_trip_bench >/dev/null
+echo "== native, Unix domain socket"
+channel_dir=$(mktemp -d)
+ORLIVAN_CHANNEL_DIR=$channel_dir build/native-release/bench/channel_round_trip_bench "$round_trips"
+rm -rf "$channel_dir"
+
+cmake --preset windows-x86 >/dev/null
+cmake --build --preset windows-x86 --target channel_round_trip_bench >/dev/null
+echo "== Windows under Wine, named pipe"
+start_xvfb
+export WINEPREFIX="$top/build/bench/pfx"
+wine_fresh_prefix win32 "$WINEPREFIX"
+trap 'wineserver -k 2>/dev/null || true; stop_xvfb' EXIT
+wine build/windows-x86/bench/channel_round_trip_bench.exe "$round_trips"
