@@ -15,9 +15,7 @@ round_trips=${1:-10000}
 cmake --preset native-release >/dev/null
 cmake --build --preset native-release --target channel_round_trip_bench >/dev/null
 echo "== native, Unix domain socket"
-channel_dir=$(mktemp -d)
-ORLIVAN_CHANNEL_DIR=$channel_dir build/native-release/bench/channel_round_trip_bench "$round_trips"
-rm -rf "$channel_dir"
+build/native-release/bench/channel_round_trip_bench "$round_trips"
 
 cmake --preset windows-x86 >/dev/null
 cmake --build --preset windows-x86 --target channel_round_trip_bench >/dev/null
