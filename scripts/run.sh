@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The main job: builds the Windows program if needed and runs the notifier
 # under Wine, on $DISPLAY or, when there is none, on an Xvfb display whose
-# screenshots are saved under build/demo/. A service stand-in then delivers a
-# short demo sequence of notifications when it is built.
+# screenshots are saved under build/demo/. The service stand-in then delivers
+# a short demo sequence of notifications.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(cd "$here/.." && pwd)
@@ -12,7 +12,7 @@ cd "$top"
 . "$here/lib/wine.sh"
 
 cmake --preset windows-x86 >/dev/null
-cmake --build --preset windows-x86 --target OrlivanSysTray >/dev/null
+cmake --build --preset windows-x86 --target OrlivanSysTray orlivan-service e2e_box_closer >/dev/null
 
 demo="$top/build/demo"
 mkdir -p "$demo"
