@@ -1,8 +1,8 @@
 // The notification channel end to end: the per-user pipe and its single
 // owner, the balloon or box each record type shows with the reply it earns,
 // the driver-error box, the conflicting-application balloon with its process
-// name and its 120-second gate, the log of records, and frames or clients
-// that misbehave without stopping the channel.
+// name and its 120-second gate, details decoded and cut to fit, the log of
+// records, and frames or clients that misbehave without stopping the channel.
 #include "harness.h"
 
 #include <sddl.h>
@@ -528,4 +528,70 @@ E2E_SCENARIO(stalled_client_dropped_after_bound) {
                  {L"HTTPS Site Blocked", L"next was blocked by orlivan", kInfoIcon},
                  "the next client's balloon");
     CheckLoggedTypes({1});
+}
+
+E2E_SCENARIO(balloon_text_from_outside_is_decoded_and_fitted) {
+    Notifier notifier;
+    StartNotifier(notifier);
+    // Details as the service writes them: UTF-8, a byte of the ANSI code page,
+    // and a text longer than a balloon holds.
+    const std::string utf8 = "caf\xC3\xA9.example";
+    const std::string ansi = "caf\xE9.example";
+    const std::string longName(300, 'a');
+    {
+        ChannelClient client(ChannelName());
+        client.Write(Join({Frame(Body(1, utf8 + '\0')), Frame(Body(1, ansi + '\0')),
+                           Frame(Body(1, longName + '\0'))}));
+        std::string replies = client.Read(12, Millis(15000), Millis(500));
+        CheckEqual(FromUtf8(HexOf(replies)), FromUtf8(HexOf(Join({Word(1), Word(1), Word(1)}))),
+                   "replies to three blocked sites");
+    }
+    wchar_t e9 = 0;
+    Check(MultiByteToWideChar(CP_ACP, 0, "\xE9", 1, &e9, 1) == 1, "the ANSI code page maps 0xE9");
+    const std::wstring suffix = L" was blocked by orlivan";
+    auto balloons = notifier.TrayCalls(NIM_MODIFY);
+    CheckEqual(static_cast<long long>(balloons.size()), 3, "number of balloons");
+    CheckBalloon(balloons[0], notifier,
+                 {L"HTTPS Site Blocked", L"caf\u00e9.example" + suffix, kInfoIcon},
+                 "balloon of a UTF-8 detail");
+    CheckBalloon(
+        balloons[1], notifier,
+        {L"HTTPS Site Blocked", std::wstring(L"caf") + e9 + L".example" + suffix, kInfoIcon},
+        "balloon of a detail in the ANSI code page");
+    // The field holds 255 characters and its terminator: the site's name is
+    // cut, with a mark, so that the sentence keeps its end.
+    const std::wstring& cut = balloons[2].info;
+    CheckEqual(static_cast<long long>(cut.size()), 255, "length of the cut balloon text");
+    CheckEqual(cut, std::wstring(255 - suffix.size() - 3, L'a') + L"..." + suffix,
+               "the cut balloon text");
+    CheckLoggedTypes({1, 1, 1});
+}
+
+E2E_SCENARIO(slow_writer_served_and_gone_client_not_answered) {
+    Notifier notifier;
+    StartNotifier(notifier);
+    // A frame that arrives in pieces is read whole.
+    {
+        ChannelClient client(ChannelName());
+        std::string frame = Frame(Body(1, std::string("slow\0", 5)));
+        client.Write(frame.substr(0, 2));
+        Pause(Millis(300));
+        client.Write(frame.substr(2, 5));
+        Pause(Millis(300));
+        client.Write(frame.substr(7));
+        std::string reply = client.Read(4, Millis(10000), Millis(200));
+        CheckEqual(FromUtf8(HexOf(reply)), L"01000000", "reply to a frame written in pieces");
+    }
+    // A client that leaves before its reply: the reply is not handed to the
+    // next client, which gets exactly the reply to its own record.
+    {
+        ChannelClient client(ChannelName());
+        client.Write(Frame(Body(1, std::string("gone\0", 5))));
+    }
+    ExpectServed("a client that left before its reply");
+    auto balloons = notifier.TrayCalls(NIM_MODIFY);
+    CheckEqual(static_cast<long long>(balloons.size()), 2, "number of balloons");
+    CheckEqual(balloons[0].info, L"slow was blocked by orlivan", "text of the first balloon");
+    CheckEqual(balloons[1].info, L"gone was blocked by orlivan", "text of the second balloon");
+    CheckLoggedTypes({1, 1, 2});
 }
