@@ -1,5 +1,9 @@
 #include "log/logger.h"
 
-FILE* OpenLogStream(const std::string& utf8Path) { return std::fopen(utf8Path.c_str(), "a"); }
+FILE* OpenLogStream(const std::string& utf8Path) {
+    return std::fopen(utf8Path.c_str(), "a");
+}
 
-bool ToLocalTime(std::time_t t, std::tm* out) { return localtime_r(&t, out) != nullptr; }
+bool ToLocalTime(std::time_t t, std::tm* out) {
+    return localtime_r(&t, out) != nullptr;
+}

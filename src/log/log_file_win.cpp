@@ -10,4 +10,6 @@ FILE* OpenLogStream(const std::string& utf8Path) {
     return _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"a");
 }
 
-bool ToLocalTime(std::time_t t, std::tm* out) { return localtime_s(out, &t) == 0; }
+bool ToLocalTime(std::time_t t, std::tm* out) {
+    return localtime_s(out, &t) == 0;
+}

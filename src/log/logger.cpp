@@ -7,7 +7,9 @@ namespace {
 
 CLogger* g_logger = nullptr;
 
-std::time_t SystemClock() { return std::time(nullptr); }
+std::time_t SystemClock() {
+    return std::time(nullptr);
+}
 
 }  // namespace
 
@@ -19,8 +21,7 @@ std::string FormatLogTimeStamp(const std::tm& local) {
     const int mon = (local.tm_mon >= 0 && local.tm_mon < 12) ? local.tm_mon : 0;
     char buf[64];
     std::snprintf(buf, sizeof buf, "%s %s%3d %02d:%02d:%02d %04d", kDays[wday], kMonths[mon],
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  local.tm_year + 1900);
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
     return buf;
 }
 

@@ -39,8 +39,12 @@ public:
 #endif
         ;
 
-    bool IsOpen() const { return m_file != nullptr; }
-    const std::string& Path() const { return m_path; }
+    bool IsOpen() const {
+        return m_file != nullptr;
+    }
+    const std::string& Path() const {
+        return m_path;
+    }
 
 private:
     FILE* m_file = nullptr;
