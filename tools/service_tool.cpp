@@ -569,7 +569,8 @@ SEND: write notification records to a user's notification channel
   --connect-wait MS  how long to keep trying while the channel is busy or
                      absent (default 2000)
 
-  Output: one line per record, e.g.
+  Output: the channel, then one line per record, e.g.
+    connected to /tmp/orlivan/1000
     record 1 (type 1 https-site-blocked): reply 1 (01000000)
     record 2 (type -3 notifier-error): sent, no reply expected
 
@@ -606,8 +607,12 @@ CHANNEL NAMES
   <dir>/<uid> and <dir>/orlivan_notifier_cmd_pipe.
 
 EXIT CODES
-  0 done   1 bad command line   2 no notifier listening (send)
-  3 connection broke while sending   4 an expected reply did not come
-  5 unknown user   6 the command channel can't be served
+  0 done
+  1 bad command line, or the --log file can't be opened
+  2 no notifier listening, or it stayed busy (send)
+  3 the connection broke while sending (send)
+  4 an expected reply did not come in time (send)
+  5 unknown user (send)
+  6 the command channel can't be served (serve)
 )";
 }
