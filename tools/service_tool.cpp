@@ -611,7 +611,7 @@ EXIT CODES
   1 bad command line, or the --log file can't be opened
   2 no notifier listening, or it stayed busy (send)
   3 the connection broke while sending (send)
-  4 an expected reply did not come in time (send)
+  4 an expected reply did not come: time-out, or the notifier hung up (send)
   5 unknown user (send)
   6 the command channel can't be served (serve)
 )";
