@@ -46,8 +46,14 @@ int32_t HandleConflictingApplication(const NotificationRecord& record, Notificat
         return 1;
     }
     std::u16string subject = DecodeExternalText(record.detail, codePage);
-    if (!record.detail.empty() && record.detail.find("PID") != std::string::npos) {
-        const std::string name = view.GetProcessName(ConflictProcessId(record.detail));
+    // Without a usable process id (no marker, no closing quotation mark, not a
+    // number, 0 or negative) nothing is looked up: asking for process 0 would
+    // name the system's idle process instead of the application, so the
+    // service's own text stands.
+    const int32_t processId =
+        record.detail.find("PID") != std::string::npos ? ConflictProcessId(record.detail) : 0;
+    if (processId > 0) {
+        const std::string name = view.GetProcessName(processId);
         if (!name.empty()) {
             subject = u"name \"" + DecodeExternalText(name, codePage) + u"\"";
         }
