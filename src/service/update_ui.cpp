@@ -2,17 +2,8 @@
 
 #include <memory>
 
-#include "service/command_exchange.h"
+#include "service/command.h"
 #include "service/update_check.h"
-
-void RunUpdateCheck(CCommandTransport* transport, std::atomic<CUpdateDialog*>& openDialog,
-                    CUpdateUi& ui, bool silent) {
-    RunUpdateCheck(
-        [transport](CComand& command) {
-            return transport != nullptr ? SendCommandOver(*transport, command) : nullptr;
-        },
-        openDialog, ui, silent);
-}
 
 void RunUpdateCheck(const CommandSender& send, std::atomic<CUpdateDialog*>& openDialog,
                     CUpdateUi& ui, bool silent) {

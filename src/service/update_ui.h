@@ -6,7 +6,6 @@
 #include <functional>
 #include <string>
 
-class CCommandTransport;
 class CComand;
 class CCommandReply;
 class CUpdateDialog;
@@ -28,16 +27,12 @@ public:
 // The platform's screen (update_ui_win.cpp, update_ui_posix.cpp).
 CUpdateUi& PlatformUpdateUi();
 
-// Asks the service over `transport` (none: no reply) whether an update exists
-// and shows the outcome: the latest-version message (not when `silent`), the
-// offer (OfferUpdateOn), or the "Update Error" message (silent too).
-void RunUpdateCheck(CCommandTransport* transport, std::atomic<CUpdateDialog*>& openDialog,
-                    CUpdateUi& ui, bool silent);
-
 // Sends a command to the service; the reply (the caller deletes it) or null.
 using CommandSender = std::function<CCommandReply*(CComand& command)>;
 
-// The same check with the command sent by `send`.
+// Asks the service through `send` whether an update exists and shows the
+// outcome: the latest-version message (not when `silent`), the offer
+// (OfferUpdateOn), or the "Update Error" message (silent too).
 void RunUpdateCheck(const CommandSender& send, std::atomic<CUpdateDialog*>& openDialog,
                     CUpdateUi& ui, bool silent);
 

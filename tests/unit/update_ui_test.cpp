@@ -88,6 +88,11 @@ Bytes UpdateFrame(int32_t status, const std::string& text) {
     return Bytes(frame.begin(), frame.end());
 }
 
+// The command side as the service object sends it: one exchange over `service`.
+CommandSender Over(CCommandTransport& service) {
+    return [&service](CComand& command) { return SendCommandOver(service, command); };
+}
+
 const std::string kError =
     "Update Error|Cannot connect to Update Server.\nCheck your Network Connection and try again "
     "later";
@@ -98,8 +103,8 @@ TEST(UpdateCheckRun, LatestVersionMessageOnlyWhenNotSilent) {
     ScriptedService service(UpdateFrame(4, "2.5.1"));
     std::atomic<CUpdateDialog*> open{nullptr};
     FakeUpdateUi ui;
-    RunUpdateCheck(&service, open, ui, false);
-    RunUpdateCheck(&service, open, ui, true);
+    RunUpdateCheck(Over(service), open, ui, false);
+    RunUpdateCheck(Over(service), open, ui, true);
     EXPECT_EQ(ui.messages,
               std::vector<std::string>{"Orlivan|This version of Orlivan(2.5.1) is the latest "
                                        "version."});
@@ -112,9 +117,10 @@ TEST(UpdateCheckRun, ErrorsAreShownEvenWhenSilent) {
     stopped.reachable = false;
     std::atomic<CUpdateDialog*> open{nullptr};
     FakeUpdateUi ui;
-    RunUpdateCheck(&seven, open, ui, true);
-    RunUpdateCheck(&stopped, open, ui, true);
-    RunUpdateCheck(nullptr, open, ui, false);
+    RunUpdateCheck(Over(seven), open, ui, true);
+    RunUpdateCheck(Over(stopped), open, ui, true);
+    // No command channel at all: no reply.
+    RunUpdateCheck([](CComand&) -> CCommandReply* { return nullptr; }, open, ui, false);
     EXPECT_EQ(ui.messages, (std::vector<std::string>{kError, kError, kError}));
 }
 
@@ -124,12 +130,12 @@ TEST(UpdateCheckRun, OfferOpensTheDialogAndFreesTheSlotAfterwards) {
     FakeUpdateUi ui;
     CUpdateDialog* seenWhileOpen = nullptr;
     ui.whileOpen = [&] { seenWhileOpen = open.load(); };
-    RunUpdateCheck(&service, open, ui, true);
+    RunUpdateCheck(Over(service), open, ui, true);
     EXPECT_EQ(ui.shown, std::vector<std::string>{"a;2.0;Faster blocking"});
     EXPECT_NE(seenWhileOpen, nullptr);
     EXPECT_EQ(open.load(), nullptr);
     EXPECT_EQ(ui.deleted, 1);
-    RunUpdateCheck(&service, open, ui, false);  // the next offer opens a new dialog
+    RunUpdateCheck(Over(service), open, ui, false);  // the next offer opens a new dialog
     EXPECT_EQ(ui.shown.size(), 2u);
 }
 
@@ -143,10 +149,10 @@ TEST(UpdateCheckRun, SecondOfferWhileADialogIsOpenIsDropped) {
         if (nested)
             return;
         nested = true;
-        RunUpdateCheck(&service, open, ui, false);  // dropped: nothing shown
-        RunUpdateCheck(&latest, open, ui, false);   // a message still shows
+        RunUpdateCheck(Over(service), open, ui, false);  // dropped: nothing shown
+        RunUpdateCheck(Over(latest), open, ui, false);   // a message still shows
     };
-    RunUpdateCheck(&service, open, ui, false);
+    RunUpdateCheck(Over(service), open, ui, false);
     EXPECT_EQ(ui.shown.size(), 1u);
     EXPECT_EQ(ui.created, ui.deleted);
     EXPECT_EQ(ui.messages,
