@@ -4,12 +4,6 @@
 
 #include <string>
 
-class CCommandTransport;
-
-// Asks for the installed version over `transport` (none: no answer); empty
-// when no usable answer came.
-std::string QueryInstalledVersion(CCommandTransport* transport);
-
 // The version text from the process's service object; empty when the service
 // gave no usable answer.
 std::string GetInstalledVersionText();

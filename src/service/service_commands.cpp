@@ -36,15 +36,6 @@ CCommandReply* SendCommandToService(CComand& command) {
     return CService::GetInstance()->SendCommand(command);
 }
 
-std::string QueryInstalledVersion(CCommandTransport* transport) {
-    if (transport == nullptr) {
-        return {};
-    }
-    CVersionCommand command;
-    std::unique_ptr<CCommandReply> reply(SendCommandOver(*transport, command));
-    return InstalledVersionFromReply(reply.get());
-}
-
 std::string GetInstalledVersionText() {
     CVersionCommand command;
     std::unique_ptr<CCommandReply> reply(CService::GetInstance()->SendCommand(command));

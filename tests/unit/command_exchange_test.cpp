@@ -1,6 +1,5 @@
 #include "service/command_exchange.h"
 #include "service/command_reply.h"
-#include "service/installed_version.h"
 
 #include <gtest/gtest.h>
 
@@ -300,11 +299,16 @@ TEST(CommandExchange, RequestThatCanNotBeBuiltSendsNothing) {
     EXPECT_EQ(transport.opens, 0);
 }
 
+// The installed-version query as the service object makes it: a version
+// command's exchange, its reply read for the version text.
 TEST(InstalledVersion, IsTheVersionTextOrEmpty) {
     FakeTransport transport;
     transport.replies = {Frame(VersionBody("1.2.3")), Frame(UpdateBody(4, "1.2.3"))};
-    EXPECT_EQ(QueryInstalledVersion(&transport), "1.2.3");
-    EXPECT_EQ(QueryInstalledVersion(&transport), "");  // a reply to another command
-    EXPECT_EQ(QueryInstalledVersion(&transport), "");  // the service is gone
-    EXPECT_EQ(QueryInstalledVersion(nullptr), "");
+    auto ask = [&transport] {
+        CVersionCommand command;
+        return InstalledVersionFromReply(Send(transport, command).get());
+    };
+    EXPECT_EQ(ask(), "1.2.3");
+    EXPECT_EQ(ask(), "");  // a reply to another command
+    EXPECT_EQ(ask(), "");  // the service is gone
 }
