@@ -1,5 +1,6 @@
 #include "service_tool.h"
 
+#include "channel/wire_word.h"
 #include "notify/record.h"
 
 #include <cctype>
@@ -401,14 +402,11 @@ std::optional<int64_t> ParseInteger(std::string_view text) {
 void AppendUint32(Bytes& bytes, uint32_t value) {
     const size_t at = bytes.size();
     bytes.resize(at + 4);
-    for (size_t i = 0; i < 4; ++i) {
-        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
-    }
+    StoreWireWord(value, bytes.data() + at);
 }
 
 uint32_t LoadUint32(const uint8_t* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    return LoadWireWord(bytes);
 }
 
 int SendRecords(CRecordConnection& connection, const SendOptions& options,

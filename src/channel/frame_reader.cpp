@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "channel/wire_word.h"
+
 const char* FrameErrorText(FrameError error) {
     switch (error) {
         case FrameError::None:
@@ -52,11 +54,8 @@ int ReadExactly(FrameTransport& transport, void* buffer, uint32_t count,
 }
 
 int WriteReplyWord(FrameTransport& transport, int32_t reply, std::chrono::milliseconds limit) {
-    const uint32_t value = static_cast<uint32_t>(reply);
-    const unsigned char bytes[4] = {static_cast<unsigned char>(value & 0xFF),
-                                    static_cast<unsigned char>((value >> 8) & 0xFF),
-                                    static_cast<unsigned char>((value >> 16) & 0xFF),
-                                    static_cast<unsigned char>((value >> 24) & 0xFF)};
+    unsigned char bytes[4];
+    StoreWireWord(static_cast<uint32_t>(reply), bytes);
     return transport.WriteAll(bytes, sizeof bytes, limit);
 }
 
@@ -98,9 +97,7 @@ void* ReadFrameBody(FrameTransport& transport, uint32_t* length, FrameError* err
     if (result != TRANSFER_OK) {
         return Fail(transport, ErrorOf(result), error);
     }
-    const uint32_t bodyLength =
-        static_cast<uint32_t>(word[0]) | (static_cast<uint32_t>(word[1]) << 8) |
-        (static_cast<uint32_t>(word[2]) << 16) | (static_cast<uint32_t>(word[3]) << 24);
+    const uint32_t bodyLength = LoadWireWord(word);
     if (bodyLength == 0 || bodyLength > kMaxFrameBodyLength) {
         return Fail(transport, FrameError::BadLength, error);
     }

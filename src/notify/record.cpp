@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "channel/wire_word.h"
+
 namespace {
 
 struct TypeName {
@@ -23,17 +25,13 @@ constexpr TypeName kTypeNames[] = {
 };
 
 int32_t ReadInt32(const unsigned char* p) {
-    const uint32_t value = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                           (static_cast<uint32_t>(p[2]) << 16) |
-                           (static_cast<uint32_t>(p[3]) << 24);
-    return static_cast<int32_t>(value);
+    return static_cast<int32_t>(LoadWireWord(p));
 }
 
 void AppendInt32(std::string* out, int32_t value) {
-    const uint32_t v = static_cast<uint32_t>(value);
-    for (int shift = 0; shift < 32; shift += 8) {
-        out->push_back(static_cast<char>((v >> shift) & 0xFF));
-    }
+    char word[4];
+    StoreWireWord(static_cast<uint32_t>(value), word);
+    out->append(word, sizeof word);
 }
 
 bool CarriesDetail(int32_t type) {

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "channel/wire_word.h"
+
 namespace {
 
 // Allocates the 4-byte request body holding `code` in little-endian order.
@@ -11,10 +13,7 @@ int32_t SerializeCode(int32_t code, void** out) {
     if (body == nullptr) {
         return 0;
     }
-    const auto value = static_cast<uint32_t>(code);
-    for (int i = 0; i < 4; ++i) {
-        body[i] = static_cast<uint8_t>(value >> (8 * i));
-    }
+    StoreWireWord(static_cast<uint32_t>(code), body);
     return 4;
 }
 

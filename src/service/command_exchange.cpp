@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "channel/wire_word.h"
 #include "service/command_reply.h"
 
 namespace {
@@ -12,23 +13,12 @@ struct FreeBlock {
 };
 using Block = std::unique_ptr<void, FreeBlock>;
 
-void StoreUint32(uint32_t value, uint8_t* bytes) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-}
-
-uint32_t LoadUint32(const uint8_t* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
 // Writes the request frame. The length word is repeated once on a new
 // connection when its write fails (nothing of the exchange has reached the
 // service then); the body is written once.
 bool WriteRequest(CCommandTransport& transport, const void* body, uint32_t size) {
     uint8_t lengthWord[4];
-    StoreUint32(size, lengthWord);
+    StoreWireWord(size, lengthWord);
     if (transport.Write(sizeof lengthWord, lengthWord) == 0) {
         transport.Close();
         if (transport.Open() == 0 || transport.Write(sizeof lengthWord, lengthWord) == 0) {
@@ -55,7 +45,7 @@ CCommandReply* SendCommandOver(CCommandTransport& transport, CComand& command,
     if (body == nullptr || size < 4) {
         return nullptr;
     }
-    const auto requestCode = static_cast<int32_t>(LoadUint32(static_cast<uint8_t*>(body.get())));
+    const auto requestCode = static_cast<int32_t>(LoadWireWord(body.get()));
 
     std::lock_guard<std::mutex> exchange(transport.ExchangeMutex());
     CCommandReply* reply = nullptr;
@@ -71,7 +61,7 @@ CCommandReply* ReadReplyFrom(CCommandTransport& transport, int32_t requestCode) 
     if (transport.Read(sizeof lengthWord, lengthWord) == 0) {
         return nullptr;
     }
-    const uint32_t length = LoadUint32(lengthWord);
+    const uint32_t length = LoadWireWord(lengthWord);
     if (length == 0 || length > COMMAND_REPLY_MAX_LENGTH) {
         return nullptr;
     }

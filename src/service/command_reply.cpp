@@ -4,14 +4,12 @@
 #include <memory>
 #include <string_view>
 
+#include "channel/wire_word.h"
+
 namespace {
 
 int32_t ReadInt32(const uint8_t* bytes) {
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) {
-        value = (value << 8) | bytes[i];
-    }
-    return static_cast<int32_t>(value);
+    return static_cast<int32_t>(LoadWireWord(bytes));
 }
 
 // Stores a new block under `key`; false when it can't be allocated.
