@@ -2,6 +2,7 @@
 
 #include "channel/wire_word.h"
 #include "notify/record.h"
+#include "service/command.h"
 
 #include <cctype>
 #include <charconv>
@@ -9,9 +10,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr int32_t kVersionCode = 0x305;
-constexpr int32_t kCheckUpdateCode = 0x300;
 
 bool IsOption(std::string_view arg) {
     return arg.size() > 2 && arg.substr(0, 2) == "--";
@@ -440,13 +438,13 @@ Bytes BuildCommandReply(const ServeOptions& options, int32_t code) {
     Bytes body;
     if (options.rawReply) {
         body = *options.rawReply;
-    } else if (code == kVersionCode) {
-        AppendUint32(body, kVersionCode);
+    } else if (code == CMD_VERSION) {
+        AppendUint32(body, CMD_VERSION);
         body.insert(body.end(), options.version.begin(), options.version.end());
         body.push_back(0);
-    } else if (code == kCheckUpdateCode) {
+    } else if (code == CMD_CHECK_UPDATE) {
         const std::string& text = options.text ? *options.text : options.version;
-        AppendUint32(body, kCheckUpdateCode);
+        AppendUint32(body, CMD_CHECK_UPDATE);
         AppendUint32(body, static_cast<uint32_t>(options.status));
         AppendUint32(body, static_cast<uint32_t>(text.size()));
         body.insert(body.end(), text.begin(), text.end());
