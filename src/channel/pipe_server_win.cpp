@@ -159,6 +159,26 @@ struct CPipeServer::Impl {
         }
         return IsClientGone(error) ? TRANSFER_CLOSED : TRANSFER_FAILED;
     }
+
+    // One overlapped read or write of up to `count` bytes, waited for at most
+    // `waitMs` (see Finish). TRANSFER_OK with the byte count, or the failing result.
+    int Transfer(bool write, void* buffer, DWORD count, DWORD waitMs, DWORD* moved) {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = ioEvent;
+        ResetEvent(ioEvent);
+        *moved = 0;
+        const BOOL started = write ? WriteFile(pipe, buffer, count, nullptr, &overlapped)
+                                   : ReadFile(pipe, buffer, count, nullptr, &overlapped);
+        if (started) {
+            return GetOverlappedResult(pipe, &overlapped, moved, FALSE) ? TRANSFER_OK
+                                                                        : TRANSFER_FAILED;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_IO_PENDING) {
+            return Finish(&overlapped, waitMs, moved);
+        }
+        return IsClientGone(error) ? TRANSFER_CLOSED : TRANSFER_FAILED;
+    }
 };
 
 CPipeServer::CPipeServer(std::string name) : m_name(std::move(name)), m_impl(new Impl) {}
@@ -254,22 +274,8 @@ int CPipeServer::ReadSome(void* buffer, uint32_t count, std::chrono::millisecond
     if (count == 0) {
         return TRANSFER_FAILED;
     }
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = m_impl->ioEvent;
-    ResetEvent(m_impl->ioEvent);
     DWORD got = 0;
-    int result;
-    if (ReadFile(m_impl->pipe, buffer, count, nullptr, &overlapped)) {
-        result = GetOverlappedResult(m_impl->pipe, &overlapped, &got, FALSE) ? TRANSFER_OK
-                                                                             : TRANSFER_FAILED;
-    } else {
-        const DWORD error = GetLastError();
-        if (error == ERROR_IO_PENDING) {
-            result = m_impl->Finish(&overlapped, WaitMs(timeout), &got);
-        } else {
-            result = IsClientGone(error) ? TRANSFER_CLOSED : TRANSFER_FAILED;
-        }
-    }
+    const int result = m_impl->Transfer(false, buffer, count, WaitMs(timeout), &got);
     if (result == TRANSFER_OK && got == 0) {
         return TRANSFER_FAILED;
     }
@@ -291,23 +297,9 @@ int CPipeServer::WriteAll(const void* buffer, uint32_t count, std::chrono::milli
         if (left.count() <= 0) {
             return TRANSFER_TIMED_OUT;
         }
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = m_impl->ioEvent;
-        ResetEvent(m_impl->ioEvent);
         DWORD wrote = 0;
-        int result;
-        if (WriteFile(m_impl->pipe, bytes + done, count - done, nullptr, &overlapped)) {
-            result = GetOverlappedResult(m_impl->pipe, &overlapped, &wrote, FALSE)
-                         ? TRANSFER_OK
-                         : TRANSFER_FAILED;
-        } else {
-            const DWORD error = GetLastError();
-            if (error == ERROR_IO_PENDING) {
-                result = m_impl->Finish(&overlapped, WaitMs(left), &wrote);
-            } else {
-                result = IsClientGone(error) ? TRANSFER_CLOSED : TRANSFER_FAILED;
-            }
-        }
+        const int result = m_impl->Transfer(true, const_cast<BYTE*>(bytes + done), count - done,
+                                            WaitMs(left), &wrote);
         if (result != TRANSFER_OK) {
             return result;
         }
