@@ -11,6 +11,7 @@
 #include "log/logger.h"
 #include "notify/paths.h"
 #include "notify/text.h"
+#include "notify/wide_text_win.h"
 #include "service/web_addresses.h"
 
 #if !defined(_WIN64)
@@ -28,14 +29,9 @@ constexpr UINT kTrayRetryMilliseconds = 2000;
 
 constexpr wchar_t kTrayTip[] = L"Orlivan Filter Notifier";
 
-// UTF-8 (or, failing that, 8-bit) text as a wide string for the Win32 API.
-std::wstring Wide(std::string_view text) {
-    const std::u16string units = Utf8ToUtf16(text).value_or(WidenBytes(text));
-    return std::wstring(units.begin(), units.end());
-}
-
 void OpenWebAddress(const char* url) {
-    ::ShellExecuteW(nullptr, L"open", Wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ::ShellExecuteW(nullptr, L"open", Utf8ToWideString(url).c_str(), nullptr, nullptr,
+                    SW_SHOWNORMAL);
 }
 
 }  // namespace
@@ -51,7 +47,7 @@ COrlivanSysTrayDlg::COrlivanSysTrayDlg()
 
     const std::string profile = Utf16ToUtf8(GetUserProfileDir());
     // An existing folder makes this fail, which is fine.
-    ::CreateDirectoryW(Wide(LogFolderPath(profile)).c_str(), nullptr);
+    ::CreateDirectoryW(Utf8ToWideString(LogFolderPath(profile)).c_str(), nullptr);
     CLogger::GetInstance(LogFilePath(profile))->Log(0, "Orlivan Sys Tray Log\n");
 
     m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
@@ -260,7 +256,7 @@ void COrlivanSysTrayDlg::LaunchSettingsProgram() {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    const std::wstring path = Wide(SettingsProgramPath(m_installPath));
+    const std::wstring path = Utf8ToWideString(SettingsProgramPath(m_installPath));
     // Runs in the notifier's current folder with its environment; a missing
     // program is not reported.
     if (::CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,

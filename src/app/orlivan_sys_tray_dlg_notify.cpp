@@ -8,6 +8,7 @@
 #include "log/logger.h"
 #include "notify/code_page.h"
 #include "notify/process_lookup.h"
+#include "notify/wide_text_win.h"
 
 namespace {
 
@@ -19,10 +20,6 @@ void CopyField(wchar_t (&field)[units], std::u16string_view text) {
         field[i] = static_cast<wchar_t>(text[i]);
     }
     field[count] = L'\0';
-}
-
-std::wstring Wide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
 }
 
 }  // namespace
@@ -53,7 +50,8 @@ void COrlivanSysTrayDlg::Pause(uint32_t milliseconds) {
 }
 
 void COrlivanSysTrayDlg::ShowErrorBox(std::u16string_view text, std::u16string_view caption) {
-    ::MessageBoxW(m_hWnd, Wide(text).c_str(), Wide(caption).c_str(), MB_OK | MB_ICONERROR);
+    ::MessageBoxW(m_hWnd, ToWideString(text).c_str(), ToWideString(caption).c_str(),
+                  MB_OK | MB_ICONERROR);
 }
 
 void COrlivanSysTrayDlg::CheckForUpdateSilently() {

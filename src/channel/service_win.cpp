@@ -4,10 +4,9 @@
 
 #include "channel/service.h"
 #include "framework/application.h"
-#include "notify/text.h"
+#include "notify/wide_text_win.h"
 
 void CService::ReportChannelBusyAndExit() {
-    const std::u16string text = WidenBytes(kChannelBusyMessage);
-    AfxMessageBox(reinterpret_cast<const wchar_t*>(text.c_str()), MB_OK | MB_ICONERROR);
+    AfxMessageBox(ToWideString(WidenBytes(kChannelBusyMessage)).c_str(), MB_OK | MB_ICONERROR);
     std::exit(0);
 }

@@ -4,7 +4,7 @@
 
 #include "app/resources/resource.h"
 #include "notify/code_page.h"
-#include "notify/text.h"
+#include "notify/wide_text_win.h"
 #include "service/update_offer.h"
 
 namespace {
@@ -13,10 +13,6 @@ void OpenWithShell(const wchar_t* url) {
     // The result is not examined: a failure is not reported and the dialog
     // closes as on success.
     ::ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOWNORMAL);
-}
-
-std::wstring ToWide(const std::u16string& text) {
-    return std::wstring(text.begin(), text.end());
 }
 
 }  // namespace
@@ -73,7 +69,7 @@ const MessageMap* CUpdateDialog::GetMessageMap() const {
 
 std::wstring CUpdateDialog::OfferText() const {
     // The service's text: UTF-8 when it is valid UTF-8, else the ANSI code page.
-    return ToWide(
+    return ToWideString(
         DecodeExternalText(UpdateOfferText(m_newVersion, m_whatsNew), PlatformCodePageDecoder()));
 }
 
@@ -87,7 +83,7 @@ BOOL CUpdateDialog::OnInitDialog() {
 
 void CUpdateDialog::OnBnClickedOk() {
     const bool amd64 = UsesAmd64Installer(m_nativeArchitecture());
-    m_openUrl(ToWide(WidenBytes(InstallerUrl(amd64))).c_str());
+    m_openUrl(ToWideString(WidenBytes(InstallerUrl(amd64))).c_str());
     CDialog::OnOK();
 }
 

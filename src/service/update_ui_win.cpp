@@ -2,15 +2,14 @@
 #include <windows.h>
 
 #include "notify/code_page.h"
-#include "notify/text.h"
+#include "notify/wide_text_win.h"
 #include "service/update_dialog.h"
 #include "service/update_ui.h"
 
 namespace {
 
 std::wstring ToWide(const std::string& text) {
-    const std::u16string wide = DecodeExternalText(text, PlatformCodePageDecoder());
-    return std::wstring(wide.begin(), wide.end());
+    return ToWideString(DecodeExternalText(text, PlatformCodePageDecoder()));
 }
 
 class CWindowsUpdateUi : public CUpdateUi {
