@@ -9,6 +9,7 @@
 
 #include "channel/channel_name.h"
 #include "channel/user_account_win.h"
+#include "notify/code_page.h"
 
 std::wstring GetSessionUserName() {
     HKEY key = nullptr;
@@ -63,13 +64,7 @@ std::string GetCurrentUserSidString() {
     if (LookupAccountSidString(user.c_str(), &sid) != 1 || sid == nullptr) {
         return std::string();
     }
-    std::string narrow;
-    const int size = WideCharToMultiByte(CP_THREAD_ACP, 0, sid, -1, nullptr, 0, nullptr, nullptr);
-    if (size > 1) {
-        narrow.resize(static_cast<size_t>(size));
-        WideCharToMultiByte(CP_THREAD_ACP, 0, sid, -1, narrow.data(), size, nullptr, nullptr);
-        narrow.resize(static_cast<size_t>(size - 1));
-    }
+    std::string narrow = EncodeThreadAnsi(sid);
     LocalFree(sid);
     return narrow;
 }

@@ -23,6 +23,17 @@ std::u16string DecodeThreadAnsi(std::string_view text) {
 
 }  // namespace
 
+std::string EncodeThreadAnsi(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) {
+        return std::string();
+    }
+    std::string narrow(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, narrow.data(), size, nullptr, nullptr);
+    narrow.resize(static_cast<size_t>(size - 1));
+    return narrow;
+}
+
 CodePageDecoder PlatformCodePageDecoder() {
     return &DecodeThreadAnsi;
 }

@@ -8,8 +8,10 @@
 
 #include <string>
 
+#include "notify/code_page.h"
 #include "notify/process_lookup.h"
 #include "notify/text.h"
+#include "notify/wide_text_win.h"
 
 namespace {
 
@@ -19,28 +21,6 @@ constexpr CLSID kWbemLocatorClass = {
 // {DC12A687-737F-11CF-884D-00AA004B2E24}
 constexpr IID kWbemLocatorInterface = {
     0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
-
-std::string ToAnsi(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) {
-        return std::string();
-    }
-    std::string narrow(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, narrow.data(), size, nullptr, nullptr);
-    narrow.resize(static_cast<size_t>(size - 1));
-    return narrow;
-}
-
-std::wstring FromAnsi(const std::string& text) {
-    const int size = MultiByteToWideChar(CP_THREAD_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 1) {
-        return std::wstring();
-    }
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_THREAD_ACP, 0, text.c_str(), -1, wide.data(), size);
-    wide.resize(static_cast<size_t>(size - 1));
-    return wide;
-}
 
 // A string property of `object`, passed through the ANSI code page as the
 // result will be; false when the property holds no string.
@@ -52,7 +32,7 @@ bool ReadStringProperty(IWbemClassObject* object, const wchar_t* name, VARIANT* 
         VariantClear(value);
         return false;
     }
-    *out += FromAnsi(ToAnsi(value->bstrVal));
+    *out += ToWideString(PlatformCodePageDecoder()(EncodeThreadAnsi(value->bstrVal)));
     VariantClear(value);
     return true;
 }
@@ -131,7 +111,7 @@ std::string GetProcessName(int32_t processId) {
         std::wstring name;
         if (ReadStringProperty(object, L"Name", &value, &name)) {
             composed += name;
-            result = ToAnsi(composed.c_str());
+            result = EncodeThreadAnsi(composed.c_str());
         }
         object->Release();
     }
