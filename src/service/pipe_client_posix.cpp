@@ -37,13 +37,6 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
 
 }  // namespace
 
-CPipeClient::CPipeClient(std::string name, uint32_t timeoutMs)
-    : m_name(std::move(name)), m_timeoutMs(timeoutMs) {}
-
-CPipeClient::~CPipeClient() {
-    Close();
-}
-
 int CPipeClient::Open() {
     if (m_pipe != INVALID_PIPE) {
         return 1;

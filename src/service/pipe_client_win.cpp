@@ -59,13 +59,6 @@ int TransferAll(HANDLE pipe, bool write, void* buffer, uint32_t count, uint32_t 
 
 }  // namespace
 
-CPipeClient::CPipeClient(std::string name, uint32_t timeoutMs)
-    : m_name(std::move(name)), m_timeoutMs(timeoutMs) {}
-
-CPipeClient::~CPipeClient() {
-    Close();
-}
-
 int CPipeClient::Open() {
     if (m_pipe != INVALID_PIPE) {
         return 1;
