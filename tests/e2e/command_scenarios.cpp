@@ -49,31 +49,6 @@ StandIn& Serving(StandIn& service) {
     return service;
 }
 
-struct WindowCount {
-    DWORD processId;
-    const wchar_t* className;
-    const wchar_t* caption;
-    int count;
-};
-
-BOOL CALLBACK CountWindow(HWND window, LPARAM lParam) {
-    auto* search = reinterpret_cast<WindowCount*>(lParam);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window) &&
-        WindowClass(window) == search->className && WindowCaption(window) == search->caption) {
-        ++search->count;
-    }
-    return TRUE;
-}
-
-// Visible top-level windows of the process with this class and caption.
-int CountProcessWindows(DWORD processId, const wchar_t* className, const wchar_t* caption) {
-    WindowCount search{processId, className, caption, 0};
-    EnumWindows(&CountWindow, reinterpret_cast<LPARAM>(&search));
-    return search.count;
-}
-
 void StartWithIcon(Notifier& notifier) {
     notifier.Start();
     notifier.WaitForIcon();

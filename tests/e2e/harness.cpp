@@ -745,7 +745,9 @@ struct WindowSearch {
     DWORD processId;
     const wchar_t* className;
     const wchar_t* caption;
+    bool countAll;  // go on after the first match, counting
     HWND found;
+    int count;
 };
 
 BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam) {
@@ -761,16 +763,25 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam) {
     if (search->caption != nullptr && WindowCaption(window) != search->caption) {
         return TRUE;
     }
-    search->found = window;
-    return FALSE;
+    if (search->found == nullptr) {
+        search->found = window;
+    }
+    ++search->count;
+    return search->countAll ? TRUE : FALSE;
 }
 
 }  // namespace
 
 HWND FindProcessWindow(DWORD processId, const wchar_t* className, const wchar_t* caption) {
-    WindowSearch search{processId, className, caption, nullptr};
+    WindowSearch search{processId, className, caption, false, nullptr, 0};
     EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+int CountProcessWindows(DWORD processId, const wchar_t* className, const wchar_t* caption) {
+    WindowSearch search{processId, className, caption, true, nullptr, 0};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.count;
 }
 
 HWND WaitForProcessWindow(DWORD processId, const wchar_t* className, const wchar_t* caption,

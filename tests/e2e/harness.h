@@ -252,6 +252,8 @@ void RunStandIn(const std::wstring& arguments, Millis timeout = Millis(20000));
 // A visible top-level window of the class (and caption, when given) that
 // belongs to the process; null when there is none.
 HWND FindProcessWindow(DWORD processId, const wchar_t* className, const wchar_t* caption);
+// How many visible top-level windows of the process match (null matches any).
+int CountProcessWindows(DWORD processId, const wchar_t* className, const wchar_t* caption);
 HWND WaitForProcessWindow(DWORD processId, const wchar_t* className, const wchar_t* caption,
                           Millis timeout);
 void WaitForWindowGone(HWND window, Millis timeout, const std::string& what);
