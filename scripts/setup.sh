@@ -8,6 +8,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 packages=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-i686-posix
           wine wine64 wine32:i386 xvfb x11-utils imagemagick clang-format)
+# The installer (MSI) of the release package is built with wixl.
+packages+=(wixl msitools)
 
 missing=()
 for p in "${packages[@]}"; do
