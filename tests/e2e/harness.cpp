@@ -550,16 +550,22 @@ Notifier::~Notifier() {
 }
 
 void Notifier::Start() {
+    Launch(TheSetup().notifier.c_str(), L"\"" + TheSetup().notifier + L"\"");
+}
+
+void Notifier::StartCommandLine(const std::wstring& commandLine) {
+    Launch(nullptr, commandLine);
+}
+
+void Notifier::Launch(const wchar_t* program, std::wstring commandLine) {
     Check(m_process == nullptr, "a Notifier object starts its program once");
     MakeFolders(TheSetup().work);
-    std::wstring commandLine = L"\"" + TheSetup().notifier + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(TheSetup().notifier.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, TheSetup().work.c_str(), &startup, &info)) {
-        Fail("cannot start " + Utf8(TheSetup().notifier) + ": error " +
-             std::to_string(GetLastError()));
+    if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        TheSetup().work.c_str(), &startup, &info)) {
+        Fail("cannot start " + Utf8(commandLine) + ": error " + std::to_string(GetLastError()));
     }
     CloseHandle(info.hThread);
     m_process = info.hProcess;
