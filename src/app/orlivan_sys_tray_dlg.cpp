@@ -48,7 +48,7 @@ COrlivanSysTrayDlg::COrlivanSysTrayDlg()
     const std::string profile = Utf16ToUtf8(GetUserProfileDir());
     // An existing folder makes this fail, which is fine.
     ::CreateDirectoryW(Utf8ToWideString(LogFolderPath(profile)).c_str(), nullptr);
-    CLogger::GetInstance(LogFilePath(profile))->Log(0, "Orlivan Sys Tray Log\n");
+    CLogger::GetInstance(LogFilePath(profile))->Log(0, "%s\n", kLogStartMessage);
 
     m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
