@@ -1,4 +1,5 @@
 #include "log/logger.h"
+#include "log/log_rate_limit.h"
 
 #include <gtest/gtest.h>
 
@@ -210,4 +211,38 @@ TEST_F(LoggerTest, LogIsEmptiedInPlaceWhenItCannotBeRenamed) {
         logger.Log(0, "next\n");
     }
     EXPECT_EQ(ReadAll(path_), Line(kLogStartMessage) + Line("next"));
+}
+
+namespace {
+std::chrono::steady_clock::time_point g_now;
+std::chrono::steady_clock::time_point ControlledNow() {
+    return g_now;
+}
+}  // namespace
+
+TEST(LogRateLimit, OneLinePerIntervalAndTheNextCountsTheOnesHeldBack) {
+    using std::chrono::milliseconds;
+    g_now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+    const auto start = g_now;
+    CLogRateLimit limit(milliseconds(1000), &ControlledNow);
+    struct Step {
+        int atMs;
+        bool written;
+        uint64_t heldBack;
+    };
+    const Step steps[] = {
+        {0, true, 0},     {0, false, 0},   {10, false, 0},  {999, false, 0},  {1000, true, 3},
+        {1500, false, 0}, {5000, true, 1}, {6000, true, 0}, {6001, false, 0},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.atMs);
+        g_now = start + milliseconds(step.atMs);
+        uint64_t heldBack = 99;
+        EXPECT_EQ(limit.Admit(&heldBack), step.written);
+        if (step.written) {
+            EXPECT_EQ(heldBack, step.heldBack);
+        }
+    }
+    EXPECT_EQ(CLogRateLimit::HeldBackNote(0), "");
+    EXPECT_EQ(CLogRateLimit::HeldBackNote(41), " (41 more since the last)");
 }
