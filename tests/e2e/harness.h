@@ -266,6 +266,13 @@ void ClickButton(HWND dialog, int controlId);
 // Posts key presses (down and up) to a window, one after the other.
 void PostKeys(HWND window, std::initializer_list<UINT> virtualKeys);
 
+// ---------------------------------------------------------------- screen
+
+// A picture of the whole display, taken by the runner (run_scenario.sh) and
+// kept in the test logs as <name>.png under the scenario's folder; fails when
+// none comes within 20 s.
+void Screenshot(const std::string& name);
+
 // ---------------------------------------------------------------- log
 
 // Profile folder + "\OrlivanLog\OrlivanSysTray.log".
