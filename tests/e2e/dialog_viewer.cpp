@@ -8,11 +8,12 @@
 //   e2e_dialog_viewer TEMPLATE_ID RESULT_FILE
 //
 // Once the dialog is shown and painted, RESULT_FILE gets one line:
-//   dpi=<D> client=<W>x<H> mapped=<W>x<H> smallicon=<S>
+//   dpi=<D> client=<W>x<H> mapped=<W>x<H> smallicon=<S> window=<W>x<H>+<X>+<Y>
 // dpi being the display's, client the dialog's client area in pixels, mapped
 // the template's size mapped from dialog units (MapDialogRect), smallicon
-// the SM_CXSMICON metric. WM_CLOSE ends the program; it also ends by itself
-// after a minute.
+// the SM_CXSMICON metric, window the dialog's frame on the screen. The dialog
+// stays in front of other programs' windows (topmost) for its photograph.
+// WM_CLOSE ends the program; it also ends by itself after a minute.
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -75,10 +76,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
     RECT mapped{0, 0, cx, cy};
     ::MapDialogRect(dialog, &mapped);
-    ::ShowWindow(dialog, SW_SHOW);
+    ::SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
     ::UpdateWindow(dialog);
-    RECT client{};
+    RECT client{}, frame{};
     ::GetClientRect(dialog, &client);
+    ::GetWindowRect(dialog, &frame);
     HDC screen = ::GetDC(nullptr);
     const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
     ::ReleaseDC(nullptr, screen);
@@ -87,8 +89,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (result == nullptr) {
         return 4;
     }
-    std::fprintf(result, "dpi=%d client=%ldx%ld mapped=%ldx%ld smallicon=%d\n", dpi, client.right,
-                 client.bottom, mapped.right, mapped.bottom, ::GetSystemMetrics(SM_CXSMICON));
+    std::fprintf(
+        result, "dpi=%d client=%ldx%ld mapped=%ldx%ld smallicon=%d window=%ldx%ld+%ld+%ld\n", dpi,
+        client.right, client.bottom, mapped.right, mapped.bottom, ::GetSystemMetrics(SM_CXSMICON),
+        frame.right - frame.left, frame.bottom - frame.top, frame.left, frame.top);
     std::fclose(result);
 
     MSG message;

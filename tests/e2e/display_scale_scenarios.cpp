@@ -16,6 +16,7 @@ struct Layout {
     long clientWidth = 0, clientHeight = 0;
     long mappedWidth = 0, mappedHeight = 0;
     int smallIcon = 0;
+    std::string window;  // the frame as WxH+X+Y
 };
 
 // The display's DPI for programs started from now on (Wine reads it at each
@@ -85,13 +86,15 @@ Layout ShowTemplate(int id, int dpi) {
         },
         Millis(20000), "the viewer to show dialog " + std::to_string(id));
     Layout layout;
-    Check(std::sscanf(line.c_str(), "dpi=%d client=%ldx%ld mapped=%ldx%ld smallicon=%d",
+    char window[64] = {};
+    Check(std::sscanf(line.c_str(), "dpi=%d client=%ldx%ld mapped=%ldx%ld smallicon=%d window=%63s",
                       &layout.dpi, &layout.clientWidth, &layout.clientHeight, &layout.mappedWidth,
-                      &layout.mappedHeight, &layout.smallIcon) == 6,
+                      &layout.mappedHeight, &layout.smallIcon, window) == 7,
           "the viewer's measurements: " + line);
+    layout.window = window;
     Note(name + ": " + line.substr(0, line.find('\n')));
     Pause(Millis(500));  // drawn on the X display
-    Screenshot(name);
+    Screenshot(name, layout.window);
 
     HWND dialog = FindProcessWindow(process.dwProcessId, L"#32770", nullptr);
     Check(dialog != nullptr, "the viewer's dialog is on screen");

@@ -268,10 +268,11 @@ void PostKeys(HWND window, std::initializer_list<UINT> virtualKeys);
 
 // ---------------------------------------------------------------- screen
 
-// A picture of the whole display, taken by the runner (run_scenario.sh) and
-// kept in the test logs as <name>.png under the scenario's folder; fails when
+// A picture of the display, taken by the runner (run_scenario.sh) and kept in
+// the test logs as <name>.png under the scenario's folder: the whole display,
+// or the part `area` names as an X geometry ("640x480+10+20"). Fails when
 // none comes within 20 s.
-void Screenshot(const std::string& name);
+void Screenshot(const std::string& name, const std::string& area = "");
 
 // ---------------------------------------------------------------- log
 

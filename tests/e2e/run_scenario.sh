@@ -40,17 +40,21 @@ own_display() {
 }
 
 # Takes the screenshots the driver asks for: C:\e2e\screenshots\NAME.request
-# in the prefix becomes NAME.png of the whole display, and the request is
+# in the prefix becomes NAME.png of the whole display, or of the area the
+# request holds (an X geometry such as 640x480+10+20), and the request is
 # renamed to NAME.done (or NAME.failed, with the reason in NAME.error).
 shots_pid=
 serve_screenshots() {
-    local requests=$1 shots=$2 request name
+    local requests=$1 shots=$2 request name area crop
     while sleep 0.2; do
         for request in "$requests"/*.request; do
             [ -e "$request" ] || continue
             name=$(basename "$request" .request)
+            area=$(head -c 64 "$request" | tr -cd '0-9x+')
+            crop=()
+            [ -n "$area" ] && crop=(-crop "$area")
             mkdir -p "$shots"
-            if import -window root "$shots/$name.png" 2>"$requests/$name.error"; then
+            if import -window root "${crop[@]}" +repage "$shots/$name.png" 2>"$requests/$name.error"; then
                 mv "$request" "$requests/$name.done"
             else
                 mv "$request" "$requests/$name.failed"
