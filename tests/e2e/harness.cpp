@@ -831,6 +831,30 @@ void PostKeys(HWND window, std::initializer_list<UINT> virtualKeys) {
     }
 }
 
+// ---------------------------------------------------------------- screen
+
+void Screenshot(const std::string& name, const std::string& area) {
+    // The runner answers a request file here (holding the area, if any) by
+    // renaming it to .done, or to .failed (its reason in <name>.error).
+    const std::wstring folder = L"C:\\e2e\\screenshots";
+    const std::wstring base = folder + L"\\" + FromUtf8(name);
+    MakeFolders(folder);
+    HANDLE request = CreateFileW((base + L".request").c_str(), GENERIC_WRITE, 0, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    Check(request != INVALID_HANDLE_VALUE, "creating the screenshot request " + name);
+    DWORD written = 0;
+    const BOOL wrote =
+        WriteFile(request, area.data(), static_cast<DWORD>(area.size()), &written, nullptr);
+    CloseHandle(request);
+    Check(wrote != FALSE && written == area.size(), "writing the screenshot request " + name);
+    WaitOrFail([&] { return FileExists(base + L".done") || FileExists(base + L".failed"); },
+               Millis(20000), "the runner to take the screenshot " + name);
+    if (FileExists(base + L".failed")) {
+        Fail("the screenshot " + name + " failed: " + ReadFileBytes(base + L".error"));
+    }
+    Note("screenshot " + name + ".png");
+}
+
 // ---------------------------------------------------------------- log
 
 std::wstring LogPathFor(const std::wstring& profileFolder) {

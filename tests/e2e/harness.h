@@ -271,6 +271,14 @@ void ClickButton(HWND dialog, int controlId);
 // Posts key presses (down and up) to a window, one after the other.
 void PostKeys(HWND window, std::initializer_list<UINT> virtualKeys);
 
+// ---------------------------------------------------------------- screen
+
+// A picture of the display, taken by the runner (run_scenario.sh) and kept in
+// the test logs as <name>.png under the scenario's folder: the whole display,
+// or the part `area` names as an X geometry ("640x480+10+20"). Fails when
+// none comes within 20 s.
+void Screenshot(const std::string& name, const std::string& area = "");
+
 // ---------------------------------------------------------------- log
 
 // Profile folder + "\OrlivanLog\OrlivanSysTray.log".
