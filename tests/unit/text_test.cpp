@@ -74,4 +74,26 @@ TEST(FitText, CutsWithEllipsisWithoutSplittingPairs) {
     // A surrogate pair straddling the cut is dropped whole.
     std::u16string pair_at_cut = std::u16string(5, u'a') + u"\U0001F600" + u"bbbb";
     EXPECT_EQ(FitText(pair_at_cut, 9), u"aaaaa...");
+    // Full stops at the cut are dropped: the cut shows three dots, not more.
+    EXPECT_EQ(FitText(u"abc.defgh", 7), u"abc...");
+}
+
+TEST(FitText, BetweenFixedWordsTheCutEndsTheSentence) {
+    struct Case {
+        std::u16string_view variable;
+        std::u16string_view tail;
+        size_t maxUnits;
+        std::u16string_view expected;
+    };
+    const Case cases[] = {
+        {u"abcdef", u". Stop", 13, u"<abcdef. Stop"},  // fits: unchanged
+        // One unit too long: cut all the same, the "..." standing for the full stop.
+        {u"abcdefg", u". Stop", 13, u"<abcd... Stop"},
+        {u"abcdefghijk", u". Stop", 13, u"<abcd... Stop"},
+        {u"abcdefghijk", u" end", 13, u"<abcde... end"},  // no full stop: the tail stays whole
+        {u"abc.efghijk", u". Stop", 13, u"<abc... Stop"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FitBetween(u"<", c.variable, c.tail, c.maxUnits), c.expected);
+    }
 }
