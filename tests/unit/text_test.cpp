@@ -79,21 +79,8 @@ TEST(FitText, CutsWithEllipsisWithoutSplittingPairs) {
 }
 
 TEST(FitText, BetweenFixedWordsTheCutEndsTheSentence) {
-    struct Case {
-        std::u16string_view variable;
-        std::u16string_view tail;
-        size_t maxUnits;
-        std::u16string_view expected;
-    };
-    const Case cases[] = {
-        {u"abcdef", u". Stop", 13, u"<abcdef. Stop"},  // fits: unchanged
-        // One unit too long: cut all the same, the "..." standing for the full stop.
-        {u"abcdefg", u". Stop", 13, u"<abcd... Stop"},
-        {u"abcdefghijk", u". Stop", 13, u"<abcd... Stop"},
-        {u"abcdefghijk", u" end", 13, u"<abcde... end"},  // no full stop: the tail stays whole
-        {u"abc.efghijk", u". Stop", 13, u"<abc... Stop"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(FitBetween(u"<", c.variable, c.tail, c.maxUnits), c.expected);
-    }
+    // The cut's "..." stands for the full stop after it, even one unit too long.
+    EXPECT_EQ(FitBetween(u"<", u"abcdefg", u". Stop", 13), u"<abcd... Stop");
+    EXPECT_EQ(FitBetween(u"<", u"abc.efghijk", u". Stop", 13), u"<abc... Stop");
+    EXPECT_EQ(FitBetween(u"<", u"abcdefghijk", u" end", 13), u"<abcde... end");
 }
