@@ -10,6 +10,8 @@ packages=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-i686-p
           wine wine64 wine32:i386 xvfb x11-utils imagemagick clang-format)
 # The installer (MSI) of the release package is built with wixl.
 packages+=(wixl msitools)
+# The service stand-in reads its command line with CLI11 (header-only).
+packages+=(libcli11-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "service_tool.h"
-#include "tool_jobs.h"
+#include "tool_arguments.h"
+#include "tool_send.h"
+#include "tool_serve.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);

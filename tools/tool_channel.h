@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "service_tool.h"
+#include "tool_serve.h"
 
 // The send option that names a user by the platform's identifier: "--sid" on
 // Windows, "--uid" on posix. The other platform's option is refused.

@@ -6,22 +6,20 @@
 
 namespace {
 
-struct TypeName {
-    int32_t code;
-    const char* name;
-};
-
-constexpr TypeName kTypeNames[] = {
-    {NOTIFY_NOTIFIER_ERROR, "NOTIFY_NOTIFIER_ERROR"},
-    {NOTIFY_HTTPS_SITE_BLOCKED, "NOTIFY_HTTPS_SITE_BLOCKED"},
-    {NOTIFY_ACK_ONLY, "NOTIFY_ACK_ONLY"},
-    {NOTIFY_NEW_UPDATE, "NOTIFY_NEW_UPDATE"},
-    {NOTIFY_SERVER_DOWN, "NOTIFY_SERVER_DOWN"},
-    {NOTIFY_DRIVER_ERROR, "NOTIFY_DRIVER_ERROR"},
-    {NOTIFY_NO_HOTSPOT, "NOTIFY_NO_HOTSPOT"},
-    {NOTIFY_HOTSPOT_DETECTED, "NOTIFY_HOTSPOT_DETECTED"},
-    {NOTIFY_NORMAL_MODE, "NOTIFY_NORMAL_MODE"},
-    {NOTIFY_CONFLICTING_APPLICATION, "NOTIFY_CONFLICTING_APPLICATION"},
+constexpr NotificationTypeInfo kTypes[] = {
+    {NOTIFY_NOTIFIER_ERROR, "NOTIFY_NOTIFIER_ERROR", "notifier-error", RecordPayload::None, false},
+    {NOTIFY_HTTPS_SITE_BLOCKED, "NOTIFY_HTTPS_SITE_BLOCKED", "https-site-blocked",
+     RecordPayload::Detail, true},
+    {NOTIFY_ACK_ONLY, "NOTIFY_ACK_ONLY", "ack-only", RecordPayload::None, true},
+    {NOTIFY_NEW_UPDATE, "NOTIFY_NEW_UPDATE", "new-update", RecordPayload::None, true},
+    {NOTIFY_SERVER_DOWN, "NOTIFY_SERVER_DOWN", "server-down", RecordPayload::None, true},
+    {NOTIFY_DRIVER_ERROR, "NOTIFY_DRIVER_ERROR", "driver-error", RecordPayload::ErrorCode, true},
+    {NOTIFY_NO_HOTSPOT, "NOTIFY_NO_HOTSPOT", "no-hotspot", RecordPayload::None, true},
+    {NOTIFY_HOTSPOT_DETECTED, "NOTIFY_HOTSPOT_DETECTED", "hotspot-detected", RecordPayload::None,
+     true},
+    {NOTIFY_NORMAL_MODE, "NOTIFY_NORMAL_MODE", "normal-mode", RecordPayload::None, true},
+    {NOTIFY_CONFLICTING_APPLICATION, "NOTIFY_CONFLICTING_APPLICATION", "conflicting-application",
+     RecordPayload::Detail, true},
 };
 
 int32_t ReadInt32(const unsigned char* p) {
@@ -34,24 +32,34 @@ void AppendInt32(std::string* out, int32_t value) {
     out->append(word, sizeof word);
 }
 
-bool CarriesDetail(int32_t type) {
-    return type == NOTIFY_HTTPS_SITE_BLOCKED || type == NOTIFY_CONFLICTING_APPLICATION;
+RecordPayload PayloadOf(int32_t type) {
+    const NotificationTypeInfo* info = FindNotificationType(type);
+    return info != nullptr ? info->payload : RecordPayload::None;
 }
 
 }  // namespace
 
-const char* NotificationTypeName(int32_t type) {
-    for (const TypeName& entry : kTypeNames) {
-        if (entry.code == type) {
-            return entry.name;
+std::span<const NotificationTypeInfo> NotificationTypes() {
+    return kTypes;
+}
+
+const NotificationTypeInfo* FindNotificationType(int32_t code) {
+    for (const NotificationTypeInfo& entry : kTypes) {
+        if (entry.code == code) {
+            return &entry;
         }
     }
     return nullptr;
 }
 
+const char* NotificationTypeName(int32_t type) {
+    const NotificationTypeInfo* info = FindNotificationType(type);
+    return info != nullptr ? info->constant : nullptr;
+}
+
 std::optional<int32_t> NotificationTypeFromName(std::string_view name) {
-    for (const TypeName& entry : kTypeNames) {
-        if (name == entry.name) {
+    for (const NotificationTypeInfo& entry : kTypes) {
+        if (name == entry.constant) {
             return entry.code;
         }
     }
@@ -65,12 +73,13 @@ RecordError DecodeNotificationRecord(const void* body, size_t length, Notificati
     }
     NotificationRecord record;
     record.type = ReadInt32(bytes);
-    if (record.type == NOTIFY_DRIVER_ERROR) {
+    const RecordPayload payload = PayloadOf(record.type);
+    if (payload == RecordPayload::ErrorCode) {
         if (length < 8) {
             return RecordError::TooShort;
         }
         record.errorCode = ReadInt32(bytes + 4);
-    } else if (CarriesDetail(record.type)) {
+    } else if (payload == RecordPayload::Detail) {
         const unsigned char* text = bytes + 4;
         const size_t room = length - 4;
         const void* nul = std::memchr(text, 0, room);
@@ -97,13 +106,34 @@ const char* RecordErrorText(RecordError error) {
 }
 
 std::string EncodeNotificationRecord(const NotificationRecord& record) {
+    switch (PayloadOf(record.type)) {
+        case RecordPayload::Detail:
+            return EncodeRecordBody(record.type, record.detail, std::nullopt);
+        case RecordPayload::ErrorCode:
+            return EncodeRecordBody(record.type, std::nullopt, record.errorCode);
+        case RecordPayload::None:
+            break;
+    }
+    return EncodeRecordBody(record.type, std::nullopt, std::nullopt);
+}
+
+std::string EncodeRecordBody(int32_t type, std::optional<std::string_view> detail,
+                             std::optional<int32_t> errorCode) {
     std::string body;
-    AppendInt32(&body, record.type);
-    if (record.type == NOTIFY_DRIVER_ERROR) {
-        AppendInt32(&body, record.errorCode);
-    } else if (CarriesDetail(record.type)) {
-        body += record.detail;
+    AppendInt32(&body, type);
+    if (detail) {
+        body += *detail;
         body.push_back('\0');
     }
+    if (errorCode) {
+        AppendInt32(&body, *errorCode);
+    }
     return body;
+}
+
+std::string EncodeNotificationFrame(std::string_view body) {
+    std::string frame;
+    AppendInt32(&frame, static_cast<int32_t>(body.size()));
+    frame += body;
+    return frame;
 }

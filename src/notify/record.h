@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,30 @@ enum NotificationType : int32_t {
     NOTIFY_NORMAL_MODE = 9,
     NOTIFY_CONFLICTING_APPLICATION = 10,
 };
+
+// What follows a record's type word.
+enum class RecordPayload {
+    None,
+    Detail,     // an 8-bit text and its NUL (an empty detail is the NUL alone)
+    ErrorCode,  // a signed 32-bit integer
+};
+
+// A type the notifier knows.
+struct NotificationTypeInfo {
+    int32_t code;
+    const char* constant;  // the constant's name, "NOTIFY_SERVER_DOWN"
+    const char* name;      // the short name service tools use, "server-down"
+    RecordPayload payload;
+    // The notifier answers it with a 4-byte reply. It does not answer
+    // NOTIFY_NOTIFIER_ERROR, nor any code outside the table.
+    bool replied;
+};
+
+// The known types, by code.
+std::span<const NotificationTypeInfo> NotificationTypes();
+
+// The entry of `code`; null for a code outside the table.
+const NotificationTypeInfo* FindNotificationType(int32_t code);
 
 // The name of a known type code ("NOTIFY_SERVER_DOWN"), or null for any other code.
 const char* NotificationTypeName(int32_t type);
@@ -56,5 +81,16 @@ RecordError DecodeNotificationRecord(const void* body, size_t length, Notificati
 // Text for a RecordError, for the log.
 const char* RecordErrorText(RecordError error);
 
-// Encodes a record as a frame body (the sender's side, used by tools and tests).
+// Encodes a record as a frame body: the type word, then the payload its type
+// carries (the sender's side, used by tools and tests).
 std::string EncodeNotificationRecord(const NotificationRecord& record);
+
+// A frame body as a sender lays it out: the type word, then `detail` and its
+// NUL when given, then the `errorCode` word when given, whatever the type
+// carries. EncodeNotificationRecord gives each type its own payload through
+// it; a service's test tool may send any other mix.
+std::string EncodeRecordBody(int32_t type, std::optional<std::string_view> detail,
+                             std::optional<int32_t> errorCode);
+
+// A frame: the length word (the body's size), then the body.
+std::string EncodeNotificationFrame(std::string_view body);

@@ -4,7 +4,7 @@
 #include "channel/service.h"
 #include "service/command_reply.h"
 #include "service/pipe_client.h"
-#include "tool_jobs.h"
+#include "tool_serve.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 // The stand-in's send job against a scripted notification channel on a Unix
 // socket: several records on one connection, replies read only where the
 // notifier sends them, and the exit codes a service developer relies on.
-#include "tool_jobs.h"
+#include "tool_arguments.h"
+#include "tool_send.h"
 
 #include <gtest/gtest.h>
 

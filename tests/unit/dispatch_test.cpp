@@ -124,6 +124,14 @@ TEST_F(Dispatch, AckOnlyLogsAndAnswers) {
     EXPECT_EQ(view.events, LogOnly(2));
 }
 
+// The type table that service tools read says which records get a reply.
+TEST_F(Dispatch, AnswersExactlyTheTypesTheTableMarksReplied) {
+    for (const NotificationTypeInfo& type : NotificationTypes()) {
+        state = NotificationDispatchState{};
+        EXPECT_EQ(Show(type.code, "x", 5) != 0, type.replied) << type.name;
+    }
+}
+
 TEST_F(Dispatch, UnknownCodesGetAnEmptyBalloonAndNoReply) {
     for (int32_t type : {0, -1, -2, 5, 11, 0x7FFFFFFF, static_cast<int32_t>(0x80000000)}) {
         SCOPED_TRACE(type);

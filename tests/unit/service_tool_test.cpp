@@ -1,5 +1,8 @@
-#include "service_tool.h"
+#include "tool_arguments.h"
+#include "tool_send.h"
+#include "tool_serve.h"
 #include "tool_channel.h"
+#include "notify/record.h"
 
 #include <gtest/gtest.h>
 
@@ -172,7 +175,7 @@ TEST(ToolRecords, FramesCarryTypePayloadAndLength) {
 }
 
 TEST(ToolRecords, RepliesAreAwaitedOnlyWhereTheNotifierSendsThem) {
-    for (const RecordType& type : RecordTypes()) {
+    for (const NotificationTypeInfo& type : NotificationTypes()) {
         RecordToSend record;
         record.type = type.code;
         EXPECT_EQ(RecordExpectsReply(record), type.code != -3) << type.name;
