@@ -57,8 +57,8 @@ public:
         m_pos = 0;
         return reachable ? 1 : 0;
     }
-    int Write(uint32_t, const void*) override { return reachable ? 1 : 0; }
-    int Read(uint32_t count, void* buffer) override {
+    int Write(uint32_t, const void*, ExchangeDeadline) override { return reachable ? 1 : 0; }
+    int Read(uint32_t count, void* buffer, ExchangeDeadline) override {
         if (!reachable || m_pos + count > m_frame.size())
             return 0;
         std::memcpy(buffer, m_frame.data() + m_pos, count);
