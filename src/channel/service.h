@@ -57,10 +57,14 @@ public:
 
     // Asks the service whether an update exists and shows the outcome: the
     // latest-version message (not when `silent`), the update dialog, or the
-    // "Update Error" message (silent too).
+    // "Update Error" message (silent too). The silent check is the one a
+    // new-update notice starts on the worker thread: what it shows comes to
+    // the front. The other is the menu's: the wait cursor shows during its
+    // exchange.
     void CheckForUpdate(bool silent);
 
-    // Shows the update dialog for `updateText` unless one is open already.
+    // Shows the update dialog for `updateText`, in front as for a notice,
+    // unless one is open already.
     void OfferUpdate(const std::string& updateText);
 
     CPipeServer* m_pipeServer = nullptr;

@@ -26,12 +26,14 @@ CCommandReply* CService::ReadReply(int32_t requestCode, ExchangeDeadline deadlin
 }
 
 void CService::CheckForUpdate(bool silent) {
+    const UpdateCheckOrigin origin =
+        silent ? UpdateCheckOrigin::Notification : UpdateCheckOrigin::Menu;
     RunUpdateCheck([this](CComand& command) { return SendCommand(command); }, m_updateDialog,
-                   PlatformUpdateUi(), silent);
+                   PlatformUpdateUi(origin), silent);
 }
 
 void CService::OfferUpdate(const std::string& updateText) {
-    OfferUpdateOn(m_updateDialog, PlatformUpdateUi(), updateText);
+    OfferUpdateOn(m_updateDialog, PlatformUpdateUi(UpdateCheckOrigin::Notification), updateText);
 }
 
 CCommandReply* SendCommandToService(CComand& command) {
