@@ -88,6 +88,12 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
     // notifier of this user holds it, the process ends here with a message.
     CService::GetInstance();
 
+    // Run elevated (started by an elevated installer), the notifier would not
+    // get these messages from the shell, which runs with less privilege.
+    for (const UINT message : {s_taskbarCreatedMessage, WM_TRAYNOTIFY}) {
+        ::ChangeWindowMessageFilterEx(m_hWnd, message, MSGFLT_ALLOW, nullptr);
+    }
+
     AddTrayIcon();
 
     CreateInfoDialog();
