@@ -263,10 +263,13 @@ void COrlivanSysTrayDlg::LaunchSettingsProgram() {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     const std::wstring path = Utf8ToWideString(SettingsProgramPath(m_installPath));
+    // Without a command line of its own the program would see its path split
+    // at every blank ("C:\Program", "Files", ...).
+    std::wstring commandLine = Utf8ToWideString(SettingsProgramCommandLine(m_installPath));
     // Runs in the notifier's current folder with its environment; a missing
     // program is not reported.
-    if (::CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, &process)) {
+    if (::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                         nullptr, &startup, &process)) {
         ::CloseHandle(process.hThread);
         ::CloseHandle(process.hProcess);
     }
