@@ -31,7 +31,7 @@ public:
 
 }  // namespace
 
-CUpdateUi& PlatformUpdateUi() {
+CUpdateUi& PlatformUpdateUi(UpdateCheckOrigin) {
     static CConsoleUpdateUi ui;
     return ui;
 }
