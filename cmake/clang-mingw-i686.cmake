@@ -24,5 +24,7 @@ set(CMAKE_CXX_FLAGS_INIT
 # -pthread puts winpthreads after libgcc_eh, whose thread-local storage needs
 # it, as GCC's posix variant links it. LLVM's linker: GNU ld links the same
 # objects but warns about every type name that GCC's libstdc++ pads and clang
-# does not.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-L${orlivan_gcc_dir} -pthread -fuse-ld=lld")
+# does not. -B: GCC's crtbegin.o and crtend.o instead of MinGW-w64's, since
+# only GCC's register the unwind tables that libgcc's unwinder reads; without
+# them every thrown exception ends the program.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-L${orlivan_gcc_dir} -B${orlivan_gcc_dir} -pthread -fuse-ld=lld")
