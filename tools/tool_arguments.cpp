@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr char kNoJob[] = "no job given: use send or serve (see --help)";
+
 // A mistake on the command line, in the words the stand-in prints.
 class UsageError : public std::runtime_error {
 public:
@@ -219,7 +221,7 @@ std::optional<ToolCommandLine> ParseToolArguments(const std::vector<std::string>
                                                   std::string* error) {
     ToolCommandLine line;
     if (args.empty()) {
-        *error = "no job given: use send or serve (see --help)";
+        *error = kNoJob;
         return std::nullopt;
     }
     // The help is asked for by the job "help" or anywhere on the line,
@@ -253,6 +255,8 @@ std::optional<ToolCommandLine> ParseToolArguments(const std::vector<std::string>
             line.job = ToolJob::Send;
         } else if (serve->parsed()) {
             line.job = ToolJob::Serve;
+        } else {
+            Refuse(kNoJob);
         }
     } catch (const CLI::ParseError& e) {
         *error = e.what();
