@@ -9,7 +9,7 @@
 
 #include "channel/channel_name.h"
 #include "channel/user_account_win.h"
-#include "notify/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include "framework/application.h"
 #include "framework/menu.h"
 #include "log/logger.h"
-#include "notify/paths.h"
-#include "notify/text.h"
-#include "notify/wide_text_win.h"
-#include "service/web_addresses.h"
+#include "locations/paths.h"
+#include "base/text.h"
+#include "base/wide_text_win.h"
+#include "locations/web_addresses.h"
 
 #if !defined(_WIN64)
 static_assert(sizeof(NOTIFYICONDATAW) == 956, "the full tray icon record of 32-bit Windows");

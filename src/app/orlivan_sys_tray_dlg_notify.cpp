@@ -6,9 +6,9 @@
 #include "app/orlivan_sys_tray_dlg.h"
 #include "channel/service.h"
 #include "log/logger.h"
-#include "notify/code_page.h"
+#include "base/code_page.h"
 #include "notify/process_lookup.h"
-#include "notify/wide_text_win.h"
+#include "base/wide_text_win.h"
 
 namespace {
 

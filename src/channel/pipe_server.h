@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "channel/frame_reader.h"
-#include "channel/frame_transport.h"
+#include "notify/frame_reader.h"
+#include "notify/frame_transport.h"
 
 class CPipeServer : public FrameTransport {
 public:

@@ -11,7 +11,7 @@
 
 #include "channel/pipe_security_win.h"
 #include "channel/pipe_server.h"
-#include "notify/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "channel/service.h"
 
 #include "channel/channel_name.h"
-#include "channel/frame_reader.h"
+#include "notify/frame_reader.h"
 #include "channel/pipe_server.h"
-#include "service/pipe_client.h"
+#include "channel/pipe_client.h"
 
 namespace {
 

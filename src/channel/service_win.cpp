@@ -4,7 +4,7 @@
 
 #include "channel/service.h"
 #include "framework/application.h"
-#include "notify/wide_text_win.h"
+#include "base/wide_text_win.h"
 
 void CService::ReportChannelBusyAndExit() {
     AfxMessageBox(ToWideString(WidenBytes(kChannelBusyMessage)).c_str(), MB_OK | MB_ICONERROR);

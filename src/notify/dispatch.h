@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "notify/record.h"
-#include "notify/text.h"
+#include "base/text.h"
 
 // Balloon icons (the values of the tray icon record's dwInfoFlags).
 constexpr uint32_t kBalloonIconInfo = 1;   // NIIF_INFO

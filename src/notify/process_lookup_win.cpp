@@ -8,10 +8,10 @@
 
 #include <string>
 
-#include "notify/code_page.h"
+#include "base/code_page.h"
 #include "notify/process_lookup.h"
-#include "notify/text.h"
-#include "notify/wide_text_win.h"
+#include "base/text.h"
+#include "base/wide_text_win.h"
 
 namespace {
 

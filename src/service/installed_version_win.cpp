@@ -1,5 +1,5 @@
-#include "notify/code_page.h"
-#include "notify/wide_text_win.h"
+#include "base/code_page.h"
+#include "base/wide_text_win.h"
 #include "service/installed_version.h"
 
 std::wstring GetInstalledVersion() {

@@ -3,9 +3,9 @@
 #include <shellapi.h>
 
 #include "app/resources/resource.h"
-#include "notify/code_page.h"
-#include "notify/wide_text_win.h"
-#include "service/update_offer.h"
+#include "base/code_page.h"
+#include "base/wide_text_win.h"
+#include "update/update_offer.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // update offer are written to standard error, and the offer is not taken.
 #include <cstdio>
 
-#include "service/update_offer.h"
-#include "service/update_ui.h"
+#include "update/update_offer.h"
+#include "update/update_ui.h"
 
 class CUpdateDialog {
 public:

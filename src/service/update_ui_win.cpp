@@ -1,10 +1,10 @@
 // An update check's messages and the update dialog on Windows.
 #include <windows.h>
 
-#include "notify/code_page.h"
-#include "notify/wide_text_win.h"
+#include "base/code_page.h"
+#include "base/wide_text_win.h"
 #include "service/update_dialog.h"
-#include "service/update_ui.h"
+#include "update/update_ui.h"
 
 namespace {
 

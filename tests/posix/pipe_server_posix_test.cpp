@@ -22,9 +22,9 @@
 #include <unistd.h>
 
 #include "channel/channel_name.h"
-#include "channel/notification_loop.h"
+#include "notify/notification_loop.h"
 #include "channel/service.h"
-#include "service/pipe_client.h"
+#include "channel/pipe_client.h"
 #include "notify/record.h"
 
 namespace {

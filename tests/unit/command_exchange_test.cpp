@@ -1,5 +1,5 @@
-#include "service/command_exchange.h"
-#include "service/command_reply.h"
+#include "commands/command_exchange.h"
+#include "commands/command_reply.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The command channel client over real named pipes served by the service
 // stand-in's server (message mode, so each client write is one message), and
 // the update dialog built from the program's own template.
-#include "service/command_reply.h"
-#include "service/pipe_client.h"
+#include "commands/command_reply.h"
+#include "channel/pipe_client.h"
 #include "service/update_dialog.h"
 #include "tool_jobs.h"
 

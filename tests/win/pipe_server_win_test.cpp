@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "channel/channel_name.h"
-#include "channel/notification_loop.h"
+#include "notify/notification_loop.h"
 #include "channel/pipe_security_win.h"
 #include "channel/pipe_server.h"
 #include "channel/service.h"

@@ -1,4 +1,4 @@
-#include "notify/code_page.h"
+#include "base/code_page.h"
 
 CodePageDecoder PlatformCodePageDecoder() {
     return nullptr;

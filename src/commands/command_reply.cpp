@@ -1,10 +1,10 @@
-#include "service/command_reply.h"
+#include "commands/command_reply.h"
 
 #include <cstring>
 #include <memory>
 #include <string_view>
 
-#include "channel/wire_word.h"
+#include "base/wire_word.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "notify/paths.h"
+#include "locations/paths.h"
 
 std::string ReadInstallPath() {
     // Read into INSTALL_PATH_BUFFER_BYTES: a longer value fails with

@@ -10,7 +10,7 @@
 #include <functional>
 #include <mutex>
 
-#include "service/command.h"
+#include "commands/command.h"
 
 // Longest a single transfer (one write or one read) may wait for the service.
 // A service that accepts and never answers therefore costs at most this long

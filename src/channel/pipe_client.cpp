@@ -1,4 +1,4 @@
-#include "service/pipe_client.h"
+#include "channel/pipe_client.h"
 
 #include <utility>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "notify/text.h"
+#include "base/text.h"
 
 inline std::wstring ToWideString(std::u16string_view text) {
     return std::wstring(text.begin(), text.end());

@@ -1,7 +1,7 @@
-#include "service/update_offer.h"
+#include "update/update_offer.h"
 
-#include "notify/text.h"
-#include "service/web_addresses.h"
+#include "base/text.h"
+#include "locations/web_addresses.h"
 
 UpdateText SplitUpdateText(std::string_view text) {
     UpdateText fields;

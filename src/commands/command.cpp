@@ -1,8 +1,8 @@
-#include "service/command.h"
+#include "commands/command.h"
 
 #include <cstdlib>
 
-#include "channel/wire_word.h"
+#include "base/wire_word.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "channel/frame_reader.h"
-#include "channel/frame_transport.h"
+#include "notify/frame_reader.h"
+#include "notify/frame_transport.h"
 #include "notify/record.h"
 
 class CLogger;

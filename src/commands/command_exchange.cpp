@@ -1,10 +1,10 @@
-#include "service/command_exchange.h"
+#include "commands/command_exchange.h"
 
 #include <cstdlib>
 #include <memory>
 
-#include "channel/wire_word.h"
-#include "service/command_reply.h"
+#include "base/wire_word.h"
+#include "commands/command_reply.h"
 
 namespace {
 

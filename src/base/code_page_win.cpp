@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "notify/code_page.h"
+#include "base/code_page.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "notify/text.h"
+#include "base/text.h"
 
 #include <sstream>
 

@@ -1,6 +1,6 @@
-#include "notify/paths.h"
+#include "locations/paths.h"
 
-#include "notify/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 #include <memory>
 
 #include "channel/service.h"
-#include "service/command.h"
-#include "service/command_reply.h"
+#include "commands/command.h"
+#include "commands/command_reply.h"
 #include "service/installed_version.h"
-#include "service/pipe_client.h"
-#include "service/update_ui.h"
+#include "channel/pipe_client.h"
+#include "update/update_ui.h"
 
 CCommandReply* CService::SendCommand(CComand& command) {
     if (m_pipeClient == nullptr) {

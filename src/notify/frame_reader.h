@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "channel/frame_transport.h"
+#include "notify/frame_transport.h"
 
 // The largest frame body the channel accepts. A record is at most a type word
 // and a detail text that a balloon cuts to 255 characters anyway.

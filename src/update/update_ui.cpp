@@ -1,9 +1,9 @@
-#include "service/update_ui.h"
+#include "update/update_ui.h"
 
 #include <memory>
 
-#include "service/command.h"
-#include "service/update_check.h"
+#include "commands/command.h"
+#include "update/update_check.h"
 
 void RunUpdateCheck(const CommandSender& send, std::atomic<CUpdateDialog*>& openDialog,
                     CUpdateUi& ui, bool silent) {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "service/command_exchange.h"
+#include "commands/command_exchange.h"
 
 class CPipeClient : public CCommandTransport {
 public:

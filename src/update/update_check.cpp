@@ -1,6 +1,6 @@
-#include "service/update_check.h"
+#include "update/update_check.h"
 
-#include "service/command_reply.h"
+#include "commands/command_reply.h"
 
 std::string LatestVersionText(std::string_view installed) {
     std::string text = "This version of Orlivan(";

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "service/command.h"
+#include "commands/command.h"
 
 // Keys of a reply's parameter map.
 constexpr int32_t REPLY_KEY_CODE = 1;            // every code: the reply code

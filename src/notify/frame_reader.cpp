@@ -1,8 +1,8 @@
-#include "channel/frame_reader.h"
+#include "notify/frame_reader.h"
 
 #include <cstdlib>
 
-#include "channel/wire_word.h"
+#include "base/wire_word.h"
 
 const char* FrameErrorText(FrameError error) {
     switch (error) {

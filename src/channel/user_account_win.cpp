@@ -9,7 +9,7 @@
 
 #include "channel/channel_name.h"
 #include "channel/user_account_win.h"
-#include "notify/code_page.h"
+#include "base/code_page.h"
 
 std::wstring GetSessionUserName() {
     HKEY key = nullptr;

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "service/parameter_map.h"
+#include "commands/parameter_map.h"
 
 // Command codes; a reply begins with the code of the command it answers.
 constexpr int32_t CMD_CHECK_UPDATE = 0x300;

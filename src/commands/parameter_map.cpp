@@ -1,4 +1,4 @@
-#include "service/parameter_map.h"
+#include "commands/parameter_map.h"
 
 #include <cstdlib>
 #include <cstring>

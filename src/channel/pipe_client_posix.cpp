@@ -1,6 +1,6 @@
 // Command channel client over a Unix domain stream socket. Transfers use
 // non-blocking I/O with poll, so no transfer waits longer than the time-out.
-#include "service/pipe_client.h"
+#include "channel/pipe_client.h"
 
 #include <cerrno>
 #include <chrono>

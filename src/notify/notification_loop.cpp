@@ -1,4 +1,4 @@
-#include "channel/notification_loop.h"
+#include "notify/notification_loop.h"
 
 #include <cstdlib>
 #include <memory>

@@ -2,11 +2,11 @@
 // I/O so that every transfer can give up after the time-out, and with an
 // identification-level security quality of service, so that whatever process
 // holds the pipe's name can learn who we are but never act as us.
-#include "service/pipe_client.h"
+#include "channel/pipe_client.h"
 
 #include <windows.h>
 
-#include "notify/text.h"
+#include "base/text.h"
 
 namespace {
 

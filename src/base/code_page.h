@@ -2,7 +2,7 @@
 // outside the program that is not valid UTF-8 (see DecodeExternalText).
 #pragma once
 
-#include "notify/text.h"
+#include "base/text.h"
 
 // On Windows the thread's ANSI code page; on posix none (null), so such bytes
 // are taken as Latin-1.
