@@ -41,7 +41,6 @@ COrlivanSysTrayDlg::COrlivanSysTrayDlg()
       m_hIcon(nullptr),
       m_trayIconData{},
       m_hThread(INVALID_HANDLE_VALUE),
-      m_bVisible(false),
       m_pInfoDialog(nullptr) {
     m_installPath = ReadInstallPath();
 
@@ -61,8 +60,6 @@ void COrlivanSysTrayDlg::DoDataExchange(CDataExchange* pDX) {
 
 const MessageMap* COrlivanSysTrayDlg::GetMessageMap() const {
     static const MessageMapEntry entries[] = {
-        OnMessage<&COrlivanSysTrayDlg::OnPaint>(WM_PAINT),
-        OnMessage<&COrlivanSysTrayDlg::OnQueryDragIcon>(WM_QUERYDRAGICON),
         OnMessage<&COrlivanSysTrayDlg::OnWindowPosChanging>(WM_WINDOWPOSCHANGING),
         OnMessage<&COrlivanSysTrayDlg::OnTrayNotify>(WM_TRAYNOTIFY),
         OnCommand<&COrlivanSysTrayDlg::OnSettings>(ID_SETTINGS),
@@ -101,34 +98,10 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
     return TRUE;
 }
 
-void COrlivanSysTrayDlg::OnPaint() {
-    if (!IsIconic()) {
-        CDialog::OnPaint();
-        return;
-    }
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(m_hWnd, &paint);
-    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    const int iconWidth = ::GetSystemMetrics(SM_CXICON);
-    const int iconHeight = ::GetSystemMetrics(SM_CYICON);
-    RECT client;
-    ::GetClientRect(m_hWnd, &client);
-    const int x = (client.right - client.left - iconWidth + 1) / 2;
-    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
-    ::DrawIcon(dc, x, y, m_hIcon);
-    ::EndPaint(m_hWnd, &paint);
-}
-
-HCURSOR COrlivanSysTrayDlg::OnQueryDragIcon() {
-    return m_hIcon;
-}
-
 void COrlivanSysTrayDlg::OnWindowPosChanging(WINDOWPOS* pos) {
     // Whoever asks to show the window (its own modal loop included), it stays
     // hidden; moves, resizes and the other changes go through.
-    if (!m_bVisible) {
-        pos->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
-    }
+    pos->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
     Default();
 }
 

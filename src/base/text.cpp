@@ -33,15 +33,6 @@ std::u16string WidenBytes(std::string_view text) {
     return wide;
 }
 
-std::string NarrowUnits(std::u16string_view text) {
-    std::string narrow;
-    narrow.reserve(text.size());
-    for (char16_t u : text) {
-        narrow.push_back(static_cast<char>(u & 0xFF));
-    }
-    return narrow;
-}
-
 namespace {
 
 void AppendUtf16(std::u16string& out, char32_t cp) {

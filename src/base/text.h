@@ -25,9 +25,6 @@ std::string TextBefore(std::string_view text, std::string_view marker);
 // program are ASCII, for which this is exact.
 std::u16string WidenBytes(std::string_view text);
 
-// The low 8 bits of each UTF-16 unit.
-std::string NarrowUnits(std::u16string_view text);
-
 // UTF-8 <-> UTF-16. Utf8ToUtf16 gives nothing when `text` is not well-formed
 // UTF-8 (overlong forms, surrogates, code points above U+10FFFF, truncated
 // sequences). Utf16ToUtf8 replaces an unpaired surrogate with U+FFFD.

@@ -1,7 +1,6 @@
 #include "channel/service.h"
 
 #include "channel/channel_name.h"
-#include "notify/frame_reader.h"
 #include "channel/pipe_server.h"
 #include "channel/pipe_client.h"
 
@@ -33,8 +32,4 @@ CService::CService(std::string userSid, ChannelBusyHandler onChannelBusy)
 CService::~CService() {
     delete m_pipeClient;
     delete m_pipeServer;
-}
-
-void* CService::ReadFrame(uint32_t* length) {
-    return ReadFrameBody(*m_pipeServer, length, nullptr, m_pipeServer->WaitLimit());
 }

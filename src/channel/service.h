@@ -34,12 +34,6 @@ public:
     CService(const CService&) = delete;
     CService& operator=(const CService&) = delete;
 
-    // Reads one frame from the notification channel, waiting for a client
-    // when none is connected. A malloc block with the body (the caller frees
-    // it) and its length in `*length`; null when no frame could be read, and
-    // then that client has been dropped.
-    void* ReadFrame(uint32_t* length);
-
     // The platform's channel-busy message and exit(0).
     static void ReportChannelBusyAndExit();
 
@@ -48,17 +42,10 @@ public:
     // came. Exchanges from several threads run one at a time.
     CCommandReply* SendCommand(CComand& command);
 
-    // Reads the reply frame of an exchange whose request for `requestCode` has
-    // been written on `m_pipeClient`; null when there is no usable reply.
-    CCommandReply* ReadReply(int32_t requestCode);
-
     // Asks the service whether an update exists and shows the outcome: the
     // latest-version message (not when `silent`), the update dialog, or the
     // "Update Error" message (silent too).
     void CheckForUpdate(bool silent);
-
-    // Shows the update dialog for `updateText` unless one is open already.
-    void OfferUpdate(const std::string& updateText);
 
     CPipeServer* m_pipeServer = nullptr;
     CPipeClient* m_pipeClient = nullptr;

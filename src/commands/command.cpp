@@ -31,14 +31,6 @@ int32_t CCheckUpdateCommand::Serialize(void** out) {
     return SerializeCode(CMD_CHECK_UPDATE, out);
 }
 
-CCommandReply* CCheckUpdateCommand::Execute() {
-    return SendCommandToService(*this);
-}
-
 int32_t CVersionCommand::Serialize(void** out) {
     return SerializeCode(CMD_VERSION, out);
-}
-
-CCommandReply* CVersionCommand::Execute() {
-    return SendCommandToService(*this);
 }

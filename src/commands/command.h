@@ -14,8 +14,6 @@ constexpr int32_t CMD_REPLY_INTEGER = 0x301;       // one integer; no command of
 constexpr int32_t CMD_REPLY_TWO_INTEGERS = 0x302;  // two integers; likewise
 constexpr int32_t CMD_VERSION = 0x305;
 
-class CCommandReply;
-
 class CComand {
 public:
     CComand() = default;
@@ -33,9 +31,6 @@ public:
     // when it can't be allocated) and returns its size in bytes. The caller
     // releases the block with free.
     virtual int32_t Serialize(void** out) = 0;
-    // Sends this command to the filter's service and returns its reply, which
-    // the caller deletes, or null when no usable reply came.
-    virtual CCommandReply* Execute() = 0;
 
 protected:
     ParameterMap m_params;
@@ -45,14 +40,12 @@ protected:
 class CCheckUpdateCommand : public CComand {
 public:
     int32_t Serialize(void** out) override;
-    CCommandReply* Execute() override;
 };
 
 // Asks for the installed version; answered by a 0x305 reply.
 class CVersionCommand : public CComand {
 public:
     int32_t Serialize(void** out) override;
-    CCommandReply* Execute() override;
 };
 
 // A reply read completely from the service. `m_valid` is set to 1 as the last
@@ -69,7 +62,3 @@ public:
     int32_t m_valid = 0;
     ParameterMap m_params;
 };
-
-// Sends `command` to the filter's service over the process's command channel.
-// Both commands' Execute go through it.
-CCommandReply* SendCommandToService(CComand& command);

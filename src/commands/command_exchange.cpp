@@ -31,13 +31,6 @@ bool WriteRequest(CCommandTransport& transport, const void* body, uint32_t size)
 }  // namespace
 
 CCommandReply* SendCommandOver(CCommandTransport& transport, CComand& command) {
-    return SendCommandOver(transport, command, [&transport](int32_t requestCode) {
-        return ReadReplyFrom(transport, requestCode);
-    });
-}
-
-CCommandReply* SendCommandOver(CCommandTransport& transport, CComand& command,
-                               const ReplyReader& readReply) {
     void* raw = nullptr;
     const int32_t size = command.Serialize(&raw);
     Block body(raw);
@@ -50,7 +43,7 @@ CCommandReply* SendCommandOver(CCommandTransport& transport, CComand& command,
     std::lock_guard<std::mutex> exchange(transport.ExchangeMutex());
     CCommandReply* reply = nullptr;
     if (transport.Open() != 0 && WriteRequest(transport, body.get(), static_cast<uint32_t>(size))) {
-        reply = readReply(requestCode);
+        reply = ReadReplyFrom(transport, requestCode);
     }
     transport.Close();
     return reply;

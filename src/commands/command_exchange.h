@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <mutex>
 
 #include "commands/command.h"
@@ -48,16 +47,6 @@ private:
 // read ends the exchange at once, since on a new connection the service would
 // never have seen the request. The connection is always closed on return.
 CCommandReply* SendCommandOver(CCommandTransport& transport, CComand& command);
-
-// Reads the reply of an exchange whose request, with command code
-// `requestCode`, has been written on the open connection.
-using ReplyReader = std::function<CCommandReply*(int32_t requestCode)>;
-
-// As above, with the reply read by `readReply` (the service object reads it
-// through its own reader); the exchange lock is held and the connection closed
-// on return all the same.
-CCommandReply* SendCommandOver(CCommandTransport& transport, CComand& command,
-                               const ReplyReader& readReply);
 
 // Reads one reply frame from an open connection on which the request with
 // command code `requestCode` has been written. Null when the length word or

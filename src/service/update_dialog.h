@@ -45,9 +45,6 @@ protected:
     const MessageMap* GetMessageMap() const override;
 };
 
-// Whether the machine runs 64-bit x86 Windows: GetNativeSystemInfo, looked up
-// in kernel32 (GetSystemInfo where it is missing), reports AMD64.
-bool Is64BitWindows();
-
-// The native processor architecture code (wProcessorArchitecture).
+// The native processor architecture code (wProcessorArchitecture):
+// GetNativeSystemInfo, looked up in kernel32 (GetSystemInfo where it is missing).
 WORD NativeProcessorArchitecture();

@@ -33,10 +33,6 @@ WORD NativeProcessorArchitecture() {
     return info.wProcessorArchitecture;
 }
 
-bool Is64BitWindows() {
-    return UsesAmd64Installer(NativeProcessorArchitecture());
-}
-
 CUpdateDialog::CUpdateDialog(std::string updateText)
     : CDialog(IDD_UPDATE_DIALOG, nullptr),
       m_openUrl(&OpenWithShell),

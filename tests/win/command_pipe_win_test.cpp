@@ -5,6 +5,7 @@
 #include "channel/pipe_client.h"
 #include "service/update_dialog.h"
 #include "tool_jobs.h"
+#include "update/update_offer.h"
 
 #include <gtest/gtest.h>
 
@@ -259,5 +260,5 @@ TEST(UpdateDialogWin, NativeArchitectureIsReadFromTheSystem) {
     EXPECT_TRUE(architecture == PROCESSOR_ARCHITECTURE_INTEL ||
                 architecture == PROCESSOR_ARCHITECTURE_AMD64)
         << architecture;
-    EXPECT_EQ(Is64BitWindows(), architecture == PROCESSOR_ARCHITECTURE_AMD64);
+    EXPECT_EQ(UsesAmd64Installer(architecture), architecture == PROCESSOR_ARCHITECTURE_AMD64);
 }

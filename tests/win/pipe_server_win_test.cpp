@@ -153,7 +153,6 @@ protected:
         name = UniquePipeName();
         server = std::make_unique<CPipeServer>(name);
         ASSERT_EQ(server->Create(), 1);
-        server->SetWaitLimit(waitLimit);
     }
     void TearDown() override {
         if (m_worker.joinable()) {
