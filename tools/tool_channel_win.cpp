@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "channel/channel_name.h"
+#include "channel/user_account.h"
 #include "channel/user_account_win.h"
 #include "base/text.h"
 

@@ -1,5 +1,6 @@
 #include "app/orlivan_sys_tray_dlg.h"
 
+#include <cstdlib>
 #include <string_view>
 
 #include "app/info_dialog.h"
@@ -13,6 +14,7 @@
 #include "base/text.h"
 #include "base/wide_text_win.h"
 #include "locations/web_addresses.h"
+#include "update/update_ui.h"
 
 #if !defined(_WIN64)
 static_assert(sizeof(NOTIFYICONDATAW) == 956, "the full tray icon record of 32-bit Windows");
@@ -32,6 +34,13 @@ constexpr wchar_t kTrayTip[] = L"Orlivan Filter Notifier";
 void OpenWebAddress(const char* url) {
     ::ShellExecuteW(nullptr, L"open", Utf8ToWideString(url).c_str(), nullptr, nullptr,
                     SW_SHOWNORMAL);
+}
+
+// The notification channel is held by another notifier of this user (or can't
+// be made): say so and end the process before any tray icon exists.
+void ReportChannelBusyAndExit() {
+    AfxMessageBox(ToWideString(WidenBytes(kChannelBusyMessage)).c_str(), MB_OK | MB_ICONERROR);
+    std::exit(0);
 }
 
 }  // namespace
@@ -83,7 +92,7 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
 
     // The notification channel, before the tray icon exists: when another
     // notifier of this user holds it, the process ends here with a message.
-    CService::GetInstance();
+    CService::GetInstance(&ReportChannelBusyAndExit);
 
     AddTrayIcon();
 
@@ -195,7 +204,7 @@ void COrlivanSysTrayDlg::OnSettings() {
 
 void COrlivanSysTrayDlg::OnCheckUpdate() {
     // The interactive check: every outcome is shown, the latest version too.
-    CService::GetInstance()->CheckForUpdate(false);
+    CService::GetInstance()->CheckForUpdate(false, PlatformUpdateUi());
 }
 
 void COrlivanSysTrayDlg::OnOnlineHelp() {

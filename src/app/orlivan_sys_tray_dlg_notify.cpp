@@ -9,6 +9,7 @@
 #include "base/code_page.h"
 #include "notify/process_lookup.h"
 #include "base/wide_text_win.h"
+#include "update/update_ui.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ void COrlivanSysTrayDlg::ShowErrorBox(std::u16string_view text, std::u16string_v
 void COrlivanSysTrayDlg::CheckForUpdateSilently() {
     // Shows nothing when the installed version is the latest; an offer or an
     // error is shown from this (the worker) thread.
-    CService::GetInstance()->CheckForUpdate(true);
+    CService::GetInstance()->CheckForUpdate(true, PlatformUpdateUi());
 }
 
 std::string COrlivanSysTrayDlg::GetProcessName(int32_t processId) {

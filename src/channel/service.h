@@ -5,50 +5,52 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
+#include <memory>
 #include <string>
 
-class CPipeServer;
-class CPipeClient;
-class CUpdateDialog;
 class CComand;
 class CCommandReply;
+class CPipeClient;
+class CPipeServer;
+class CUpdateDialog;
+class CUpdateUi;
 
 class CService {
 public:
-    // What happens when the notification channel can't be created: the
-    // platform shows "Another instance of Orlivan Notifier is running or
-    // communication channel busy" and ends the process with exit code 0.
+    // What happens when the notification channel can't be created: the shell
+    // shows kChannelBusyMessage and ends the process with exit code 0.
     using ChannelBusyHandler = void (*)();
 
     // The one instance, created by the first call (on the user-interface
-    // thread, before any other thread exists) and never destroyed.
-    static CService* GetInstance();
+    // thread, before any other thread exists) for the current user, with
+    // `onChannelBusy`; later calls return it and ignore their argument. Never
+    // destroyed.
+    static CService* GetInstance(ChannelBusyHandler onChannelBusy = nullptr);
 
     // Creates the service object for `userSid`: derives the channel name and
     // creates the channel; when that fails (an empty identifier included)
-    // calls `onChannelBusy`. Used by GetInstance and by tests.
-    explicit CService(std::string userSid,
-                      ChannelBusyHandler onChannelBusy = &ReportChannelBusyAndExit);
+    // calls `onChannelBusy` when given. Used by GetInstance and by tests.
+    CService(std::string userSid, ChannelBusyHandler onChannelBusy);
     virtual ~CService();
     CService(const CService&) = delete;
     CService& operator=(const CService&) = delete;
-
-    // The platform's channel-busy message and exit(0).
-    static void ReportChannelBusyAndExit();
 
     // Sends `command` to the filter's service over the command channel and
     // returns its reply (the caller deletes it), or null when no usable reply
     // came. Exchanges from several threads run one at a time.
     CCommandReply* SendCommand(CComand& command);
 
-    // Asks the service whether an update exists and shows the outcome: the
-    // latest-version message (not when `silent`), the update dialog, or the
-    // "Update Error" message (silent too).
-    void CheckForUpdate(bool silent);
+    // Asks the service whether an update exists and shows the outcome on `ui`:
+    // the latest-version message (not when `silent`), the update dialog, or
+    // the "Update Error" message (silent too).
+    void CheckForUpdate(bool silent, CUpdateUi& ui);
 
-    CPipeServer* m_pipeServer = nullptr;
-    CPipeClient* m_pipeClient = nullptr;
+    // The installed version as the service reports it (8-bit text); empty
+    // when the service gave no usable answer. Every call is a new exchange.
+    std::string GetInstalledVersionText();
+
+    std::unique_ptr<CPipeServer> m_pipeServer;
+    std::unique_ptr<CPipeClient> m_pipeClient;
     std::string m_userSid;
     std::atomic<CUpdateDialog*> m_updateDialog{nullptr};
 };

@@ -1,4 +1,4 @@
-#include "channel/channel_name.h"
+#include "channel/user_account.h"
 
 #include <unistd.h>
 

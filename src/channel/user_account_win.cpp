@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "channel/channel_name.h"
-#include "channel/user_account_win.h"
 #include "base/code_page.h"
+#include "channel/user_account.h"
+#include "channel/user_account_win.h"
 
 std::wstring GetSessionUserName() {
     HKEY key = nullptr;

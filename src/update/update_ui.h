@@ -24,7 +24,7 @@ public:
     virtual void DeleteUpdateDialog(CUpdateDialog* dialog) = 0;
 };
 
-// The platform's screen (update_ui_win.cpp, update_ui_posix.cpp).
+// The Windows screen (update_ui_win.cpp).
 CUpdateUi& PlatformUpdateUi();
 
 // Sends a command to the service; the reply (the caller deletes it) or null.

@@ -17,6 +17,7 @@
 #include "channel/pipe_security_win.h"
 #include "channel/pipe_server.h"
 #include "channel/service.h"
+#include "channel/user_account.h"
 #include "notify/record.h"
 
 namespace {
