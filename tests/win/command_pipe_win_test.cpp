@@ -3,7 +3,7 @@
 // the update dialog built from the program's own template.
 #include "commands/command_reply.h"
 #include "channel/pipe_client.h"
-#include "service/update_dialog.h"
+#include "app/update_dialog.h"
 #include "tool_jobs.h"
 #include "update/update_offer.h"
 

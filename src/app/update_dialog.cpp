@@ -1,4 +1,4 @@
-#include "service/update_dialog.h"
+#include "app/update_dialog.h"
 
 #include <shellapi.h>
 

@@ -3,7 +3,7 @@
 
 #include "base/code_page.h"
 #include "base/wide_text_win.h"
-#include "service/update_dialog.h"
+#include "app/update_dialog.h"
 #include "update/update_ui.h"
 
 namespace {
