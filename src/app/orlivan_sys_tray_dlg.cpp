@@ -6,15 +6,16 @@
 #include "app/info_dialog.h"
 #include "app/notification_thread.h"
 #include "app/resources/resource.h"
+#include "app/update_screen.h"
 #include "channel/service.h"
 #include "framework/application.h"
 #include "framework/menu.h"
 #include "log/logger.h"
 #include "locations/paths.h"
+#include "locations/paths_win.h"
 #include "base/text.h"
 #include "base/wide_text_win.h"
 #include "locations/web_addresses.h"
-#include "update/update_ui.h"
 
 #if !defined(_WIN64)
 static_assert(sizeof(NOTIFYICONDATAW) == 956, "the full tray icon record of 32-bit Windows");
@@ -204,7 +205,7 @@ void COrlivanSysTrayDlg::OnSettings() {
 
 void COrlivanSysTrayDlg::OnCheckUpdate() {
     // The interactive check: every outcome is shown, the latest version too.
-    CService::GetInstance()->CheckForUpdate(false, PlatformUpdateUi());
+    CService::GetInstance()->CheckForUpdate(false, UpdateScreen());
 }
 
 void COrlivanSysTrayDlg::OnOnlineHelp() {

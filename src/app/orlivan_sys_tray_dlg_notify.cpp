@@ -4,12 +4,12 @@
 #include <time.h>
 
 #include "app/orlivan_sys_tray_dlg.h"
+#include "app/update_screen.h"
 #include "channel/service.h"
 #include "log/logger.h"
 #include "base/code_page.h"
 #include "notify/process_lookup.h"
 #include "base/wide_text_win.h"
-#include "update/update_ui.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ void COrlivanSysTrayDlg::ShowErrorBox(std::u16string_view text, std::u16string_v
 void COrlivanSysTrayDlg::CheckForUpdateSilently() {
     // Shows nothing when the installed version is the latest; an offer or an
     // error is shown from this (the worker) thread.
-    CService::GetInstance()->CheckForUpdate(true, PlatformUpdateUi());
+    CService::GetInstance()->CheckForUpdate(true, UpdateScreen());
 }
 
 std::string COrlivanSysTrayDlg::GetProcessName(int32_t processId) {

@@ -1,10 +1,10 @@
-// An update check's messages and the update dialog on Windows.
+#include "app/update_screen.h"
+
 #include <windows.h>
 
+#include "app/update_dialog.h"
 #include "base/code_page.h"
 #include "base/wide_text_win.h"
-#include "app/update_dialog.h"
-#include "update/update_ui.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ public:
 
 }  // namespace
 
-CUpdateUi& PlatformUpdateUi() {
+CUpdateUi& UpdateScreen() {
     static CWindowsUpdateUi ui;
     return ui;
 }

@@ -33,12 +33,3 @@ std::string SettingsProgramPath(std::string_view installFolder);
 // profile folder places them at the root of the current drive.
 std::string LogFolderPath(std::string_view profileFolder);
 std::string LogFilePath(std::string_view profileFolder);
-
-#if defined(_WIN32)
-// Registry bindings (paths_win.cpp).
-// HKLM "SOFTWARE\Orlivan" "Install Path", as UTF-8; the default folder when
-// it is missing, unreadable or too long.
-std::string ReadInstallPath();
-// HKCU "Volatile Environment" "USERPROFILE"; empty when it cannot be read.
-std::u16string GetUserProfileDir();
-#endif

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "locations/paths.h"
+#include "locations/paths_win.h"
 
 std::string ReadInstallPath() {
     // Read into INSTALL_PATH_BUFFER_BYTES: a longer value fails with

@@ -1,4 +1,4 @@
-#include "log/logger.h"
+#include "log/log_file.h"
 
 FILE* OpenLogStream(const std::string& utf8Path) {
     return std::fopen(utf8Path.c_str(), "a");

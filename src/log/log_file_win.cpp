@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "log/logger.h"
 #include "base/wide_text_win.h"
+#include "log/log_file.h"
 
 FILE* OpenLogStream(const std::string& utf8Path) {
     // The path stays Unicode all the way to the file system, so a profile

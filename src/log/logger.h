@@ -53,9 +53,3 @@ private:
     Clock m_clock;
     std::mutex m_mutex;
 };
-
-// Platform bindings (log_file_win.cpp / log_file_posix.cpp).
-// Opens a UTF-8 path in append text mode; null with errno set on failure.
-FILE* OpenLogStream(const std::string& utf8Path);
-// Local broken-down time of `t`; false when it cannot be represented.
-bool ToLocalTime(std::time_t t, std::tm* out);

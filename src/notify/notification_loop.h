@@ -1,7 +1,7 @@
 // The notification worker: reads one frame at a time from the channel,
-// decodes the record, hands it to the dialog's ShowNotification, writes the
-// reply when the result is not 0, and starts over. Records are handled one
-// after another in the order they arrive.
+// decodes the record, hands it to the shell's handler, writes the reply when
+// the result is not 0, and starts over. Records are handled one after another
+// in the order they arrive.
 #pragma once
 
 #include <atomic>

@@ -24,9 +24,6 @@ public:
     virtual void DeleteUpdateDialog(CUpdateDialog* dialog) = 0;
 };
 
-// The Windows screen (update_ui_win.cpp).
-CUpdateUi& PlatformUpdateUi();
-
 // Sends a command to the service; the reply (the caller deletes it) or null.
 using CommandSender = std::function<CCommandReply*(CComand& command)>;
 

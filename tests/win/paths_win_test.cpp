@@ -2,6 +2,7 @@
 // sees scratch keys in place of HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER, so
 // the machine's own values are neither read nor changed.
 #include "locations/paths.h"
+#include "locations/paths_win.h"
 
 #include <windows.h>
 
