@@ -14,6 +14,7 @@
 #include "locations/paths.h"
 #include "locations/paths_win.h"
 #include "base/text.h"
+#include "base/unique_handle_win.h"
 #include "base/wide_text_win.h"
 #include "locations/web_addresses.h"
 
@@ -244,7 +245,8 @@ void COrlivanSysTrayDlg::LaunchSettingsProgram() {
     // program is not reported.
     if (::CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                          &startup, &process)) {
-        ::CloseHandle(process.hThread);
-        ::CloseHandle(process.hProcess);
+        // The program runs on its own; the notifier keeps nothing of it.
+        const UniqueHandle thread(process.hThread);
+        const UniqueHandle started(process.hProcess);
     }
 }

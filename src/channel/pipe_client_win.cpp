@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "base/text.h"
+#include "base/unique_handle_win.h"
 
 namespace {
 
@@ -17,11 +18,12 @@ HANDLE AsHandle(intptr_t pipe) {
 // One overlapped transfer of up to `count` bytes; the number moved, or -1 on
 // failure or when `timeoutMs` ran out (the transfer is cancelled then).
 long Transfer(HANDLE pipe, bool write, void* buffer, DWORD count, DWORD timeoutMs) {
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (overlapped.hEvent == nullptr) {
+    const UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!event) {
         return -1;
     }
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.Get();
     DWORD moved = 0;
     BOOL ok = write ? WriteFile(pipe, buffer, count, nullptr, &overlapped)
                     : ReadFile(pipe, buffer, count, nullptr, &overlapped);
@@ -33,7 +35,6 @@ long Transfer(HANDLE pipe, bool write, void* buffer, DWORD count, DWORD timeoutM
     } else if (ok) {
         ok = GetOverlappedResult(pipe, &overlapped, &moved, FALSE);
     }
-    CloseHandle(overlapped.hEvent);
     return ok ? static_cast<long>(moved) : -1;
 }
 

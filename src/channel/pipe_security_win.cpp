@@ -16,21 +16,31 @@ constexpr DWORD kClientAccess =
 // The SID of the user the process runs as, copied out of its token.
 std::vector<BYTE> ProcessUserSid() {
     std::vector<BYTE> sid;
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) {
         return sid;
     }
     DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
     std::vector<BYTE> buffer(size);
-    if (size != 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+    if (size != 0 && GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) {
         const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
         const DWORD length = GetLengthSid(user->User.Sid);
         sid.resize(length);
         CopySid(length, sid.data(), user->User.Sid);
     }
-    CloseHandle(token);
     return sid;
+}
+
+void Fill(EXPLICIT_ACCESS_W& entry, PSID sid, DWORD rights, ACCESS_MODE mode, TRUSTEE_TYPE type) {
+    entry.grfAccessPermissions = rights;
+    entry.grfAccessMode = mode;
+    entry.grfInheritance = NO_INHERITANCE;
+    entry.Trustee.pMultipleTrustee = nullptr;
+    entry.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entry.Trustee.TrusteeType = type;
+    entry.Trustee.ptstrName = static_cast<LPWSTR>(sid);
 }
 
 }  // namespace
@@ -38,57 +48,39 @@ std::vector<BYTE> ProcessUserSid() {
 PSECURITY_DESCRIPTOR CreatePipeSecurityDescriptor() {
     SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID everyone = nullptr;
-    PSID network = nullptr;
-    PSID system = nullptr;
     std::vector<BYTE> user = ProcessUserSid();
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    PACL acl = nullptr;
-
-    if (!user.empty() &&
-        AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone) &&
-        AllocateAndInitializeSid(&nt, 1, SECURITY_NETWORK_RID, 0, 0, 0, 0, 0, 0, 0, &network) &&
-        AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system)) {
-        EXPLICIT_ACCESS_W entries[4] = {};
-        auto fill = [](EXPLICIT_ACCESS_W& entry, PSID sid, DWORD rights, ACCESS_MODE mode,
-                       TRUSTEE_TYPE type) {
-            entry.grfAccessPermissions = rights;
-            entry.grfAccessMode = mode;
-            entry.grfInheritance = NO_INHERITANCE;
-            entry.Trustee.pMultipleTrustee = nullptr;
-            entry.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
-            entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-            entry.Trustee.TrusteeType = type;
-            entry.Trustee.ptstrName = static_cast<LPWSTR>(sid);
-        };
-        // Clients from other machines come in as NETWORK: refused whatever else allows.
-        fill(entries[0], network, FILE_ALL_ACCESS, DENY_ACCESS, TRUSTEE_IS_WELL_KNOWN_GROUP);
-        fill(entries[1], system, FILE_ALL_ACCESS, SET_ACCESS, TRUSTEE_IS_USER);
-        fill(entries[2], user.data(), FILE_ALL_ACCESS, SET_ACCESS, TRUSTEE_IS_USER);
-        fill(entries[3], everyone, kClientAccess, SET_ACCESS, TRUSTEE_IS_WELL_KNOWN_GROUP);
-        if (SetEntriesInAclW(4, entries, nullptr, &acl) == ERROR_SUCCESS) {
-            descriptor = LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
-            if (descriptor == nullptr ||
-                !InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-                !SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE)) {
-                if (descriptor != nullptr) {
-                    LocalFree(descriptor);
-                }
-                LocalFree(acl);
-                descriptor = nullptr;
-            }
-        }
+    UniqueSid everyone;
+    UniqueSid network;
+    UniqueSid system;
+    if (user.empty() ||
+        !AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+                                  everyone.Put()) ||
+        !AllocateAndInitializeSid(&nt, 1, SECURITY_NETWORK_RID, 0, 0, 0, 0, 0, 0, 0,
+                                  network.Put()) ||
+        !AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
+                                  system.Put())) {
+        return nullptr;
     }
-    if (everyone != nullptr) {
-        FreeSid(everyone);
+    EXPLICIT_ACCESS_W entries[4] = {};
+    // Clients from other machines come in as NETWORK: refused whatever else allows.
+    Fill(entries[0], network.Get(), FILE_ALL_ACCESS, DENY_ACCESS, TRUSTEE_IS_WELL_KNOWN_GROUP);
+    Fill(entries[1], system.Get(), FILE_ALL_ACCESS, SET_ACCESS, TRUSTEE_IS_USER);
+    Fill(entries[2], user.data(), FILE_ALL_ACCESS, SET_ACCESS, TRUSTEE_IS_USER);
+    Fill(entries[3], everyone.Get(), kClientAccess, SET_ACCESS, TRUSTEE_IS_WELL_KNOWN_GROUP);
+    UniqueLocal<PACL> acl;
+    if (SetEntriesInAclW(4, entries, nullptr, acl.Put()) != ERROR_SUCCESS) {
+        return nullptr;
     }
-    if (network != nullptr) {
-        FreeSid(network);
+    UniqueLocal<PSECURITY_DESCRIPTOR> descriptor(LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
+    if (!descriptor ||
+        !InitializeSecurityDescriptor(descriptor.Get(), SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(descriptor.Get(), TRUE, acl.Get(), FALSE)) {
+        return nullptr;
     }
-    if (system != nullptr) {
-        FreeSid(system);
-    }
-    return descriptor;
+    // From here the descriptor carries the list: FreePipeSecurityDescriptor
+    // releases both.
+    acl.Release();
+    return descriptor.Release();
 }
 
 void FreePipeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor) {

@@ -3,9 +3,23 @@
 
 #include <windows.h>
 
+#include "base/unique_handle_win.h"
+
 // A descriptor whose DACL lets every local account connect, read and write,
 // keeps changing the pipe's security, owner or instances to the user and
 // SYSTEM, and refuses network clients outright. Null on failure. Released
-// with FreePipeSecurityDescriptor.
+// with FreePipeSecurityDescriptor, which UniquePipeSecurity calls.
 PSECURITY_DESCRIPTOR CreatePipeSecurityDescriptor();
 void FreePipeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor);
+
+namespace resource_traits {
+
+struct PipeSecurity {
+    using Value = PSECURITY_DESCRIPTOR;
+    static Value Empty() { return nullptr; }
+    static void Close(Value value) { FreePipeSecurityDescriptor(value); }
+};
+
+}  // namespace resource_traits
+
+using UniquePipeSecurity = UniqueResource<resource_traits::PipeSecurity>;

@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "base/text.h"
+#include "base/unique_handle_win.h"
 #include "channel/pipe_security_win.h"
 #include "channel/pipe_server.h"
 
@@ -32,9 +33,9 @@ bool IsClientGone(DWORD error) {
 }  // namespace
 
 struct CPipeServer::Impl {
-    HANDLE pipe = INVALID_HANDLE_VALUE;
-    HANDLE ioEvent = nullptr;    // completion of the pending transfer
-    HANDLE stopEvent = nullptr;  // set by Shutdown
+    UniqueFileHandle pipe;
+    UniqueHandle ioEvent;    // completion of the pending transfer
+    UniqueHandle stopEvent;  // set by Shutdown
     bool connected = false;
     std::atomic<bool> shutDown{false};
 
@@ -43,12 +44,12 @@ struct CPipeServer::Impl {
     // is never written after the call. TRANSFER_OK with the byte count, or the
     // failing result.
     int Finish(OVERLAPPED* overlapped, DWORD waitMs, DWORD* transferred) {
-        const HANDLE events[2] = {ioEvent, stopEvent};
+        const HANDLE events[2] = {ioEvent.Get(), stopEvent.Get()};
         const DWORD waited = WaitForMultipleObjects(2, events, FALSE, waitMs);
         if (waited != WAIT_OBJECT_0) {
-            CancelIo(pipe);
+            CancelIo(pipe.Get());
         }
-        if (GetOverlappedResult(pipe, overlapped, transferred, TRUE)) {
+        if (GetOverlappedResult(pipe.Get(), overlapped, transferred, TRUE)) {
             return TRANSFER_OK;  // also when it completed just before the cancel
         }
         const DWORD error = GetLastError();
@@ -65,14 +66,14 @@ struct CPipeServer::Impl {
     // `waitMs` (see Finish). TRANSFER_OK with the byte count, or the failing result.
     int Transfer(bool write, void* buffer, DWORD count, DWORD waitMs, DWORD* moved) {
         OVERLAPPED overlapped{};
-        overlapped.hEvent = ioEvent;
-        ResetEvent(ioEvent);
+        overlapped.hEvent = ioEvent.Get();
+        ResetEvent(ioEvent.Get());
         *moved = 0;
-        const BOOL started = write ? WriteFile(pipe, buffer, count, nullptr, &overlapped)
-                                   : ReadFile(pipe, buffer, count, nullptr, &overlapped);
+        const BOOL started = write ? WriteFile(pipe.Get(), buffer, count, nullptr, &overlapped)
+                                   : ReadFile(pipe.Get(), buffer, count, nullptr, &overlapped);
         if (started) {
-            return GetOverlappedResult(pipe, &overlapped, moved, FALSE) ? TRANSFER_OK
-                                                                        : TRANSFER_FAILED;
+            return GetOverlappedResult(pipe.Get(), &overlapped, moved, FALSE) ? TRANSFER_OK
+                                                                              : TRANSFER_FAILED;
         }
         const DWORD error = GetLastError();
         if (error == ERROR_IO_PENDING) {
@@ -84,55 +85,43 @@ struct CPipeServer::Impl {
 
 CPipeServer::CPipeServer(std::string name) : m_name(std::move(name)), m_impl(new Impl) {}
 
-CPipeServer::~CPipeServer() {
-    if (m_impl->pipe != INVALID_HANDLE_VALUE) {
-        CloseHandle(m_impl->pipe);
-    }
-    if (m_impl->ioEvent != nullptr) {
-        CloseHandle(m_impl->ioEvent);
-    }
-    if (m_impl->stopEvent != nullptr) {
-        CloseHandle(m_impl->stopEvent);
-    }
-}
+CPipeServer::~CPipeServer() = default;
 
 bool CPipeServer::IsCreated() const {
-    return m_impl->pipe != INVALID_HANDLE_VALUE;
+    return static_cast<bool>(m_impl->pipe);
 }
 
 int CPipeServer::Create() {
     if (m_name.empty() || IsCreated()) {
         return 0;
     }
-    PSECURITY_DESCRIPTOR descriptor = CreatePipeSecurityDescriptor();
-    if (descriptor == nullptr) {
+    // The pipe keeps its own copy of the descriptor.
+    const UniquePipeSecurity descriptor(CreatePipeSecurityDescriptor());
+    if (!descriptor) {
         return 0;
     }
-    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.Get(), FALSE};
     const std::u16string wide = WidenBytes(m_name);  // the name is plain ASCII
-    const HANDLE pipe = CreateNamedPipeW(
+    UniqueFileHandle pipe(CreateNamedPipeW(
         reinterpret_cast<const wchar_t*>(wide.c_str()),
         PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-        kPipeBufferSize, kPipeBufferSize, kDefaultTimeoutMs, &attributes);
-    FreePipeSecurityDescriptor(descriptor);  // the pipe keeps its own copy
-    if (pipe == INVALID_HANDLE_VALUE) {
+        kPipeBufferSize, kPipeBufferSize, kDefaultTimeoutMs, &attributes));
+    UniqueHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!pipe || !ioEvent || !stopEvent) {
         return 0;
     }
-    m_impl->ioEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    m_impl->stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (m_impl->ioEvent == nullptr || m_impl->stopEvent == nullptr) {
-        CloseHandle(pipe);
-        return 0;
-    }
-    m_impl->pipe = pipe;
+    m_impl->ioEvent = std::move(ioEvent);
+    m_impl->stopEvent = std::move(stopEvent);
+    m_impl->pipe = std::move(pipe);
     return 1;
 }
 
 void CPipeServer::Shutdown() {
     m_impl->shutDown = true;
-    if (m_impl->stopEvent != nullptr) {
-        SetEvent(m_impl->stopEvent);
+    if (m_impl->stopEvent) {
+        SetEvent(m_impl->stopEvent.Get());
     }
 }
 
@@ -144,9 +133,9 @@ int CPipeServer::Connect() {
         return TRANSFER_OK;
     }
     OVERLAPPED overlapped{};
-    overlapped.hEvent = m_impl->ioEvent;
-    ResetEvent(m_impl->ioEvent);
-    bool connected = ConnectNamedPipe(m_impl->pipe, &overlapped) != FALSE;
+    overlapped.hEvent = m_impl->ioEvent.Get();
+    ResetEvent(m_impl->ioEvent.Get());
+    bool connected = ConnectNamedPipe(m_impl->pipe.Get(), &overlapped) != FALSE;
     if (!connected) {
         const DWORD error = GetLastError();
         if (error == ERROR_PIPE_CONNECTED) {
@@ -159,7 +148,7 @@ int CPipeServer::Connect() {
     if (!connected) {
         // A client that came and went before it was served, or a failure: the
         // pipe is made ready for the next client.
-        DisconnectNamedPipe(m_impl->pipe);
+        DisconnectNamedPipe(m_impl->pipe.Get());
         return TRANSFER_FAILED;
     }
     m_impl->connected = true;
@@ -211,7 +200,7 @@ int CPipeServer::WriteAll(const void* buffer, uint32_t count, std::chrono::milli
 
 void CPipeServer::Disconnect() {
     if (m_impl->connected) {
-        DisconnectNamedPipe(m_impl->pipe);
+        DisconnectNamedPipe(m_impl->pipe.Get());
         m_impl->connected = false;
     }
 }

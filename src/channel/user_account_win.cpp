@@ -8,21 +8,20 @@
 #include <vector>
 
 #include "base/code_page.h"
+#include "base/unique_handle_win.h"
 #include "channel/user_account.h"
 #include "channel/user_account_win.h"
 
 std::wstring GetSessionUserName() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Volatile Environment", 0, KEY_READ, &key) !=
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Volatile Environment", 0, KEY_READ, key.Put()) !=
         ERROR_SUCCESS) {
         return std::wstring();
     }
     wchar_t buffer[500] = {};  // 1000 bytes, terminator included
     DWORD size = sizeof buffer;
-    const LSTATUS status = RegQueryValueExW(key, L"USERNAME", nullptr, nullptr,
-                                            reinterpret_cast<BYTE*>(buffer), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS) {
+    if (RegQueryValueExW(key.Get(), L"USERNAME", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
+                         &size) != ERROR_SUCCESS) {
         return std::wstring();
     }
     // The stored value need not carry its terminator: never read past what was returned.
@@ -60,11 +59,9 @@ std::string GetCurrentUserSidString() {
     if (user.empty()) {
         return std::string();
     }
-    wchar_t* sid = nullptr;
-    if (LookupAccountSidString(user.c_str(), &sid) != 1 || sid == nullptr) {
+    UniqueLocal<wchar_t*> sid;
+    if (LookupAccountSidString(user.c_str(), sid.Put()) != 1 || !sid) {
         return std::string();
     }
-    std::string narrow = EncodeThreadAnsi(sid);
-    LocalFree(sid);
-    return narrow;
+    return EncodeThreadAnsi(sid.Get());
 }
