@@ -33,8 +33,11 @@ function(orlivan_layer name)
 
     if(arg_EXECUTABLE)
         add_executable(${name} WIN32 ${files})
-        if(MINGW)
-            # The entry point is wWinMain.
+        # The program stays at the top of the build folder, where the scripts
+        # and the README find it.
+        set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
+        if(NOT MSVC)
+            # The entry point is wWinMain (MSVC's linker picks it by itself).
             target_link_options(${name} PRIVATE -municode)
         endif()
     else()

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # Idempotent set-up of a Debian 12 machine for building and testing: installs
 # only what is missing (i386 architecture, MinGW-w64 i686 posix, Wine with
-# wine32 and wine64, Xvfb, CMake, Ninja, GoogleTest sources, Google Benchmark,
+# wine32 and wine64, Xvfb, CMake, Ninja, GoogleTest, Google Benchmark, clang,
 # ImageMagick for screenshots) and boots the base Wine prefixes once.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 packages=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-i686-posix
           wine wine64 wine32:i386 xvfb x11-utils imagemagick clang-format)
+# The installer (MSI) of the release package is built with wixl.
+packages+=(wixl msitools)
+# clang: the second Windows build (with LLVM's linker) and the libFuzzer
+# targets; an installed GoogleTest for the native builds.
+packages+=(clang lld libclang-rt-14-dev libgtest-dev libgmock-dev)
 
 missing=()
 for p in "${packages[@]}"; do
