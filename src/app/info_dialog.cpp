@@ -6,6 +6,7 @@
 #include "base/code_page.h"
 #include "base/wide_text_win.h"
 #include "channel/service.h"
+#include "framework/application.h"
 
 namespace {
 
@@ -38,7 +39,9 @@ BOOL CInfoDialog::OnInitDialog() {
     CService::GetInstance();
     if (m_version.empty()) {
         // Synchronous: the dialog appears once the service has answered, or
-        // once the exchange has given up after its bounded wait.
+        // once the exchange has given up after its bound; the wait cursor
+        // shows meanwhile.
+        CWaitCursor wait;
         SetVersion(GetInstalledVersion());
     }
     if (!m_version.empty()) {

@@ -6,6 +6,7 @@
 #include "app/orlivan_sys_tray_dlg.h"
 #include "app/update_screen.h"
 #include "channel/service.h"
+#include "framework/application.h"
 #include "log/logger.h"
 #include "base/code_page.h"
 #include "notify/process_lookup.h"
@@ -51,14 +52,16 @@ void COrlivanSysTrayDlg::Pause(uint32_t milliseconds) {
 }
 
 void COrlivanSysTrayDlg::ShowErrorBox(std::u16string_view text, std::u16string_view caption) {
+    // Shown by the worker, unasked: in front, or it may open unseen while the
+    // worker (and every later notification) waits for it.
     ::MessageBoxW(m_hWnd, ToWideString(text).c_str(), ToWideString(caption).c_str(),
-                  MB_OK | MB_ICONERROR);
+                  MB_OK | MB_ICONERROR | kInFrontBoxStyle);
 }
 
 void COrlivanSysTrayDlg::CheckForUpdateSilently() {
     // Shows nothing when the installed version is the latest; an offer or an
     // error is shown from this (the worker) thread.
-    CService::GetInstance()->CheckForUpdate(true, UpdateScreen());
+    CService::GetInstance()->CheckForUpdate(true, UpdateScreen(UpdateCheckOrigin::Notification));
 }
 
 std::string COrlivanSysTrayDlg::GetProcessName(int32_t processId) {

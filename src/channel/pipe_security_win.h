@@ -5,10 +5,11 @@
 
 #include "base/unique_handle_win.h"
 
-// A descriptor whose DACL lets every local account connect, read and write,
-// keeps changing the pipe's security, owner or instances to the user and
-// SYSTEM, and refuses network clients outright. Null on failure. Released
-// with FreePipeSecurityDescriptor, which UniquePipeSecurity calls.
+// A descriptor whose DACL lets every local account open the pipe for reading
+// and writing (GENERIC_READ | GENERIC_WRITE), keeps changing the pipe's
+// security or owner and deleting it to the user and SYSTEM, and refuses
+// network clients outright. Null on failure. Released with
+// FreePipeSecurityDescriptor, which UniquePipeSecurity calls.
 PSECURITY_DESCRIPTOR CreatePipeSecurityDescriptor();
 void FreePipeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor);
 

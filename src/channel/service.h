@@ -37,12 +37,15 @@ public:
 
     // Sends `command` to the filter's service over the command channel and
     // returns its reply (the caller deletes it), or null when no usable reply
-    // came. Exchanges from several threads run one at a time.
+    // came. Exchanges from several threads run one at a time; each, its wait
+    // for another included, ends within COMMAND_EXCHANGE_TIMEOUT.
     CCommandReply* SendCommand(CComand& command);
 
     // Asks the service whether an update exists and shows the outcome on `ui`:
     // the latest-version message (not when `silent`), the update dialog, or
-    // the "Update Error" message (silent too).
+    // the "Update Error" message (silent too). The shell passes the screen of
+    // the check's origin: the tray menu's, or that of a new-update notice on
+    // the worker thread.
     void CheckForUpdate(bool silent, CUpdateUi& ui);
 
     // The installed version as the service reports it (8-bit text); empty

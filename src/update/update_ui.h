@@ -13,6 +13,10 @@ class CUpdateDialog;
 class CUpdateUi {
 public:
     virtual ~CUpdateUi() = default;
+    // Bracket the exchange with the service, and only it (not what is shown
+    // afterwards): the menu's screen shows the wait cursor meanwhile.
+    virtual void ExchangeStarting() {}
+    virtual void ExchangeEnded() {}
     // A message box with the caption and text, an OK button and no icon, owned
     // by no window; returns when the user has closed it.
     virtual void ShowMessage(const std::string& caption, const std::string& text) = 0;
