@@ -3,6 +3,7 @@
 // identification-level security quality of service, so that whatever process
 // holds the pipe's name can learn who we are but never act as us.
 #include "channel/pipe_client.h"
+#include "channel/pipe_client_win.h"
 
 #include <windows.h>
 
@@ -72,7 +73,7 @@ int CPipeClient::Open() {
         return 0;
     }
     const HANDLE pipe = CreateFileW(
-        reinterpret_cast<const wchar_t*>(wide->c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+        reinterpret_cast<const wchar_t*>(wide->c_str()), kCommandPipeOpenAccess, 0, nullptr,
         OPEN_EXISTING, FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
         nullptr);
     if (pipe == INVALID_HANDLE_VALUE) {
