@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "channel/channel_name.h"
-#include "channel/wire_word.h"
+#include "base/wire_word.h"
 #include "notify/record.h"
-#include "service/pipe_client.h"
+#include "channel/pipe_client.h"
 #include "tool_channel.h"
 
 namespace {

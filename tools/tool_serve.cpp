@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "channel/channel_name.h"
-#include "service/command.h"
+#include "commands/command.h"
 #include "tool_channel.h"
 
 Bytes BuildCommandReply(const ServeOptions& options, int32_t code) {

@@ -29,8 +29,3 @@ std::string PosixCommandChannelName(std::string_view dir);
 // This platform's names (the posix ones read ORLIVAN_CHANNEL_DIR).
 std::string NotificationChannelName(std::string_view userId);
 std::string CommandChannelName();
-
-// The identifier of the user the notifier runs for: on Windows the SID string
-// of the account named by "USERNAME" in the volatile environment, on posix
-// the real uid in decimal. Empty when the user can't be resolved.
-std::string GetCurrentUserSidString();

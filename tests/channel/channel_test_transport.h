@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "channel/wire_word.h"
+#include "base/wire_word.h"
 #include "notify/record.h"
 
 // True where the command channel keeps each client write as one message

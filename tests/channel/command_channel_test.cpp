@@ -14,8 +14,8 @@
 #include "channel/channel_name.h"
 #include "channel/service.h"
 #include "channel_test_transport.h"
-#include "service/command_reply.h"
-#include "service/pipe_client.h"
+#include "commands/command_reply.h"
+#include "channel/pipe_client.h"
 #include "tool_serve.h"
 
 namespace {

@@ -11,7 +11,9 @@
 #include <string>
 
 #include "channel/channel_name.h"
+#include "channel/pipe_client_win.h"
 #include "channel/pipe_server.h"
+#include "channel/user_account.h"
 #include "channel_test_transport.h"
 
 namespace {
@@ -184,6 +186,23 @@ TEST(PipeSecurity, AccessCheckOnTheLivePipe) {
         }
         CloseHandle(token);
     }
+}
+
+// The service's command pipe, created with the access list the protocol
+// reference gives (interactive users read and FILE_WRITE_DATA, never
+// FILE_CREATE_PIPE_INSTANCE): the notifier's open mode is granted, the
+// creation of an instance refused. Interactive users stand as Everyone here,
+// the one group the checking token keeps.
+TEST(PipeSecurity, CommandPipeListGrantsTheNotifiersOpenAndNoInstance) {
+    // AccessCheck needs an owner and a group; the service's own, SYSTEM here.
+    const std::wstring documented = L"O:SYG:SYD:(D;;FA;;;NU)(A;;FA;;;SY)(A;;0x12008b;;;IU)";
+    const std::wstring sddl = Renamed(documented, L";IU)", L";WD)");
+    std::wstring user;
+    const HANDLE token = CheckingToken(false, &user);
+    EXPECT_EQ(Granted(sddl, token, kCommandPipeOpenAccess), Mapped(kCommandPipeOpenAccess));
+    EXPECT_EQ(Granted(sddl, token, FILE_CREATE_PIPE_INSTANCE), 0u);
+    EXPECT_EQ(Granted(sddl, token, WRITE_DAC), 0u);
+    CloseHandle(token);
 }
 
 TEST(UserChannelName, IsThePipePrefixAndTheSidString) {

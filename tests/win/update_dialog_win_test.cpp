@@ -1,5 +1,6 @@
 // The update dialog built from the program's own template.
-#include "service/update_dialog.h"
+#include "app/update_dialog.h"
+#include "update/update_offer.h"
 
 #include <gtest/gtest.h>
 
@@ -99,5 +100,5 @@ TEST(UpdateDialogWin, NativeArchitectureIsReadFromTheSystem) {
     EXPECT_TRUE(architecture == PROCESSOR_ARCHITECTURE_INTEL ||
                 architecture == PROCESSOR_ARCHITECTURE_AMD64)
         << architecture;
-    EXPECT_EQ(Is64BitWindows(), architecture == PROCESSOR_ARCHITECTURE_AMD64);
+    EXPECT_EQ(UsesAmd64Installer(architecture), architecture == PROCESSOR_ARCHITECTURE_AMD64);
 }
