@@ -31,10 +31,10 @@ private:
 
 int RunSend(const SendOptions& options, const PrintFn& print, const PrintFn& printError) {
     std::string channel;
+    std::string user;
     if (options.channel) {
         channel = *options.channel;
     } else {
-        std::string user;
         if (options.userName) {
             const std::optional<std::string> id = LookupUserId(*options.userName);
             if (!id) {
@@ -52,10 +52,12 @@ int RunSend(const SendOptions& options, const PrintFn& print, const PrintFn& pri
                 return TOOL_EXIT_UNKNOWN_USER;
             }
         }
-        channel = NotificationChannelName(user);
+        channel = ServiceNotificationChannelName(user);
     }
 
     CPipeClient client(channel);
+    // Only the addressed user's notifier (or root) may receive that user's records.
+    ExpectNotifierOf(client, user.empty() ? CurrentUserId() : user);
     // The notifier serves one client at a time, and notices that the previous
     // one has gone only at its next read: keep trying for a while.
     const auto deadline =
@@ -63,7 +65,8 @@ int RunSend(const SendOptions& options, const PrintFn& print, const PrintFn& pri
     while (client.Open() == 0) {
         if (std::chrono::steady_clock::now() >= deadline) {
             printError("no notifier is listening on " + channel +
-                       " (or it stayed busy); is the notifier running for this user?");
+                       " (or it stayed busy, or runs as another user); is the notifier running for "
+                       "this user?");
             return TOOL_EXIT_NO_LISTENER;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -11,6 +11,8 @@
 #include "channel/frame_reader.h"
 #include "channel/frame_transport.h"
 
+class CLogger;
+
 class CPipeServer : public FrameTransport {
 public:
     // `name` is the full channel name (a pipe name or a socket path); nothing
@@ -38,8 +40,13 @@ public:
     int WriteReply(const int32_t* reply);
 
     // Ends every wait on this channel for good: a blocked Connect returns
-    // TRANSFER_FAILED, as does every later one. Safe from another thread.
+    // TRANSFER_FAILED, as does every later one (on posix a pending read or
+    // write of a client fails as well). Safe from another thread.
     void Shutdown();
+
+    // Where the channel logs the clients it refuses (posix: peers that are
+    // neither root nor the user); none by default.
+    void SetLogger(CLogger* logger) { m_logger = logger; }
 
     // How long a connected client may take for a transfer (kClientWaitLimit).
     void SetWaitLimit(std::chrono::milliseconds limit) { m_waitLimit = limit; }
@@ -60,4 +67,5 @@ private:
     std::string m_name;
     std::unique_ptr<Impl> m_impl;
     std::chrono::milliseconds m_waitLimit = kClientWaitLimit;
+    CLogger* m_logger = nullptr;
 };

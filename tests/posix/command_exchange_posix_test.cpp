@@ -27,7 +27,7 @@ public:
     explicit StandInServer(ServeOptions options) {
         char pattern[] = "/tmp/orlivan-cmd-test-XXXXXX";
         m_dir = mkdtemp(pattern);
-        options.channel = m_dir + "/orlivan_notifier_cmd_pipe";
+        options.channel = m_dir + "/command";
         m_channel = *options.channel;
         m_thread = std::thread([this, options] {
             RunServe(
@@ -245,6 +245,6 @@ TEST(CommandChannelPosix, ServiceObjectExchangesThroughItsClient) {
         EXPECT_EQ(ReceivedBytes(server.Log(), 2), "0400000000030000");
     }
     unsetenv(kChannelDirVariable);
-    unlink((dir + "/1000").c_str());
-    unlink((dir + "/1000.lock").c_str());
+    unlink((dir + "/notification").c_str());
+    unlink((dir + "/notification.lock").c_str());
 }

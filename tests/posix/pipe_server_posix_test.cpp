@@ -293,7 +293,7 @@ TEST(PipeServerPosix, OnlyOneServerOwnsTheName) {
         ASSERT_EQ(first.Create(), 1);
         struct stat info {};
         ASSERT_EQ(stat(path.c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0666u);  // every local account may connect
+        EXPECT_EQ(info.st_mode & 0777, 0600u);  // the folder keeps others out; root gets in
         CPipeServer second(path);
         EXPECT_EQ(second.Create(), 0);
         EXPECT_FALSE(second.IsCreated());
@@ -323,9 +323,9 @@ TEST(ServicePosix, SecondInstanceOfTheSameUserIsTurnedAway) {
     {
         CService first("1000", &CountBusy);
         EXPECT_EQ(g_busyCalls, 0);
-        EXPECT_EQ(first.m_pipeServer->Name(), dir + "/1000");
+        EXPECT_EQ(first.m_pipeServer->Name(), dir + "/notification");
         ASSERT_NE(first.m_pipeClient, nullptr);  // the command channel client, not yet open
-        EXPECT_EQ(first.m_pipeClient->Name(), dir + "/orlivan_notifier_cmd_pipe");
+        EXPECT_EQ(first.m_pipeClient->Name(), dir + "/command");
         EXPECT_FALSE(first.m_pipeClient->IsOpen());
         EXPECT_EQ(first.m_updateDialog.load(), nullptr);
         CService second("1000", &CountBusy);
@@ -334,7 +334,7 @@ TEST(ServicePosix, SecondInstanceOfTheSameUserIsTurnedAway) {
         EXPECT_EQ(g_busyCalls, 2);
 
         first.m_pipeServer->SetWaitLimit(200ms);
-        Client client(dir + "/1000");
+        Client client(dir + "/notification");
         client.Send(std::string("\x02\0\0\0\x0A\0\0\0", 8));
         uint32_t length = 0;
         void* body = first.ReadFrame(&length);
@@ -344,6 +344,6 @@ TEST(ServicePosix, SecondInstanceOfTheSameUserIsTurnedAway) {
         EXPECT_EQ(first.ReadFrame(&length), nullptr);  // the body never comes: dropped
     }
     unsetenv(kChannelDirVariable);
-    unlink((dir + "/1000.lock").c_str());
+    unlink((dir + "/notification.lock").c_str());
     rmdir(dir.c_str());
 }
