@@ -1,15 +1,9 @@
-// The posix build has no dialogs yet: an update check's messages and the
-// update offer are written to standard error, and the offer is not taken.
+// The update check's screen on posix: the shell's (the Linux notifier sets
+// its dialogs), or standard error, where the offer is not taken.
 #include <cstdio>
 
-#include "service/update_offer.h"
+#include "service/update_dialog_posix.h"
 #include "service/update_ui.h"
-
-class CUpdateDialog {
-public:
-    explicit CUpdateDialog(const UpdateText& text) : m_text(text) {}
-    UpdateText m_text;
-};
 
 namespace {
 
@@ -19,19 +13,23 @@ public:
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     }
     CUpdateDialog* CreateUpdateDialog(const std::string& updateText) override {
-        return new CUpdateDialog(SplitUpdateText(updateText));
+        return new CUpdateDialog(updateText);
     }
     void RunUpdateDialog(CUpdateDialog* dialog) override {
-        const std::string offer =
-            UpdateOfferText(dialog->m_text.newVersion, dialog->m_text.whatsNew);
-        std::fprintf(stderr, "Orlivan Update: %s\n", offer.c_str());
+        std::fprintf(stderr, "Orlivan Update: %s\n", dialog->OfferText().c_str());
     }
     void DeleteUpdateDialog(CUpdateDialog* dialog) override { delete dialog; }
 };
 
+CUpdateUi* g_shellUi = nullptr;
+
 }  // namespace
 
+void SetPlatformUpdateUi(CUpdateUi* ui) {
+    g_shellUi = ui;
+}
+
 CUpdateUi& PlatformUpdateUi() {
-    static CConsoleUpdateUi ui;
-    return ui;
+    static CConsoleUpdateUi console;
+    return g_shellUi != nullptr ? *g_shellUi : console;
 }
