@@ -2,12 +2,17 @@
 # Idempotent set-up of a Debian 12 machine for building and testing: installs
 # only what is missing (i386 architecture, MinGW-w64 i686 posix, Wine with
 # wine32 and wine64, Xvfb, CMake, Ninja, GoogleTest sources, Google Benchmark,
-# ImageMagick for screenshots) and boots the base Wine prefixes once.
+# ImageMagick for screenshots; Qt 6, D-Bus, dunst and xdotool for the Linux
+# notifier) and boots the base Wine prefixes once.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 packages=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-i686-posix
           wine wine64 wine32:i386 xvfb x11-utils imagemagick clang-format)
+# The Linux notifier: Qt 6 with its X11 plugin, its .deb tools, and the desktop
+# parts its tests run against (D-Bus, a notification server, window keys).
+packages+=(qt6-base-dev qt6-qpa-plugins dpkg-dev file desktop-file-utils dbus python3-dbus
+           python3-dbusmock xauth xdotool dunst)
 
 missing=()
 for p in "${packages[@]}"; do

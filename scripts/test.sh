@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the portable core and posix bindings natively
-# (AddressSanitizer + UBSan, then ThreadSanitizer), then the Windows build
+# (AddressSanitizer + UBSan, then ThreadSanitizer), the Linux notifier on
+# Xvfb with a private D-Bus session and its .deb, then the Windows build
 # under Wine on an Xvfb display (unit and component tests, end-to-end
 # scenarios with the real OrlivanSysTray.exe). Ends with one summary line.
 set -uo pipefail
@@ -44,6 +45,8 @@ run_preset() {
 
 run_preset native
 run_preset native-tsan
+# The Linux notifier: its scenarios start their own Xvfb and D-Bus session.
+run_preset linux-release
 
 start_xvfb || exit 1
 export WINEPREFIX="$top/build/windows-x86/wine/pfx"

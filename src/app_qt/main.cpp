@@ -74,7 +74,6 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kProgramCaption));
-    QApplication::setApplicationDisplayName(QStringLiteral("Orlivan Notifier"));
     QApplication::setDesktopFileName(QStringLiteral("orlivan-notifier"));
     QApplication::setWindowIcon(ProgramIcon());
     // No window of its own: closing a box or dialog must not end the program.
