@@ -12,7 +12,7 @@ packages=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-i686-p
 # The Linux notifier: Qt 6 with its X11 plugin, its .deb tools, and the desktop
 # parts its tests run against (D-Bus, a notification server, window keys).
 packages+=(qt6-base-dev qt6-qpa-plugins dpkg-dev file desktop-file-utils dbus python3-dbus
-           python3-dbusmock xauth xdotool dunst)
+           python3-dbusmock xauth xdotool dunst trayer)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -105,7 +105,7 @@ void COrlivanNotifier::Start() {
     }
     if (!bus.isConnected() || bus.interface()->isServiceRegistered(kWatcherService)) {
         CreateTrayIcon();
-    } else {
+    } else if (QGuiApplication::platformName() != QLatin1String("wayland")) {
         m_trayGrace.start(kTrayWatcherGraceMs);
     }
 

@@ -32,8 +32,9 @@ inline constexpr char kTrayTip[] = "Orlivan Filter Notifier";
 // The caption of the program's own messages (the channel ones).
 inline constexpr char kProgramCaption[] = "orlivan-notifier";
 // How long the tray icon waits at start-up for a StatusNotifierWatcher (a
-// panel that starts after the notifier) before it takes the XEmbed fallback.
-constexpr int kTrayWatcherGraceMs = 10000;
+// panel that starts after the notifier) before it takes the XEmbed fallback
+// of X11. Wayland has no such fallback: there the icon waits for a watcher.
+constexpr int kTrayWatcherGraceMs = 5000;
 
 class COrlivanNotifier : public QObject, private NotificationView, public CUpdateUi {
     Q_OBJECT
