@@ -85,8 +85,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     CatchQuitSignals(&notifier, [&notifier] { notifier.RequestQuit(); });
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &notifier,
-                     [&notifier] { notifier.RequestQuit(); });
     notifier.Start();
     QApplication::exec();
     notifier.Stop();

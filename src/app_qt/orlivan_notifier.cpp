@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
@@ -70,6 +71,7 @@ COrlivanNotifier::COrlivanNotifier() {
     MakeFolders(logFolder);  // a failure shows up only as a log that can't be opened
     CLogger::GetInstance(logFolder.empty() ? std::string() : LinuxLogFilePath(logFolder))
         ->Log(0, "Orlivan Sys Tray Log\n");
+    qApp->installEventFilter(this);
     m_trayGrace.setSingleShot(true);
     connect(&m_trayGrace, &QTimer::timeout, this, &COrlivanNotifier::CreateTrayIcon);
 }
@@ -121,23 +123,30 @@ void COrlivanNotifier::Start() {
     });
 }
 
-void COrlivanNotifier::RequestQuit() {
+void COrlivanNotifier::MarkStopping() {
     {
         std::lock_guard<std::mutex> lock(m_pauseMutex);
         m_stopping = true;
     }
     m_pauseWake.notify_all();
+}
+
+void COrlivanNotifier::RequestQuit() {
+    MarkStopping();
     // Ends the main loop and every nested one, so an open box or dialog
     // returns at once; the worker's record then gets no reply.
     QCoreApplication::exit(0);
 }
 
-void COrlivanNotifier::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(m_pauseMutex);
-        m_stopping = true;
+bool COrlivanNotifier::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == qApp && event->type() == QEvent::Quit) {
+        MarkStopping();
     }
-    m_pauseWake.notify_all();
+    return QObject::eventFilter(watched, event);
+}
+
+void COrlivanNotifier::Stop() {
+    MarkStopping();
     CService* service = CService::GetInstance();
     service->m_pipeServer->Shutdown();
     if (m_worker.joinable()) {

@@ -78,7 +78,16 @@ public:
     void RunUpdateDialog(CUpdateDialog* dialog) override;
     void DeleteUpdateDialog(CUpdateDialog* dialog) override;
 
+protected:
+    // Sees the session manager's quit (logout) before the event loops end, so
+    // a box it closes is not taken for the user's answer.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // Marks the end: the worker's current record gets no reply, and no more
+    // boxes are shown.
+    void MarkStopping();
+
     // NotificationView (worker thread).
     void Log(int32_t level, const std::string& line) override;
     void ShowBalloon(std::u16string_view title, std::u16string_view text,

@@ -264,5 +264,14 @@ def run(scenarios, build):
 
 
 def main(scenarios):
+    """`--list` prints the scenarios' function names; `BUILD_DIR [NAME]` runs
+    them all, or the one of that name."""
+    if sys.argv[1:] == ['--list']:
+        print(';'.join(function.__name__ for _, function in scenarios))
+        return
     build = sys.argv[1]
+    if len(sys.argv) > 2:
+        scenarios = [s for s in scenarios if s[1].__name__ == sys.argv[2]]
+        if not scenarios:
+            sys.exit('no scenario ' + sys.argv[2])
     sys.exit(run(scenarios, build))
