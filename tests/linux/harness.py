@@ -1,17 +1,15 @@
 """The Linux notifier on a desktop of real components, for the scenario files.
 
-Runs inside xvfb-run and dbus-run-session (see CMakeLists.txt here). Each
-Desktop is one scenario's world: a fresh folder with the channel folder, the
-state folder (the log), a configuration naming an install folder whose
-settings program records its starts, an xdg-open on PATH that records what it
-is asked to open; the notification server (python-dbusmock's
-notification_daemon template, or dunst), the StatusNotifierWatcher template
-of this folder, and orlivan-notifier itself. The stand-in plays the service.
+Runs inside xvfb-run and dbus-run-session (CMakeLists.txt here). A Desktop is
+one scenario's world: a fresh folder with the channel folder, the log, a
+configuration naming an install folder whose settings program records its
+starts, an xdg-open on PATH that records what it opens; the notification
+server (python-dbusmock's notification_daemon, or dunst), our
+StatusNotifierWatcher template, orlivan-notifier, and the stand-in.
 """
 
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -20,9 +18,10 @@ import time
 import dbus
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-PYTHON = '/usr/bin/python3'  # Debian's, which has dbus and dbusmock
+PYTHON = '/usr/bin/python3'  # Debian's, with dbus and dbusmock
 WATCHER = 'org.kde.StatusNotifierWatcher'
 NOTIFICATIONS = 'org.freedesktop.Notifications'
+PROPERTIES = 'org.freedesktop.DBus.Properties'
 MENU_LABELS = ['Settings', 'Check Update', 'Online Help', 'Report Problem', 'About']
 
 
@@ -36,98 +35,74 @@ def check(condition, message):
 
 
 def wait_for(probe, what, timeout=10.0):
-    """Polls `probe` until it returns something true; that value, or a Failure."""
+    """Polls `probe` until it gives something true, and returns that."""
     end = time.monotonic() + timeout
-    while True:
-        value = probe()
-        if value:
-            return value
+    while not (value := probe()):
         if time.monotonic() > end:
             raise Failure('timed out waiting for ' + what)
         time.sleep(0.05)
-
-
-def bus():
-    return dbus.SessionBus()
+    return value
 
 
 def has_owner(name):
-    return bool(bus().name_has_owner(name))
+    return bool(dbus.SessionBus().name_has_owner(name))
 
 
 class Desktop:
     def __init__(self, build, watcher=True, notifications='mock'):
         self.build = build
         self.root = tempfile.mkdtemp(prefix='orlivan-linux-')
-        self.channels = os.path.join(self.root, 'channels')
-        self.install = os.path.join(self.root, 'install')
-        self.records = os.path.join(self.root, 'records')
-        os.makedirs(os.path.join(self.install, 'ui'))
-        os.makedirs(self.records)
-        bin_dir = os.path.join(self.root, 'bin')
-        os.makedirs(bin_dir)
-        self._script(os.path.join(self.install, 'ui', 'orlivan-ui'),
-                     'pwd >> %s/settings-started\n' % self.records)
-        self._script(os.path.join(bin_dir, 'xdg-open'),
-                     'echo "$1" >> %s/opened\n' % self.records)
-        with open(os.path.join(self.root, 'notifier.conf'), 'w') as conf:
+        self.channels = self.root + '/channels'
+        self.install = self.root + '/install'
+        self.records = self.root + '/records'
+        for folder in (self.install + '/ui', self.records, self.root + '/bin'):
+            os.makedirs(folder)
+        self._script(self.install + '/ui/orlivan-ui', 'pwd >> %s/settings-started' % self.records)
+        self._script(self.root + '/bin/xdg-open', 'echo "$1" >> %s/opened' % self.records)
+        with open(self.root + '/notifier.conf', 'w') as conf:
             conf.write('# written by the test\nInstallPath=%s/\n' % self.install)
-        self.env = dict(os.environ)
-        self.env.update({
-            'ORLIVAN_CHANNEL_DIR': self.channels,
-            'ORLIVAN_CONFIG': os.path.join(self.root, 'notifier.conf'),
-            'XDG_STATE_HOME': os.path.join(self.root, 'state'),
-            'PATH': bin_dir + ':' + os.environ['PATH'],
-            'QT_QPA_PLATFORM': 'xcb',
-        })
-        for name in ('DEFAULT_BROWSER', 'BROWSER', 'XDG_CURRENT_DESKTOP'):
-            self.env.pop(name, None)
+        self.program = os.path.join(build, 'src', 'app_qt', 'orlivan-notifier')
+        self.env = {k: v for k, v in os.environ.items()
+                    if k not in ('DEFAULT_BROWSER', 'BROWSER', 'XDG_CURRENT_DESKTOP')}
+        self.env.update(ORLIVAN_CHANNEL_DIR=self.channels, QT_QPA_PLATFORM='xcb',
+                        ORLIVAN_CONFIG=self.root + '/notifier.conf',
+                        XDG_STATE_HOME=self.root + '/state',
+                        PATH=self.root + '/bin:' + os.environ['PATH'])
         self.processes = []
         self.notifier = None
-        self.watcher = self.start_watcher() if watcher else None
-        self.server = None
-        if notifications == 'mock':
-            self.server = self._spawn([PYTHON, '-m', 'dbusmock', '--template',
-                                       'notification_daemon'])
+        if watcher:
+            self.start_watcher()
+        if notifications:
+            self._spawn(['dunst'] if notifications == 'dunst' else
+                        [PYTHON, '-m', 'dbusmock', '--template', 'notification_daemon'])
             wait_for(lambda: has_owner(NOTIFICATIONS), 'the notification server')
-        elif notifications == 'dunst':
-            self.server = self._spawn(['dunst'])
-            wait_for(lambda: has_owner(NOTIFICATIONS), 'dunst')
 
-    def _script(self, path, body):
+    def _script(self, path, line):
         with open(path, 'w') as f:
-            f.write('#!/bin/sh\n' + body)
+            f.write('#!/bin/sh\n%s\n' % line)
         os.chmod(path, 0o755)
 
-    def _spawn(self, command, **kwargs):
+    def _spawn(self, command):
         process = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL, **kwargs)
+                                   stderr=subprocess.DEVNULL)
         self.processes.append(process)
         return process
 
-    # ---- components ----------------------------------------------------
-
     def start_watcher(self):
         process = self._spawn([PYTHON, '-m', 'dbusmock', '--template',
-                               os.path.join(HERE, 'status_notifier_watcher.py')])
+                               HERE + '/status_notifier_watcher.py'])
         wait_for(lambda: has_owner(WATCHER), 'the StatusNotifierWatcher')
         return process
 
-    def stop_process(self, process):
-        process.terminate()
-        process.wait(10)
-
-    def start_notifier(self, wait=True):
-        self.notifier = subprocess.Popen(
-            [os.path.join(self.build, 'src', 'app_qt', 'orlivan-notifier')], env=self.env,
-            cwd=self.root,
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    def start_notifier(self, wait=True, env=None):
+        self.notifier = subprocess.Popen([self.program], env=env or self.env, cwd=self.root,
+                                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if wait:
             wait_for(lambda: os.path.exists(self.channel()), 'the notification channel')
         return self.notifier
 
     def channel(self):
-        return os.path.join(self.channels, 'notification')
+        return self.channels + '/notification'
 
     def close(self):
         for process in [self.notifier] + self.processes:
@@ -138,92 +113,88 @@ class Desktop:
 
     # ---- the stand-in ----------------------------------------------------
 
-    def tool(self):
-        return os.path.join(self.build, 'tools', 'orlivan-service')
+    def _tool(self, job, args):
+        return [os.path.join(self.build, 'tools', 'orlivan-service'), job] + list(args)
 
-    def send(self, *args, prefix=(), timeout=60):
-        """orlivan-service send ARGS; the finished process."""
-        return subprocess.run(list(prefix) + [self.tool(), 'send', '--channel', self.channel()] +
-                              list(args), env=self.env, capture_output=True, text=True,
-                              timeout=timeout)
+    def send(self, *args, prefix=()):
+        """orlivan-service send ARGS to this notifier; the finished process."""
+        return subprocess.run(list(prefix) + self._tool('send', ['--channel', self.channel()] +
+                                                        list(args)),
+                              env=self.env, capture_output=True, text=True, timeout=60)
 
     def send_async(self, *args):
-        return subprocess.Popen([self.tool(), 'send', '--channel', self.channel()] + list(args),
-                                env=self.env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                text=True)
+        return subprocess.Popen(self._tool('send', ['--channel', self.channel()] + list(args)),
+                                env=self.env, stdout=subprocess.PIPE, text=True)
 
     def serve(self, *args):
-        log = os.path.join(self.root, 'serve.log')
-        process = self._spawn([self.tool(), 'serve', '--log', log] + list(args))
-        wait_for(lambda: os.path.exists(os.path.join(self.channels, 'command')),
-                 'the command channel')
+        """orlivan-service serve ARGS on the command channel; its log file."""
+        log = self.root + '/serve.log'
+        self._spawn(self._tool('serve', ['--log', log] + list(args)))
+        wait_for(lambda: os.path.exists(self.channels + '/command'), 'the command channel')
         return log
 
     # ---- what the user sees --------------------------------------------------
 
+    def _mock_calls(self, method):
+        mock = dbus.SessionBus().get_object(NOTIFICATIONS, '/org/freedesktop/Notifications')
+        return [args for _, args in
+                mock.GetMethodCalls(method, dbus_interface='org.freedesktop.DBus.Mock')]
+
     def notifications(self):
-        """The Notify calls the mock server received: (summary, body, icon, hints)."""
-        mock = bus().get_object(NOTIFICATIONS, '/org/freedesktop/Notifications')
-        calls = mock.GetMethodCalls('Notify', dbus_interface='org.freedesktop.DBus.Mock')
+        """Notify calls: (summary, body, icon, hints, app name, time-out)."""
         return [(str(a[3]), str(a[4]), str(a[2]), dict(a[6]), str(a[0]), int(a[7]))
-                for _, a in calls]
+                for a in self._mock_calls('Notify')]
 
     def closed_notifications(self):
-        mock = bus().get_object(NOTIFICATIONS, '/org/freedesktop/Notifications')
-        return mock.GetMethodCalls('CloseNotification',
-                                   dbus_interface='org.freedesktop.DBus.Mock')
+        return self._mock_calls('CloseNotification')
 
     def items(self):
-        watcher = bus().get_object(WATCHER, '/StatusNotifierWatcher')
-        return [str(i) for i in watcher.Get(WATCHER, 'RegisteredStatusNotifierItems',
-                                            dbus_interface='org.freedesktop.DBus.Properties')]
+        watcher = dbus.SessionBus().get_object(WATCHER, '/StatusNotifierWatcher')
+        return list(watcher.Get(WATCHER, 'RegisteredStatusNotifierItems',
+                                dbus_interface=PROPERTIES))
 
     def item(self):
-        """The notifier's StatusNotifierItem proxy (the last one registered)."""
         name = wait_for(self.items, 'a registered tray item')[-1]
-        return bus().get_object(name, '/StatusNotifierItem')
+        return dbus.SessionBus().get_object(name, '/StatusNotifierItem')
 
     def item_property(self, name):
-        return self.item().Get('org.kde.StatusNotifierItem', name,
-                               dbus_interface='org.freedesktop.DBus.Properties')
+        return self.item().Get('org.kde.StatusNotifierItem', name, dbus_interface=PROPERTIES)
 
     def menu(self):
-        item = self.item()
-        path = self.item_property('Menu')
-        return bus().get_object(item.bus_name, path)
+        return dbus.SessionBus().get_object(self.item().bus_name, self.item_property('Menu'))
 
     def menu_entries(self):
-        """Label to id of the tray menu's entries, in order."""
+        """(label, id) of the tray menu's entries, in order."""
         _, layout = self.menu().GetLayout(0, -1, [], dbus_interface='com.canonical.dbusmenu')
-        entries = []
-        for child in layout[2]:
-            entries.append((str(child[1].get('label', '')).replace('&', ''), int(child[0])))
-        return entries
+        return [(str(c[1].get('label', '')).replace('&', ''), int(c[0])) for c in layout[2]]
 
     def click_menu(self, label):
-        ids = dict(self.menu_entries())
-        self.menu().Event(ids[label], 'clicked', dbus.Int32(0, variant_level=1), dbus.UInt32(0),
+        # Qt answers the event before it runs the entry's command (which may
+        # open a box that waits for the user).
+        self.menu().Event(dict(self.menu_entries())[label], 'clicked',
+                          dbus.Int32(0, variant_level=1), dbus.UInt32(0),
                           dbus_interface='com.canonical.dbusmenu')
 
     def windows(self, title):
-        found = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^%s$' % title],
-                               capture_output=True, text=True)
-        return found.stdout.split()
+        return subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^%s$' % title],
+                              capture_output=True, text=True).stdout.split()
 
     def press(self, title, key='Return'):
-        """Waits for the window `title`, then presses `key` in it, as the user would."""
+        """Waits for the window `title` and presses `key` in it, as the user would."""
         window = wait_for(lambda: self.windows(title), 'the window "%s"' % title)[0]
-        subprocess.run(['xdotool', 'windowfocus', '--sync', window], check=False, timeout=10)
+        subprocess.run(['xdotool', 'windowfocus', '--sync', window], timeout=10)
         subprocess.run(['xdotool', 'key', key], check=True, timeout=10)
         wait_for(lambda: not self.windows(title), 'the window "%s" to close' % title)
 
-    def screenshot(self, path):
-        subprocess.run(['import', '-window', 'root', path], check=False, timeout=20)
+    def screenshot(self, name):
+        logs = os.environ.get('ORLIVAN_TEST_LOGS')
+        if logs:
+            os.makedirs(logs, exist_ok=True)
+            subprocess.run(['import', '-window', 'root', os.path.join(logs, name)], timeout=20)
 
     def log(self):
-        path = os.path.join(self.root, 'state', 'orlivan', 'OrlivanSysTray.log')
         try:
-            with open(path) as f:
+            with open(self.root + '/state/orlivan/OrlivanSysTray.log') as f:
                 return f.read()
         except OSError:
             return ''
@@ -231,47 +202,35 @@ class Desktop:
     def recorded(self, name):
         try:
             with open(os.path.join(self.records, name)) as f:
-                return f.read().split('\n')[:-1]
+                return f.read().splitlines()
         except OSError:
             return []
 
 
-def run(scenarios, build):
-    """Runs each (name, function(desktop_factory)) and prints one line each."""
+def main(scenarios):
+    """`--list` prints the scenarios' names; `BUILD_DIR [NAME]` runs them (or one)."""
+    if sys.argv[1:] == ['--list']:
+        print(';'.join(function.__name__ for function in scenarios))
+        return
+    build = sys.argv[1]
+    chosen = [s for s in scenarios if len(sys.argv) < 3 or s.__name__ == sys.argv[2]]
     failed = 0
-    for name, scenario in scenarios:
+    for scenario in chosen:
         desktops = []
 
-        def factory(**kwargs):
-            desktop = Desktop(build, **kwargs)
-            desktops.append(desktop)
-            return desktop
+        def new_desktop(**kwargs):
+            desktops.append(Desktop(build, **kwargs))
+            return desktops[-1]
 
-        started = time.monotonic()
         try:
-            scenario(factory)
-            print('ok   %s (%.1f s)' % (name, time.monotonic() - started), flush=True)
-        except Exception as error:  # a scenario's failure is reported, the next runs
+            scenario(new_desktop)
+            print('ok   ' + scenario.__name__, flush=True)
+        except Exception as error:  # reported; the next scenario runs
             failed += 1
-            print('FAIL %s: %s: %s' % (name, type(error).__name__, error), flush=True)
+            print('FAIL %s: %s: %s' % (scenario.__name__, type(error).__name__, error))
             for desktop in desktops:
                 print('     log: ' + desktop.log().replace('\n', '\n          '))
         finally:
             for desktop in desktops:
                 desktop.close()
-    print('%d passed, %d failed' % (len(scenarios) - failed, failed))
-    return 1 if failed else 0
-
-
-def main(scenarios):
-    """`--list` prints the scenarios' function names; `BUILD_DIR [NAME]` runs
-    them all, or the one of that name."""
-    if sys.argv[1:] == ['--list']:
-        print(';'.join(function.__name__ for _, function in scenarios))
-        return
-    build = sys.argv[1]
-    if len(sys.argv) > 2:
-        scenarios = [s for s in scenarios if s[1].__name__ == sys.argv[2]]
-        if not scenarios:
-            sys.exit('no scenario ' + sys.argv[2])
-    sys.exit(run(scenarios, build))
+    sys.exit(1 if failed or not chosen else 0)
