@@ -9,6 +9,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 packages=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-i686-posix
           wine wine64 wine32:i386 xvfb x11-utils imagemagick clang-format)
+# The installer (MSI) of the release package is built with wixl.
+packages+=(wixl msitools)
 # The Linux notifier: Qt 6 with its X11 plugin, its .deb tools, and the desktop
 # parts its tests run against (D-Bus, a notification server, window keys).
 packages+=(qt6-base-dev qt6-qpa-plugins dpkg-dev file desktop-file-utils dbus python3-dbus

@@ -1,5 +1,8 @@
 #include "app/orlivan_sys_tray_dlg.h"
 
+#include <commctrl.h>
+
+#include <initializer_list>
 #include <string_view>
 
 #include "app/info_dialog.h"
@@ -29,6 +32,15 @@ constexpr UINT kTrayRetryMilliseconds = 2000;
 
 constexpr wchar_t kTrayTip[] = L"Orlivan Filter Notifier";
 
+// The application icon at the size of a system metric (e.g. SM_CXSMICON):
+// the image drawn for that size, so the icon stays sharp at any display
+// scale. Owned by the caller.
+HICON LoadApplicationIcon(int widthMetric, int heightMetric) {
+    return static_cast<HICON>(::LoadImageW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                           IMAGE_ICON, ::GetSystemMetrics(widthMetric),
+                                           ::GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR));
+}
+
 void OpenWebAddress(const char* url) {
     ::ShellExecuteW(nullptr, L"open", Utf8ToWideString(url).c_str(), nullptr, nullptr,
                     SW_SHOWNORMAL);
@@ -39,6 +51,8 @@ void OpenWebAddress(const char* url) {
 COrlivanSysTrayDlg::COrlivanSysTrayDlg()
     : CDialog(IDD_ORLIVANSYSTRAY_DIALOG, nullptr),
       m_hIcon(nullptr),
+      m_hSmallIcon(nullptr),
+      m_hTrayIcon(nullptr),
       m_trayIconData{},
       m_hThread(INVALID_HANDLE_VALUE),
       m_bVisible(false),
@@ -48,12 +62,25 @@ COrlivanSysTrayDlg::COrlivanSysTrayDlg()
     const std::string profile = Utf16ToUtf8(GetUserProfileDir());
     // An existing folder makes this fail, which is fine.
     ::CreateDirectoryW(Utf8ToWideString(LogFolderPath(profile)).c_str(), nullptr);
-    CLogger::GetInstance(LogFilePath(profile))->Log(0, "Orlivan Sys Tray Log\n");
+    CLogger::GetInstance(LogFilePath(profile))->Log(0, "%s\n", kLogStartMessage);
 
-    m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    m_hIcon = LoadApplicationIcon(SM_CXICON, SM_CYICON);
+    m_hSmallIcon = LoadApplicationIcon(SM_CXSMICON, SM_CYSMICON);
+    // The notification area shows small icons; this picks the image for the
+    // small icon size of the display scale, as the shell expects.
+    if (FAILED(::LoadIconMetric(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME), LIM_SMALL,
+                                &m_hTrayIcon))) {
+        m_hTrayIcon = nullptr;
+    }
 }
 
-COrlivanSysTrayDlg::~COrlivanSysTrayDlg() = default;
+COrlivanSysTrayDlg::~COrlivanSysTrayDlg() {
+    for (HICON icon : {m_hIcon, m_hSmallIcon, m_hTrayIcon}) {
+        if (icon != nullptr) {
+            ::DestroyIcon(icon);
+        }
+    }
+}
 
 void COrlivanSysTrayDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
@@ -82,7 +109,7 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
     CDialog::OnInitDialog();
 
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
 
     // The notification channel, before the tray icon exists: when another
     // notifier of this user holds it, the process ends here with a message.
@@ -138,7 +165,7 @@ void COrlivanSysTrayDlg::FillTrayIconRecord(NOTIFYICONDATAW& record) const {
     record.uID = TRAY_ICON_ID;
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     record.uCallbackMessage = WM_TRAYNOTIFY;
-    record.hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    record.hIcon = m_hTrayIcon != nullptr ? m_hTrayIcon : m_hSmallIcon;
     ::lstrcpynW(record.szTip, kTrayTip, static_cast<int>(sizeof record.szTip / sizeof(wchar_t)));
 }
 

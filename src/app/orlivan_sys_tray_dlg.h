@@ -21,7 +21,7 @@ inline constexpr UINT TRAY_ICON_ID = 4001;
 class COrlivanSysTrayDlg : public CDialog, private NotificationView {
 public:
     // Reads the install folder, opens the log and writes its start line, and
-    // loads the application icon.
+    // loads the application icon at the window's and the tray's sizes.
     COrlivanSysTrayDlg();
     ~COrlivanSysTrayDlg() override;
 
@@ -60,7 +60,11 @@ protected:
     // Creates the About dialog object unless it exists; it is never deleted.
     void CreateInfoDialog();
 
+    // The application icon at the large and small icon sizes (the window's
+    // icons) and as the notification area's icon; all owned by the dialog.
     HICON m_hIcon;
+    HICON m_hSmallIcon;
+    HICON m_hTrayIcon;
     // The tray icon record: filled by AddTrayIcon before the notification
     // worker starts, afterwards written only by the worker for its balloons.
     NOTIFYICONDATAW m_trayIconData;

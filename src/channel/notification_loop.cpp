@@ -4,6 +4,7 @@
 #include <memory>
 #include <thread>
 
+#include "log/log_rate_limit.h"
 #include "log/logger.h"
 
 namespace {
@@ -16,10 +17,23 @@ struct FreeDeleter {
 // channel that keeps failing does not spin the worker.
 constexpr std::chrono::milliseconds kConnectRetryPause{100};
 
+void LogDroppedFrame(CLogger* logger, CLogRateLimit* dropLines, const char* reason) {
+    if (logger == nullptr) {
+        return;
+    }
+    uint64_t heldBack = 0;
+    if (dropLines != nullptr && !dropLines->Admit(&heldBack)) {
+        return;
+    }
+    logger->Log(1, "Notification frame dropped: %s%s\n", reason,
+                CLogRateLimit::HeldBackNote(heldBack).c_str());
+}
+
 }  // namespace
 
 PassOutcome ServeNotificationFrame(FrameTransport& transport, const NotificationHandler& handler,
-                                   CLogger* logger, std::chrono::milliseconds waitLimit) {
+                                   CLogger* logger, std::chrono::milliseconds waitLimit,
+                                   CLogRateLimit* dropLines) {
     uint32_t length = 0;
     FrameError error = FrameError::None;
     std::unique_ptr<void, FreeDeleter> body(ReadFrameBody(transport, &length, &error, waitLimit));
@@ -27,8 +41,8 @@ PassOutcome ServeNotificationFrame(FrameTransport& transport, const Notification
         if (error == FrameError::NotConnected) {
             return PassOutcome::NoClient;
         }
-        if (logger != nullptr && error != FrameError::Ended) {
-            logger->Log(1, "Notification frame dropped: %s\n", FrameErrorText(error));
+        if (error != FrameError::Ended) {
+            LogDroppedFrame(logger, dropLines, FrameErrorText(error));
         }
         return PassOutcome::Dropped;
     }
@@ -37,9 +51,7 @@ PassOutcome ServeNotificationFrame(FrameTransport& transport, const Notification
     const RecordError bad = DecodeNotificationRecord(body.get(), length, &record);
     if (bad != RecordError::None) {
         transport.Disconnect();
-        if (logger != nullptr) {
-            logger->Log(1, "Notification frame dropped: %s\n", RecordErrorText(bad));
-        }
+        LogDroppedFrame(logger, dropLines, RecordErrorText(bad));
         return PassOutcome::Dropped;
     }
 
@@ -62,8 +74,10 @@ PassOutcome ServeNotificationFrame(FrameTransport& transport, const Notification
 void RunNotificationLoop(FrameTransport& transport, const NotificationHandler& handler,
                          CLogger* logger, std::chrono::milliseconds waitLimit,
                          const std::atomic<bool>* stop) {
+    CLogRateLimit dropLines(kDropLineInterval);
     for (;;) {
-        const PassOutcome outcome = ServeNotificationFrame(transport, handler, logger, waitLimit);
+        const PassOutcome outcome =
+            ServeNotificationFrame(transport, handler, logger, waitLimit, &dropLines);
         if (outcome == PassOutcome::NoClient) {
             if (stop != nullptr && stop->load()) {
                 return;

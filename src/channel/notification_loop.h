@@ -14,6 +14,11 @@
 #include "notify/record.h"
 
 class CLogger;
+class CLogRateLimit;
+
+// At most one "Notification frame dropped" line per this interval, so a peer
+// sending bad frames without pause cannot flood the log.
+inline constexpr std::chrono::seconds kDropLineInterval{1};
 
 using NotificationHandler = std::function<int32_t(const NotificationRecord&)>;
 
@@ -28,13 +33,17 @@ enum class PassOutcome {
 // One pass: read a frame (waiting for a client if none is connected), decode
 // it, handle it and reply. A body that does not decode is not handled: the
 // client is dropped without a reply. Problems are logged at level 1 when
-// `logger` is given; a client closing between frames is not a problem.
+// `logger` is given; a client closing between frames is not a problem. With
+// `dropLines`, the lines about dropped frames pass through it (lines it holds
+// back are counted on the next one written).
 PassOutcome ServeNotificationFrame(FrameTransport& transport, const NotificationHandler& handler,
                                    CLogger* logger,
-                                   std::chrono::milliseconds waitLimit = kClientWaitLimit);
+                                   std::chrono::milliseconds waitLimit = kClientWaitLimit,
+                                   CLogRateLimit* dropLines = nullptr);
 
 // Runs passes until `stop` (when given) is set and the transport refuses to
-// connect. In the program it runs for the life of the process.
+// connect; dropped frames are logged at most once per kDropLineInterval. In
+// the program it runs for the life of the process.
 void RunNotificationLoop(FrameTransport& transport, const NotificationHandler& handler,
                          CLogger* logger, std::chrono::milliseconds waitLimit = kClientWaitLimit,
                          const std::atomic<bool>* stop = nullptr);

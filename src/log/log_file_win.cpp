@@ -1,12 +1,23 @@
 #include <windows.h>
 
+#include <io.h>
+
 #include "log/logger.h"
 #include "notify/wide_text_win.h"
 
-FILE* OpenLogStream(const std::string& utf8Path) {
+FILE* OpenLogStream(const std::string& utf8Path, bool empty) {
     // The path stays Unicode all the way to the file system, so a profile
     // folder such as C:\Users\Zoë still finds its log.
-    return _wfopen(Utf8ToWideString(utf8Path).c_str(), L"a");
+    return _wfopen(Utf8ToWideString(utf8Path).c_str(), empty ? L"w" : L"a");
+}
+
+int64_t LogStreamSize(FILE* stream) {
+    return static_cast<int64_t>(_filelengthi64(_fileno(stream)));
+}
+
+bool ReplaceLogFile(const std::string& fromUtf8, const std::string& toUtf8) {
+    return ::MoveFileExW(Utf8ToWideString(fromUtf8).c_str(), Utf8ToWideString(toUtf8).c_str(),
+                         MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
 bool ToLocalTime(std::time_t t, std::tm* out) {

@@ -25,10 +25,26 @@ std::string FormatLogTimeStamp(const std::tm& local) {
     return buf;
 }
 
-CLogger::CLogger(std::string path, Clock clock)
-    : m_path(std::move(path)), m_clock(clock != nullptr ? clock : &SystemClock) {
+std::string OldLogPath(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = path.rfind('.');
+    // A dot that starts the name (".log") or sits in a folder name is no extension.
+    if (dot == std::string::npos || dot <= nameStart) {
+        return path + ".old";
+    }
+    return path.substr(0, dot) + ".old" + path.substr(dot);
+}
+
+CLogger::CLogger(std::string path, Clock clock, int64_t sizeLimit)
+    : m_path(std::move(path)),
+      m_clock(clock != nullptr ? clock : &SystemClock),
+      m_sizeLimit(sizeLimit) {
     if (!m_path.empty()) {
         m_file = OpenLogStream(m_path);
+        if (m_file != nullptr && LogStreamSize(m_file) >= m_sizeLimit) {
+            SetAsideFullLog();
+        }
     }
 }
 
@@ -55,14 +71,32 @@ void CLogger::Log(int32_t level, const char* format, ...) {
         std::fflush(stdout);
         return;
     }
-    std::tm local{};
-    // A clock outside the runtime's range gives an empty stamp; the message is
-    // still written.
-    const std::string stamp = ToLocalTime(m_clock(), &local) ? FormatLogTimeStamp(local) : "";
-    std::fprintf(m_file, "%s ", stamp.c_str());
+    WriteStamp();
     va_list args;
     va_start(args, format);
     std::vfprintf(m_file, format, args);
     va_end(args);
     std::fflush(m_file);
+    if (LogStreamSize(m_file) >= m_sizeLimit) {
+        SetAsideFullLog();
+        if (m_file != nullptr) {
+            WriteStamp();
+            std::fprintf(m_file, "%s\n", kLogStartMessage);
+            std::fflush(m_file);
+        }
+    }
+}
+
+void CLogger::WriteStamp() {
+    std::tm local{};
+    // A clock outside the runtime's range gives an empty stamp; the message is
+    // still written.
+    const std::string stamp = ToLocalTime(m_clock(), &local) ? FormatLogTimeStamp(local) : "";
+    std::fprintf(m_file, "%s ", stamp.c_str());
+}
+
+void CLogger::SetAsideFullLog() {
+    std::fclose(m_file);
+    const bool renamed = ReplaceLogFile(m_path, OldLogPath(m_path));
+    m_file = OpenLogStream(m_path, !renamed);
 }

@@ -1,5 +1,7 @@
 // The one log file of the program: a time-stamped line per event, flushed at
-// once, appended across starts.
+// once, appended across starts. A log that reaches its size limit becomes the
+// old log and a new one starts, so the two files together stay near twice the
+// limit whatever a peer makes the program log.
 #pragma once
 
 #include <cstdint>
@@ -14,14 +16,27 @@
 // runtime, whose layout differs between platforms.
 std::string FormatLogTimeStamp(const std::tm& local);
 
+// The size at which the log is renamed to the old log and a new one started.
+inline constexpr int64_t kLogSizeLimit = 1024 * 1024;
+
+// The first line of every log the program starts: at each program start, and
+// at the top of the new log after a full one was set aside.
+inline constexpr char kLogStartMessage[] = "Orlivan Sys Tray Log";
+
+// The old log beside `path`: ".old" goes before the extension of the file
+// name ("OrlivanSysTray.log" gives "OrlivanSysTray.old.log"), or at the end
+// when the name has none.
+std::string OldLogPath(const std::string& path);
+
 class CLogger {
 public:
     using Clock = std::time_t (*)();
 
     // Opens `path` (UTF-8) for appending; an empty path or a failed open gives
-    // a logger without a stream. `clock` gives the current time (tests pass a
-    // fixed one).
-    explicit CLogger(std::string path, Clock clock = nullptr);
+    // a logger without a stream. A log already at `sizeLimit` bytes or more is
+    // first set aside as the old log (the program then writes its start line
+    // to the new one). `clock` gives the current time (tests pass a fixed one).
+    explicit CLogger(std::string path, Clock clock = nullptr, int64_t sizeLimit = kLogSizeLimit);
     virtual ~CLogger();
     CLogger(const CLogger&) = delete;
     CLogger& operator=(const CLogger&) = delete;
@@ -32,7 +47,9 @@ public:
 
     // Writes "<time stamp> <message>" when `level` is not below the minimum
     // level. Without a stream it prints "cannot create Log File <errno>" on
-    // standard output instead.
+    // standard output instead. When the line brings the log to its size limit,
+    // the log is renamed to the old log (replacing an older one) and a new log
+    // starts with the start line.
     void Log(int32_t level, const char* format, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 3, 4)))
@@ -47,15 +64,29 @@ public:
     }
 
 private:
+    // Both with m_mutex held (or from the constructor).
+    void WriteStamp();
+    // Closes the log, renames it to the old log and opens a new, empty one.
+    // When the rename fails (the old name is taken by a folder, or another
+    // process holds a file open), the log is emptied in place instead: the
+    // limit holds either way.
+    void SetAsideFullLog();
+
     FILE* m_file = nullptr;
     std::string m_path;
     int32_t m_minLevel = 0;
     Clock m_clock;
+    int64_t m_sizeLimit;
     std::mutex m_mutex;
 };
 
 // Platform bindings (log_file_win.cpp / log_file_posix.cpp).
-// Opens a UTF-8 path in append text mode; null with errno set on failure.
-FILE* OpenLogStream(const std::string& utf8Path);
+// Opens a UTF-8 path in text mode, appending or (`empty`) truncated; null with
+// errno set on failure.
+FILE* OpenLogStream(const std::string& utf8Path, bool empty = false);
+// Size in bytes of the file behind a flushed stream; -1 when it cannot be told.
+int64_t LogStreamSize(FILE* stream);
+// Renames a closed log file, replacing a file of the new name; false on failure.
+bool ReplaceLogFile(const std::string& fromUtf8, const std::string& toUtf8);
 // Local broken-down time of `t`; false when it cannot be represented.
 bool ToLocalTime(std::time_t t, std::tm* out);

@@ -550,16 +550,22 @@ Notifier::~Notifier() {
 }
 
 void Notifier::Start() {
+    Launch(TheSetup().notifier.c_str(), L"\"" + TheSetup().notifier + L"\"");
+}
+
+void Notifier::StartCommandLine(const std::wstring& commandLine) {
+    Launch(nullptr, commandLine);
+}
+
+void Notifier::Launch(const wchar_t* program, std::wstring commandLine) {
     Check(m_process == nullptr, "a Notifier object starts its program once");
     MakeFolders(TheSetup().work);
-    std::wstring commandLine = L"\"" + TheSetup().notifier + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(TheSetup().notifier.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, TheSetup().work.c_str(), &startup, &info)) {
-        Fail("cannot start " + Utf8(TheSetup().notifier) + ": error " +
-             std::to_string(GetLastError()));
+    if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        TheSetup().work.c_str(), &startup, &info)) {
+        Fail("cannot start " + Utf8(commandLine) + ": error " + std::to_string(GetLastError()));
     }
     CloseHandle(info.hThread);
     m_process = info.hProcess;
@@ -823,6 +829,30 @@ void PostKeys(HWND window, std::initializer_list<UINT> virtualKeys) {
         PostMessageW(window, WM_KEYDOWN, key, scan | 1);
         PostMessageW(window, WM_KEYUP, key, scan | 1 | (LPARAM(3) << 30));
     }
+}
+
+// ---------------------------------------------------------------- screen
+
+void Screenshot(const std::string& name, const std::string& area) {
+    // The runner answers a request file here (holding the area, if any) by
+    // renaming it to .done, or to .failed (its reason in <name>.error).
+    const std::wstring folder = L"C:\\e2e\\screenshots";
+    const std::wstring base = folder + L"\\" + FromUtf8(name);
+    MakeFolders(folder);
+    HANDLE request = CreateFileW((base + L".request").c_str(), GENERIC_WRITE, 0, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    Check(request != INVALID_HANDLE_VALUE, "creating the screenshot request " + name);
+    DWORD written = 0;
+    const BOOL wrote =
+        WriteFile(request, area.data(), static_cast<DWORD>(area.size()), &written, nullptr);
+    CloseHandle(request);
+    Check(wrote != FALSE && written == area.size(), "writing the screenshot request " + name);
+    WaitOrFail([&] { return FileExists(base + L".done") || FileExists(base + L".failed"); },
+               Millis(20000), "the runner to take the screenshot " + name);
+    if (FileExists(base + L".failed")) {
+        Fail("the screenshot " + name + " failed: " + ReadFileBytes(base + L".error"));
+    }
+    Note("screenshot " + name + ".png");
 }
 
 // ---------------------------------------------------------------- log

@@ -184,6 +184,9 @@ public:
 
     // Starts the program with the work folder as its current folder.
     void Start();
+    // Starts it as the shell starts a logon (Run) entry: from the whole
+    // command line, with no separate program name.
+    void StartCommandLine(const std::wstring& commandLine);
     // Waits for this process's NIM_ADD and returns it; remembers its hWnd.
     TrayCall WaitForIcon(Millis timeout = Millis(20000));
     HWND Window() const { return m_window; }
@@ -203,6 +206,8 @@ public:
     void PostClose() const;
 
 private:
+    void Launch(const wchar_t* program, std::wstring commandLine);
+
     HANDLE m_process = nullptr;
     DWORD m_processId = 0;
     HWND m_window = nullptr;
@@ -265,6 +270,14 @@ std::wstring ControlText(HWND dialog, int controlId);
 void ClickButton(HWND dialog, int controlId);
 // Posts key presses (down and up) to a window, one after the other.
 void PostKeys(HWND window, std::initializer_list<UINT> virtualKeys);
+
+// ---------------------------------------------------------------- screen
+
+// A picture of the display, taken by the runner (run_scenario.sh) and kept in
+// the test logs as <name>.png under the scenario's folder: the whole display,
+// or the part `area` names as an X geometry ("640x480+10+20"). Fails when
+// none comes within 20 s.
+void Screenshot(const std::string& name, const std::string& area = "");
 
 // ---------------------------------------------------------------- log
 

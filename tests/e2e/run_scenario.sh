@@ -5,6 +5,8 @@
 # scenario passes and kept for inspection when it fails. The service stand-in
 # is copied into the prefix as C:\e2e\orlivan-service.exe, where scenarios
 # start it. A scenario whose name ends in _win64 runs in a 64-bit prefix.
+# Screenshots a scenario asks for are kept in build/test-logs/screenshots/
+# SCENARIO/ (or $ORLIVAN_SCREENSHOTS/SCENARIO/).
 #
 #   run_scenario.sh DRIVER RECORDER NOTIFIER STAND_IN RUNS_DIR SCENARIO
 set -uo pipefail
@@ -37,9 +39,37 @@ own_display() {
     return 1
 }
 
+# Takes the screenshots the driver asks for: C:\e2e\screenshots\NAME.request
+# in the prefix becomes NAME.png of the whole display, or of the area the
+# request holds (an X geometry such as 640x480+10+20), and the request is
+# renamed to NAME.done (or NAME.failed, with the reason in NAME.error).
+shots_pid=
+serve_screenshots() {
+    local requests=$1 shots=$2 request name area crop
+    while sleep 0.2; do
+        for request in "$requests"/*.request; do
+            [ -e "$request" ] || continue
+            name=$(basename "$request" .request)
+            area=$(head -c 64 "$request" | tr -cd '0-9x+')
+            crop=()
+            [ -n "$area" ] && crop=(-crop "$area")
+            mkdir -p "$shots"
+            if import -window root "${crop[@]}" +repage "$shots/$name.png" 2>"$requests/$name.error"; then
+                mv "$request" "$requests/$name.done"
+            else
+                mv "$request" "$requests/$name.failed"
+            fi
+        done
+    done
+}
+
 prefix="$runs/$scenario/pfx"
 export WINEPREFIX="$prefix"
 cleanup() {
+    if [ -n "$shots_pid" ]; then
+        kill "$shots_pid" 2>/dev/null || true
+        wait "$shots_pid" 2>/dev/null || true
+    fi
     wineserver -k 2>/dev/null || true
     if [ -n "$xvfb_pid" ]; then
         kill "$xvfb_pid" 2>/dev/null || true
@@ -56,6 +86,9 @@ cp "$stand_in" "$prefix/drive_c/e2e/orlivan-service.exe"
 if [ -z "${DISPLAY:-}" ]; then
     own_display "$runs/$scenario/display" || exit 1
 fi
+serve_screenshots "$prefix/drive_c/e2e/screenshots" \
+    "${ORLIVAN_SCREENSHOTS:-$here/../../build/test-logs/screenshots}/$scenario" &
+shots_pid=$!
 
 started=$(date +%s)
 log="$runs/$scenario/driver.log"

@@ -16,7 +16,9 @@ void CheckIconRecord(const TrayCall& add, const Notifier& notifier) {
     CheckEqual(add.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP, "uFlags");
     CheckEqual(add.uCallbackMessage, kTrayMessage, "uCallbackMessage");
     CheckEqual(add.tip, L"Orlivan Filter Notifier", "szTip");
-    Check(add.iconWidth > 0 && add.iconHeight > 0, "the add carries an icon image");
+    // The small icon size of the display scale (LoadIconW would give 32 px).
+    CheckEqual(add.iconWidth, GetSystemMetrics(SM_CXSMICON), "icon width (SM_CXSMICON)");
+    CheckEqual(add.iconHeight, GetSystemMetrics(SM_CYSMICON), "icon height (SM_CYSMICON)");
     CheckEqual(add.processId, notifier.ProcessId(), "process owning hWnd");
 }
 

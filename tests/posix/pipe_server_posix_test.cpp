@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,6 +25,7 @@
 #include "channel/channel_name.h"
 #include "channel/notification_loop.h"
 #include "channel/service.h"
+#include "log/logger.h"
 #include "service/pipe_client.h"
 #include "notify/record.h"
 
@@ -130,10 +132,10 @@ protected:
         rmdir(m_dir.c_str());
     }
 
-    void StartWorker() {
-        m_worker = std::thread([this] {
+    void StartWorker(CLogger* logger = nullptr) {
+        m_worker = std::thread([this, logger] {
             RunNotificationLoop(
-                *server, [this](const NotificationRecord& r) { return Handle(r); }, nullptr,
+                *server, [this](const NotificationRecord& r) { return Handle(r); }, logger,
                 waitLimit, &m_stop);
         });
     }
@@ -240,6 +242,49 @@ TEST_F(ChannelFixture, BadFramesDropTheClientAndTheNextIsServed) {
     good.SendFrame({NOTIFY_DRIVER_ERROR, "", 9});
     EXPECT_EQ(good.Receive(4, 5s), Reply(9));
     EXPECT_EQ(Seen(), (std::vector<int32_t>{6}));
+}
+
+TEST_F(ChannelFixture, BurstOfBadFramesLeavesAFewLinesThatAccountForEveryFrame) {
+    const std::string logPath = path + ".log";
+    CLogger logger(logPath);
+    StartWorker(&logger);
+    const auto start = std::chrono::steady_clock::now();
+    // Served in the order they connect: a good frame's reply means every bad
+    // one before it has been dropped.
+    const auto sendBadFramesThenSync = [&](int count, int32_t code) {
+        for (int i = 0; i < count; ++i) {
+            Client(path).Send(std::string("\0\0\0\0", 4));  // a body of length 0
+        }
+        Client sync(path);
+        sync.SendFrame({NOTIFY_DRIVER_ERROR, "", code});
+        ASSERT_EQ(sync.Receive(4, 60s), Reply(code));
+    };
+    constexpr int kBurst = 10000;
+    sendBadFramesThenSync(kBurst, 1);
+    std::this_thread::sleep_for(1100ms);
+    sendBadFramesThenSync(1, 2);  // after a quiet second: written, with the count
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
+    StopWorker();
+
+    std::ifstream in(logPath);
+    int lines = 0;
+    uint64_t accounted = 0;
+    for (std::string line; std::getline(in, line);) {
+        ASSERT_NE(line.find("Notification frame dropped: length out of bounds"), std::string::npos)
+            << line;
+        ++lines;
+        ++accounted;
+        const size_t note = line.find(" (");
+        if (note != std::string::npos) {
+            accounted += std::stoull(line.substr(note + 2));
+            EXPECT_EQ(line.substr(line.find(' ', note + 2)), " more since the last)");
+        }
+    }
+    std::printf("%d bad frames in %.1f s left %d log lines\n", kBurst + 1, seconds.count(), lines);
+    EXPECT_EQ(accounted, static_cast<uint64_t>(kBurst + 1));
+    EXPECT_LE(lines, 1 + static_cast<int>(seconds.count()));  // one a second at most
+    EXPECT_GE(lines, 2);
+    unlink(logPath.c_str());
 }
 
 TEST_F(ChannelFixture, StalledClientsAreDroppedAndTheNextServed) {

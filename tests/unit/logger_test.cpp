@@ -1,4 +1,5 @@
 #include "log/logger.h"
+#include "log/log_rate_limit.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +28,14 @@ std::string ReadAll(const std::filesystem::path& p) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+std::string Line(const char* message) {
+#ifdef _WIN32
+    return std::string("Sun Jun  7 09:05:03 2026 ") + message + "\r\n";
+#else
+    return std::string("Sun Jun  7 09:05:03 2026 ") + message + "\n";
+#endif
 }
 
 class LoggerTest : public ::testing::Test {
@@ -150,4 +159,90 @@ TEST_F(LoggerTest, InstanceIsCreatedOnceAndKeepsFirstPath) {
     EXPECT_EQ(first, again);
     EXPECT_EQ(again->Path(), path_);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "other.log"));
+}
+
+TEST(LogFiles, OldLogNameGoesBeforeTheExtension) {
+    EXPECT_EQ(OldLogPath("C:\\Users\\x\\OrlivanLog\\OrlivanSysTray.log"),
+              "C:\\Users\\x\\OrlivanLog\\OrlivanSysTray.old.log");
+    EXPECT_EQ(OldLogPath("/home/x.y/log"), "/home/x.y/log.old");
+    EXPECT_EQ(OldLogPath("dir/.log"), "dir/.log.old");
+}
+
+TEST_F(LoggerTest, FullLogIsSetAsideAndANewOneStartsWithTheStartLine) {
+    const std::string line = Line("0123456789");  // 36 or 37 bytes
+    const std::string oldPath = (dir_ / "OrlivanSysTray.old.log").string();
+    { std::ofstream(oldPath) << "an older log"; }
+    {
+        CLogger logger(path_, &FixedClock, static_cast<int64_t>(3 * line.size()));
+        logger.Log(0, "0123456789\n");
+        logger.Log(0, "0123456789\n");
+        EXPECT_EQ(ReadAll(oldPath), "an older log");
+        logger.Log(0, "0123456789\n");  // reaches the limit
+        logger.Log(0, "after\n");
+    }
+    EXPECT_EQ(ReadAll(oldPath), line + line + line);
+    EXPECT_EQ(ReadAll(path_), Line(kLogStartMessage) + Line("after"));
+}
+
+TEST_F(LoggerTest, LogAtTheLimitIsSetAsideAtStart) {
+    const int64_t limit = 100;
+    for (const int64_t existing : {limit - 1, limit, limit + 5000}) {
+        SCOPED_TRACE(existing);
+        std::filesystem::remove(dir_ / "OrlivanSysTray.old.log");
+        const std::string before(static_cast<size_t>(existing), 'x');
+        { std::ofstream(path_, std::ios::binary) << before; }
+        { CLogger logger(path_, &FixedClock, limit); }
+        if (existing < limit) {
+            EXPECT_EQ(ReadAll(path_), before);  // kept and appended to
+            EXPECT_FALSE(std::filesystem::exists(dir_ / "OrlivanSysTray.old.log"));
+        } else {
+            EXPECT_EQ(ReadAll(path_), "");  // the program writes its start line
+            EXPECT_EQ(ReadAll(dir_ / "OrlivanSysTray.old.log"), before);
+        }
+    }
+}
+
+TEST_F(LoggerTest, LogIsEmptiedInPlaceWhenItCannotBeRenamed) {
+    // A folder in the way of the old log's name.
+    std::filesystem::create_directories(dir_ / "OrlivanSysTray.old.log" / "x");
+    {
+        CLogger logger(path_, &FixedClock, 100);
+        logger.Log(0, "%s\n", std::string(80, 'x').c_str());  // reaches the limit at once
+        logger.Log(0, "next\n");
+    }
+    EXPECT_EQ(ReadAll(path_), Line(kLogStartMessage) + Line("next"));
+}
+
+namespace {
+std::chrono::steady_clock::time_point g_now;
+std::chrono::steady_clock::time_point ControlledNow() {
+    return g_now;
+}
+}  // namespace
+
+TEST(LogRateLimit, OneLinePerIntervalAndTheNextCountsTheOnesHeldBack) {
+    using std::chrono::milliseconds;
+    g_now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+    const auto start = g_now;
+    CLogRateLimit limit(milliseconds(1000), &ControlledNow);
+    struct Step {
+        int atMs;
+        bool written;
+        uint64_t heldBack;
+    };
+    const Step steps[] = {
+        {0, true, 0},     {0, false, 0},   {10, false, 0},  {999, false, 0},  {1000, true, 3},
+        {1500, false, 0}, {5000, true, 1}, {6000, true, 0}, {6001, false, 0},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.atMs);
+        g_now = start + milliseconds(step.atMs);
+        uint64_t heldBack = 99;
+        EXPECT_EQ(limit.Admit(&heldBack), step.written);
+        if (step.written) {
+            EXPECT_EQ(heldBack, step.heldBack);
+        }
+    }
+    EXPECT_EQ(CLogRateLimit::HeldBackNote(0), "");
+    EXPECT_EQ(CLogRateLimit::HeldBackNote(41), " (41 more since the last)");
 }

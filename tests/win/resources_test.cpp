@@ -3,6 +3,7 @@
 // the manifest.
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 
 #include <gtest/gtest.h>
 
@@ -182,6 +183,47 @@ BOOL CALLBACK NoteFound(HMODULE, LPCWSTR, LPWSTR, LONG_PTR found) {
     return FALSE;
 }
 
+// A setting of the process's manifest as the activation context reports it;
+// empty when it has none.
+std::wstring ManifestSetting(const wchar_t* nameSpace, const wchar_t* name) {
+    wchar_t value[128] = {};
+    SIZE_T written = 0;
+    if (!::QueryActCtxSettingsW(0, nullptr, nameSpace, name, value, 128, &written)) {
+        return L"";
+    }
+    return value;
+}
+
+// The Windows versions the process's manifest names as supported, in order.
+std::vector<std::wstring> SupportedSystems() {
+    alignas(8) BYTE buffer[1024] = {};
+    SIZE_T written = 0;
+    std::vector<std::wstring> ids;
+    if (!::QueryActCtxW(0, nullptr, nullptr, CompatibilityInformationInActivationContext, buffer,
+                        sizeof buffer, &written)) {
+        ADD_FAILURE() << "QueryActCtxW error " << ::GetLastError();
+        return ids;
+    }
+    // A count, then per element a GUID and its type; newer systems add a 64-bit
+    // "highest version tested" to each element, which aligns them to 8 bytes.
+    DWORD count = 0;
+    std::memcpy(&count, buffer, sizeof count);
+    const bool wide = written == 8 + 32 * static_cast<SIZE_T>(count);
+    const size_t first = wide ? 8 : 4, stride = wide ? 32 : 20;
+    for (DWORD i = 0; i < count && first + (i + 1) * stride <= written; ++i) {
+        GUID id;
+        DWORD type = 0;
+        std::memcpy(&id, buffer + first + i * stride, sizeof id);
+        std::memcpy(&type, buffer + first + i * stride + sizeof id, sizeof type);
+        if (type == ACTCTX_COMPATIBILITY_ELEMENT_TYPE_OS) {
+            wchar_t text[40] = {};
+            ::StringFromGUID2(id, text, 40);
+            ids.emplace_back(text);
+        }
+    }
+    return ids;
+}
+
 }  // namespace
 
 TEST(DialogTemplates, UpdateOfferExactly) {
@@ -253,23 +295,24 @@ TEST(DialogTemplates, AboutDialog) {
                   kChild | WS_GROUP | SS_CENTER | SS_CENTERIMAGE, 32, 15, 110, 10);
 }
 
-TEST(ApplicationIcon, FifteenImagesInFiveSizesAndThreeDepths) {
+TEST(ApplicationIcon, TwentyFourImagesInEightSizesAndThreeDepths) {
     auto [data, size] = Resource(RT_GROUP_ICON, IDR_MAINFRAME);
     ASSERT_NE(data, nullptr);
     ASSERT_GE(size, 6u);
     WORD header[3];
     std::memcpy(header, data, sizeof header);
     EXPECT_EQ(header[1], 1);  // icons, not cursors
-    ASSERT_EQ(header[2], 15);
-    ASSERT_GE(size, 6u + 15u * 14u);
+    ASSERT_EQ(header[2], 24);
+    ASSERT_GE(size, 6u + 24u * 14u);
     std::vector<std::pair<int, int>> images;
-    for (int i = 0; i < 15; ++i) {
+    for (int i = 0; i < 24; ++i) {
         const BYTE* entry = data + 6 + 14 * i;
         WORD bits = 0;
         std::memcpy(&bits, entry + 6, 2);
         images.emplace_back(entry[0] == 0 ? 256 : entry[0], bits);
     }
-    for (int px : {16, 32, 48, 64, 256}) {
+    // The small and large icon sizes at 100 %, 125 %, 150 % and 200 % scale.
+    for (int px : {16, 20, 24, 32, 40, 48, 64, 256}) {
         for (int bits : {4, 24, 32}) {
             EXPECT_EQ(std::count(images.begin(), images.end(), std::make_pair(px, bits)), 1)
                 << px << " px, " << bits << " bit";
@@ -289,6 +332,30 @@ TEST(ProgramResources, ManifestAndNoStringTable) {
     EXPECT_NE(manifest.find("level=\"asInvoker\" uiAccess=\"false\""), std::string::npos);
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
               std::string::npos);
+
+    // How the system itself reads the manifest (this process carries it too).
+    EXPECT_EQ(
+        ManifestSetting(L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware"),
+        L"true/pm");
+    EXPECT_EQ(
+        ManifestSetting(L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness"),
+        L"PerMonitorV2, PerMonitor");
+    EXPECT_EQ(SupportedSystems(), (std::vector<std::wstring>{
+                                      L"{35138B9A-5D96-4FBD-8E2D-A2440225F93A}",  // 7
+                                      L"{4A2F28E3-53B9-4441-BA9C-D69D4A4A6E38}",  // 8
+                                      L"{1F676C76-80E1-4239-95BB-83D0F6D0DA78}",  // 8.1
+                                      L"{8E0F7A12-BFB3-4FE8-B9A5-48FD50A15A9A}",  // 10, 11
+                                  }));
+    using GetContext = DPI_AWARENESS_CONTEXT(WINAPI*)();
+    using GetAwareness = DPI_AWARENESS(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+    auto getContext = reinterpret_cast<GetContext>(
+        reinterpret_cast<void*>(::GetProcAddress(user32, "GetThreadDpiAwarenessContext")));
+    auto getAwareness = reinterpret_cast<GetAwareness>(
+        reinterpret_cast<void*>(::GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext")));
+    if (getContext != nullptr && getAwareness != nullptr) {  // Windows 10 1607 and later
+        EXPECT_EQ(getAwareness(getContext()), DPI_AWARENESS_PER_MONITOR_AWARE);
+    }
 
     bool anyStrings = false;
     ::EnumResourceNamesW(::GetModuleHandleW(nullptr), RT_STRING, &NoteFound,

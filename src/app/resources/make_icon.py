@@ -2,8 +2,11 @@
 """Draws the notifier's application icon and writes it as a Windows icon file.
 
 The icon is a teal shield with a dark rim and a white funnel (the filter) on
-it. The file holds fifteen images: 16, 32, 48, 64 and 256 pixels square, each
-in 4-bit (16 colours), 24-bit and 32-bit (with alpha) colour. The 256-pixel
+it. The file holds twenty-four images: 16, 20, 24, 32, 40, 48, 64 and 256
+pixels square, each in 4-bit (16 colours), 24-bit and 32-bit (with alpha)
+colour. The in-between sizes are the small and large icon sizes at 125 % and
+150 % display scale (20 and 40, 24 and 48), so Windows picks a drawn image
+there instead of shrinking a larger one. The 256-pixel
 images are PNG-compressed, the others are device-independent bitmaps with an
 AND mask. Plain Python 3, standard library only; the output depends only on
 this script, so running it again gives the same file.
@@ -16,7 +19,7 @@ import struct
 import sys
 import zlib
 
-SIZES = (16, 32, 48, 64, 256)
+SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
 DEPTHS = (4, 24, 32)
 
 TEAL = (24, 140, 140)

@@ -1,0 +1,136 @@
+// The installer of the release package in a 64-bit prefix, run by the native
+// msiexec as a double-click on 64-bit Windows runs it: an older release, then
+// this one in its place, the files and values as the 32-bit notifier sees
+// them, the notifier started by its logon entry, and the uninstall leaving
+// nothing behind. The build names the packages in
+// ORLIVAN_E2E_MSI and ORLIVAN_E2E_PREVIOUS_MSI.
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <shlobj.h>
+
+#include <optional>
+
+#include "harness.h"
+#include "notify/paths.h"
+
+using namespace e2e;
+
+namespace {
+
+constexpr wchar_t kOrlivanKey[] = L"SOFTWARE\\Orlivan";
+constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::wstring PackageFrom(const wchar_t* variable) {
+    wchar_t path[1024] = {};
+    DWORD length = GetEnvironmentVariableW(variable, path, 1024);
+    Check(length > 0 && length < 1024, Utf8(variable) + " names the installer package");
+    Check(FileExists(path), "the package " + Utf8(path) + " exists");
+    return path;
+}
+
+// Whether the product of the package (its ProductCode property) is installed.
+bool Installed(const std::wstring& package) {
+    MSIHANDLE database = 0, view = 0, record = 0;
+    wchar_t code[64] = {};
+    DWORD size = 64;
+    bool read = MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &database) == 0 &&
+                MsiDatabaseOpenViewW(database,
+                                     L"SELECT `Value` FROM `Property` WHERE "
+                                     L"`Property` = 'ProductCode'",
+                                     &view) == 0 &&
+                MsiViewExecute(view, 0) == 0 && MsiViewFetch(view, &record) == 0 &&
+                MsiRecordGetStringW(record, 1, code, &size) == 0;
+    for (MSIHANDLE handle : {record, view, database}) {
+        MsiCloseHandle(handle);
+    }
+    Check(read, "reading the product code of " + Utf8(package));
+    return MsiQueryProductStateW(code) == INSTALLSTATE_DEFAULT;
+}
+
+// Runs the native msiexec (64-bit on 64-bit Windows) and checks it succeeds.
+void RunInstaller(const std::wstring& arguments) {
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    std::wstring program = windows + std::wstring(wow64 ? L"\\Sysnative" : L"\\System32");
+    program += L"\\msiexec.exe";
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    Check(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                         nullptr, &startup, &info) != FALSE,
+          "starting " + Utf8(commandLine));
+    CloseHandle(info.hThread);
+    DWORD code = ERROR_TIMEOUT;
+    if (WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(info.hProcess, &code);
+    } else {
+        TerminateProcess(info.hProcess, 1);
+    }
+    CloseHandle(info.hProcess);
+    CheckEqual(code, 0, "exit code of msiexec " + Utf8(arguments));
+    Note("msiexec " + Utf8(arguments) + ": done");
+}
+
+// A string value of HKLM in one registry view: KEY_WOW64_32KEY is what the
+// 32-bit notifier reads on 64-bit Windows.
+std::optional<std::wstring> MachineText(REGSAM view, const wchar_t* key, const wchar_t* name) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | view, &handle) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    wchar_t text[1024] = {};
+    DWORD size = sizeof text;
+    LONG status = name ? RegGetValueW(handle, nullptr, name, RRF_RT_REG_SZ, nullptr, text, &size)
+                       : ERROR_SUCCESS;
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS ? std::optional<std::wstring>(text) : std::nullopt;
+}
+
+}  // namespace
+
+E2E_SCENARIO(msi_install_upgrade_uninstall_win64) {
+    const std::wstring package = PackageFrom(L"ORLIVAN_E2E_MSI");
+    const std::wstring previous = PackageFrom(L"ORLIVAN_E2E_PREVIOUS_MSI");
+    // The program's own default folder, with the trailing backslash it expects.
+    wchar_t programFiles[MAX_PATH] = {};
+    Check(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, 0, programFiles) == S_OK,
+          "the 32-bit program files folder");
+    const std::wstring folder = std::wstring(programFiles) + L"\\Orlivan\\";
+    CheckEqual(folder, FromUtf8(std::string(DEFAULT_INSTALL_PATH)), "install folder");
+    const std::wstring program = folder + L"OrlivanSysTray.exe";
+
+    RunInstaller(L"/i \"" + previous + L"\" /qn");
+    Check(Installed(previous), "the older release is installed");
+    RunInstaller(L"/i \"" + package + L"\" /qn");
+    Check(Installed(package) && !Installed(previous), "this release replaced the older one");
+    Check(FileExists(program) && FileExists(folder + L"LICENSE.txt"), "the installed files");
+
+    CheckEqual(MachineText(KEY_WOW64_32KEY, kOrlivanKey, L"Install Path").value_or(L"(none)"),
+               folder, "Install Path in the 32-bit view");
+    const std::wstring run = L"\"" + program + L"\"";
+    CheckEqual(MachineText(KEY_WOW64_32KEY, kRunKey, L"OrlivanSysTray").value_or(L"(none)"), run,
+               "logon entry in the 32-bit view");
+    Check(!MachineText(KEY_WOW64_64KEY, kOrlivanKey, nullptr) &&
+              !MachineText(KEY_WOW64_64KEY, kRunKey, L"OrlivanSysTray"),
+          "nothing written to the 64-bit view");
+
+    {
+        Notifier notifier;
+        notifier.StartCommandLine(run);
+        notifier.WaitForIcon();
+        notifier.PostClose();
+        notifier.WaitForExit(Millis(10000));
+    }
+
+    RunInstaller(L"/x \"" + package + L"\" /qn");
+    Check(!Installed(package), "this release is uninstalled");
+    Check(!FolderExists(folder), "the install folder is removed");
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        Check(!MachineText(view, kOrlivanKey, nullptr), "HKLM\\SOFTWARE\\Orlivan is removed");
+        Check(!MachineText(view, kRunKey, L"OrlivanSysTray"), "the logon entry is removed");
+    }
+}
