@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
     const std::optional<ToolCommandLine> line = ParseToolArguments(args, &error);
     if (!line) {
         std::cerr << "orlivan-service: " << error << "\n";
+        if (args.empty()) {
+            std::cerr << "\n" << ToolHelpText();
+        }
         return TOOL_EXIT_USAGE;
     }
     const PrintFn printError = [](const std::string& text) {

@@ -3,6 +3,7 @@
 #include "channel/wire_word.h"
 #include "notify/record.h"
 #include "service/command.h"
+#include "tool_channel.h"
 
 #include <cctype>
 #include <charconv>
@@ -85,10 +86,16 @@ bool TakeHex(const std::vector<std::string>& args, size_t* i, Bytes* value, std:
 bool ParseSend(const std::vector<std::string>& args, size_t i, SendOptions* send,
                std::string* error) {
     RecordToSend* record = nullptr;
+    bool connectWaitGiven = false;
     for (; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::string value;
         if (arg == "--user" || arg == "--sid" || arg == "--uid" || arg == "--channel") {
+            if ((arg == "--sid" || arg == "--uid") && arg != UserIdOption()) {
+                *error = arg + " names a user on " + (arg == "--sid" ? "Windows" : "posix") +
+                         " only; here give " + UserIdOption() + ", --user or --channel";
+                return false;
+            }
             if (record != nullptr) {
                 *error = arg + " goes before the first record";
                 return false;
@@ -109,6 +116,16 @@ bool ParseSend(const std::vector<std::string>& args, size_t i, SendOptions* send
         } else if (arg == "--connect-wait") {
             if (!TakeUnsigned(args, &i, &send->connectWaitMs, error))
                 return false;
+            connectWaitGiven = true;
+        } else if (arg == "--wait-free") {
+            send->waitFree = true;
+        } else if (arg == "--backoff-max") {
+            if (!TakeUnsigned(args, &i, &send->backoffMaxMs, error))
+                return false;
+            if (send->backoffMaxMs == 0) {
+                *error = "option --backoff-max takes a pause of at least 1 ms";
+                return false;
+            }
         } else if (arg == "--raw") {
             send->records.emplace_back();
             record = &send->records.back();
@@ -161,6 +178,10 @@ bool ParseSend(const std::vector<std::string>& args, size_t i, SendOptions* send
         *error = "--channel names the channel itself: leave out --user, --sid and --uid";
         return false;
     }
+    if (send->waitFree && connectWaitGiven) {
+        *error = "--wait-free waits without a limit: leave out --connect-wait";
+        return false;
+    }
     if (send->records.empty()) {
         *error = "send needs at least one record, e.g. send ack-only";
         return false;
@@ -168,6 +189,13 @@ bool ParseSend(const std::vector<std::string>& args, size_t i, SendOptions* send
     for (const RecordToSend& record : send->records) {
         if (record.raw && (record.detail || record.errorCode)) {
             *error = "a --raw record takes no --detail or --error-code";
+            return false;
+        }
+        if (record.type && RecordPayloadOf(*record.type) == RecordPayload::ErrorCode &&
+            !record.errorCode) {
+            *error = std::string(RecordTypeName(*record.type)) +
+                     " needs --error-code N (the notifier drops it without one; --raw sends "
+                     "such a body)";
             return false;
         }
     }
@@ -223,16 +251,16 @@ bool ParseServe(const std::vector<std::string>& args, size_t i, ServeOptions* se
 
 const std::vector<RecordType>& RecordTypes() {
     static const std::vector<RecordType> types = {
-        {NOTIFY_NOTIFIER_ERROR, "notifier-error", false},
-        {NOTIFY_HTTPS_SITE_BLOCKED, "https-site-blocked", true},
-        {NOTIFY_ACK_ONLY, "ack-only", true},
-        {NOTIFY_NEW_UPDATE, "new-update", true},
-        {NOTIFY_SERVER_DOWN, "server-down", true},
-        {NOTIFY_DRIVER_ERROR, "driver-error", true},
-        {NOTIFY_NO_HOTSPOT, "no-hotspot", true},
-        {NOTIFY_HOTSPOT_DETECTED, "hotspot-detected", true},
-        {NOTIFY_NORMAL_MODE, "normal-mode", true},
-        {NOTIFY_CONFLICTING_APPLICATION, "conflicting-application", true},
+        {NOTIFY_NOTIFIER_ERROR, "notifier-error", false, RecordPayload::None},
+        {NOTIFY_HTTPS_SITE_BLOCKED, "https-site-blocked", true, RecordPayload::Detail},
+        {NOTIFY_ACK_ONLY, "ack-only", true, RecordPayload::None},
+        {NOTIFY_NEW_UPDATE, "new-update", true, RecordPayload::None},
+        {NOTIFY_SERVER_DOWN, "server-down", true, RecordPayload::None},
+        {NOTIFY_DRIVER_ERROR, "driver-error", true, RecordPayload::ErrorCode},
+        {NOTIFY_NO_HOTSPOT, "no-hotspot", true, RecordPayload::None},
+        {NOTIFY_HOTSPOT_DETECTED, "hotspot-detected", true, RecordPayload::None},
+        {NOTIFY_NORMAL_MODE, "normal-mode", true, RecordPayload::None},
+        {NOTIFY_CONFLICTING_APPLICATION, "conflicting-application", true, RecordPayload::Detail},
     };
     return types;
 }
@@ -271,14 +299,26 @@ bool RecordIsReplied(int32_t code) {
     return false;
 }
 
+RecordPayload RecordPayloadOf(int32_t code) {
+    for (const RecordType& type : RecordTypes()) {
+        if (type.code == code) {
+            return type.payload;
+        }
+    }
+    return RecordPayload::None;
+}
+
 Bytes BuildRecordBody(const RecordToSend& record) {
     if (record.raw) {
         return *record.raw;
     }
     Bytes body;
     AppendUint32(body, static_cast<uint32_t>(record.type.value_or(0)));
-    if (record.detail) {
-        body.insert(body.end(), record.detail->begin(), record.detail->end());
+    // A type that carries a detail gets at least its NUL: the notifier drops a
+    // body whose detail is not ended inside it.
+    if (record.detail || (record.type && RecordPayloadOf(*record.type) == RecordPayload::Detail)) {
+        const std::string detail = record.detail.value_or(std::string());
+        body.insert(body.end(), detail.begin(), detail.end());
         body.push_back(0);
     }
     if (record.errorCode) {
@@ -316,7 +356,11 @@ std::string DescribeRecord(const RecordToSend& record) {
 std::optional<ToolCommandLine> ParseToolArguments(const std::vector<std::string>& args,
                                                   std::string* error) {
     ToolCommandLine line;
-    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    if (args.empty()) {
+        *error = "no job given: use send or serve (see --help)";
+        return std::nullopt;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         line.job = ToolJob::Help;
         return line;
     }
@@ -521,7 +565,8 @@ service developers. It speaks both channels of the notifier exactly as the
 service must.
 
 USAGE
-  orlivan-service send [TARGET] [--timeout MS] [--connect-wait MS] RECORD...
+  orlivan-service send [TARGET] [--timeout MS] [--connect-wait MS | --wait-free]
+                       RECORD...
   orlivan-service serve [OPTIONS]
   orlivan-service --help
 
@@ -532,16 +577,17 @@ SEND: write notification records to a user's notification channel
 
   TARGET (default: the current user)
     --user NAME        the channel of the account NAME
-    --sid SID          Windows: the channel of the user with this SID string
-    --uid N            posix: the channel of the user with this uid
+    --sid SID          Windows only: the channel of the user with this SID string
+    --uid N            posix only: the channel of the user with this uid
     --channel NAME     this pipe name (\\.\pipe\...) or socket path exactly
 
   RECORD: a type, then its payload options
     TYPE               a name below (or its constant, e.g. NOTIFY_ACK_ONLY),
                        or a code (decimal, or 0x hex)
       --detail TEXT    text payload, sent with its terminating NUL
-                       (https-site-blocked, conflicting-application)
-      --error-code N   32-bit payload (driver-error)
+                       (https-site-blocked, conflicting-application; without
+                       it the empty detail, a lone NUL, is sent)
+      --error-code N   32-bit payload (driver-error: required)
       --length N       send N as the length word instead of the body's size
       --expect-reply   wait for a reply even if the type gets none
       --no-reply       do not wait for a reply
@@ -550,7 +596,7 @@ SEND: write notification records to a user's notification channel
 
   Types, codes, payloads and replies:
     notifier-error           -3  none                 no reply
-    https-site-blocked        1  --detail "site"      reply 1
+    https-site-blocked        1  [--detail "site"]    reply 1
     ack-only                  2  none                 reply 1
     new-update                3  none                 reply 1 (first: after the update check)
     server-down               4  none                 reply 1
@@ -558,14 +604,27 @@ SEND: write notification records to a user's notification channel
     no-hotspot                7  none                 reply 1
     hotspot-detected          8  none                 reply 1
     normal-mode               9  none                 reply 1
-    conflicting-application  10  --detail "...PID - \"1234\"..."  reply 1
+    conflicting-application  10  [--detail "...PID - \"1234\"..."]  reply 1
     any other code               anything             no reply (an empty balloon)
 
   --timeout MS       longest wait for each reply (default 30000)
   --connect-wait MS  how long to keep trying while the channel is busy or
                      absent (default 2000)
+  --wait-free        keep trying until the channel is free, however long
+                     that takes, as a service must: while the first driver
+                     error's box (or the update dialog or boxes of the first
+                     new-update notice) waits for the user, the channel is
+                     busy for every client, for minutes or hours. The pause
+                     between tries starts at 1 s and doubles up to
+                     --backoff-max; each try is printed. Not with
+                     --connect-wait. (posix: a busy notifier's socket queues
+                     up to 8 connections, so there the wait is mostly in the
+                     reply, bounded by --timeout.)
+  --backoff-max MS   longest pause between tries of --wait-free
+                     (default 30000)
 
   Output: the channel, then one line per record, e.g.
+    channel busy or absent (try 1); trying again in 1000 ms   (--wait-free)
     connected to /run/user/1000/orlivan/notification
     record 1 (type 1 https-site-blocked): reply 1 (01000000)
     record 2 (type -3 notifier-error): sent, no reply expected
@@ -609,7 +668,8 @@ CHANNEL NAMES
 
 EXIT CODES
   0 done
-  1 bad command line, or the --log file can't be opened
+  1 bad command line (no arguments at all: this help on standard error),
+    or the --log file can't be opened
   2 no notifier listening, or it stayed busy (send)
   3 the connection broke while sending (send)
   4 an expected reply did not come: time-out, or the notifier hung up (send)

@@ -25,10 +25,18 @@ enum ToolExit : int {
 
 // ---- notification records ---------------------------------------------------
 
+// What follows a record's type word.
+enum class RecordPayload {
+    None,
+    Detail,     // a text and its NUL (an empty detail is the NUL alone)
+    ErrorCode,  // a 32-bit integer
+};
+
 struct RecordType {
     int32_t code;
     const char* name;
     bool replied;  // the notifier answers it with a 4-byte reply
+    RecordPayload payload;
 };
 
 // The record types the notifier knows, by code and name.
@@ -45,16 +53,20 @@ const char* RecordTypeName(int32_t code);
 // NOTIFY_NOTIFIER_ERROR nor codes outside the table).
 bool RecordIsReplied(int32_t code);
 
+// The payload a record of type `code` carries (None for codes outside the table).
+RecordPayload RecordPayloadOf(int32_t code);
+
 struct RecordToSend {
     std::optional<int32_t> type;         // absent for a raw body
-    std::optional<std::string> detail;   // sent with its NUL
+    std::optional<std::string> detail;   // sent with its NUL; absent: empty for a Detail type
     std::optional<int32_t> errorCode;    // 4 bytes, little-endian
     std::optional<Bytes> raw;            // the whole body as given
     std::optional<uint32_t> lengthWord;  // sent instead of the body's size
     std::optional<bool> expectReply;     // overrides the type's rule
 };
 
-// The record's body: type, then detail and its NUL, then the error code.
+// The record's body: type, then detail and its NUL (the NUL alone when a type
+// that carries a detail has none), then the error code.
 Bytes BuildRecordBody(const RecordToSend& record);
 
 // The frame: the length word (the body's size unless overridden), then the body.
@@ -75,6 +87,12 @@ struct SendOptions {
     std::optional<std::string> channel;   // --channel: explicit pipe name or socket path
     uint32_t replyTimeoutMs = 30000;      // --timeout
     uint32_t connectWaitMs = 2000;        // --connect-wait
+    // --wait-free: keep trying until the channel takes the records, however
+    // long, pausing between tries from backoffFirstMs, doubling up to
+    // backoffMaxMs (--backoff-max).
+    bool waitFree = false;
+    uint32_t backoffFirstMs = 1000;
+    uint32_t backoffMaxMs = 30000;
     std::vector<RecordToSend> records;
 };
 
@@ -99,8 +117,8 @@ struct ToolCommandLine {
     ServeOptions serve;
 };
 
-// Parses the arguments after the program name. On failure returns nothing and
-// sets `error` to a one-line explanation.
+// Parses the arguments after the program name. On failure (no arguments at
+// all included) returns nothing and sets `error` to a one-line explanation.
 std::optional<ToolCommandLine> ParseToolArguments(const std::vector<std::string>& args,
                                                   std::string* error);
 

@@ -9,6 +9,10 @@
 
 #include "service_tool.h"
 
+// The send option that names a user by the platform's identifier: "--sid" on
+// Windows, "--uid" on posix. The other platform's option is refused.
+const char* UserIdOption();
+
 // The identifier that names a user's notification channel: the SID string on
 // Windows, the uid in decimal on posix. Nothing when the user is unknown.
 std::optional<std::string> LookupUserId(const std::string& userName);

@@ -122,6 +122,10 @@ private:
 
 }  // namespace
 
+const char* UserIdOption() {
+    return "--uid";
+}
+
 std::optional<std::string> LookupUserId(const std::string& userName) {
     long size = sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);

@@ -153,6 +153,10 @@ private:
 
 }  // namespace
 
+const char* UserIdOption() {
+    return "--sid";
+}
+
 std::optional<std::string> LookupUserId(const std::string& userName) {
     const std::optional<std::u16string> wide = Utf8ToUtf16(userName);
     wchar_t* sid = nullptr;

@@ -1,5 +1,6 @@
 #include "tool_jobs.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -29,7 +30,8 @@ private:
 
 }  // namespace
 
-int RunSend(const SendOptions& options, const PrintFn& print, const PrintFn& printError) {
+int RunSend(const SendOptions& options, const PrintFn& print, const PrintFn& printError,
+            const std::function<void(uint32_t)>& sleepMs) {
     std::string channel;
     std::string user;
     if (options.channel) {
@@ -59,10 +61,26 @@ int RunSend(const SendOptions& options, const PrintFn& print, const PrintFn& pri
     // Only the addressed user's notifier (or root) may receive that user's records.
     ExpectNotifierOf(client, user.empty() ? CurrentUserId() : user);
     // The notifier serves one client at a time, and notices that the previous
-    // one has gone only at its next read: keep trying for a while.
+    // one has gone only at its next read: keep trying for a while. While it
+    // waits for the user (the first driver error's box, the first new-update
+    // notice's dialog or boxes) the channel stays busy for as long as that
+    // takes: --wait-free keeps trying, as a service's queue must.
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(options.connectWaitMs);
-    while (client.Open() == 0) {
+    uint32_t pauseMs =
+        std::max<uint32_t>(1, std::min(options.backoffFirstMs, options.backoffMaxMs));
+    for (uint32_t attempt = 1; client.Open() == 0; ++attempt) {
+        if (options.waitFree) {
+            print("channel busy or absent (try " + std::to_string(attempt) + "); trying again in " +
+                  std::to_string(pauseMs) + " ms");
+            if (sleepMs) {
+                sleepMs(pauseMs);
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            }
+            pauseMs = pauseMs > options.backoffMaxMs / 2 ? options.backoffMaxMs : pauseMs * 2;
+            continue;
+        }
         if (std::chrono::steady_clock::now() >= deadline) {
             printError("no notifier is listening on " + channel +
                        " (or it stayed busy, or runs as another user); is the notifier running for "

@@ -31,11 +31,7 @@ int32_t ShowBalloon(NotificationView& view, const Balloon& balloon, int32_t resu
 // balloon text and the fixed sentence around it stays whole.
 std::u16string ComposeFitted(std::string_view prefix, std::u16string_view variable,
                              std::string_view suffix) {
-    const std::u16string head = WidenBytes(prefix);
-    const std::u16string tail = WidenBytes(suffix);
-    const size_t fixed = head.size() + tail.size();
-    const size_t room = fixed < kBalloonTextUnits ? kBalloonTextUnits - fixed : 0;
-    return head + FitText(variable, room) + tail;
+    return FitBetween(WidenBytes(prefix), variable, WidenBytes(suffix), kBalloonTextUnits);
 }
 
 int32_t HandleConflictingApplication(const NotificationRecord& record, NotificationView& view,

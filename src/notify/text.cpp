@@ -1,5 +1,6 @@
 #include "notify/text.h"
 
+#include <algorithm>
 #include <sstream>
 
 std::string IntToString(int32_t value) {
@@ -157,19 +158,49 @@ std::u16string DecodeExternalText(std::string_view text, CodePageDecoder codePag
     return latin1;
 }
 
-std::u16string FitText(std::u16string_view text, size_t maxUnits) {
-    if (text.size() <= maxUnits) {
-        return std::u16string(text);
-    }
+namespace {
+
+// `text` cut to `maxUnits` units ending in "...", however long it is.
+std::u16string CutWithEllipsis(std::u16string_view text, size_t maxUnits) {
     static constexpr std::u16string_view kEllipsis = u"...";
     if (maxUnits <= kEllipsis.size()) {
         return std::u16string(kEllipsis.substr(0, maxUnits));
     }
-    size_t keep = maxUnits - kEllipsis.size();
+    size_t keep = std::min(text.size(), maxUnits - kEllipsis.size());
     if (keep > 0 && IsHighSurrogate(text[keep - 1])) {
+        --keep;
+    }
+    while (keep > 0 && text[keep - 1] == u'.') {
         --keep;
     }
     std::u16string fitted(text.substr(0, keep));
     fitted += kEllipsis;
     return fitted;
+}
+
+}  // namespace
+
+std::u16string FitText(std::u16string_view text, size_t maxUnits) {
+    if (text.size() <= maxUnits) {
+        return std::u16string(text);
+    }
+    return CutWithEllipsis(text, maxUnits);
+}
+
+std::u16string FitBetween(std::u16string_view head, std::u16string_view variable,
+                          std::u16string_view tail, size_t maxUnits) {
+    const size_t fixed = head.size() + tail.size();
+    const size_t room = fixed < maxUnits ? maxUnits - fixed : 0;
+    std::u16string composed(head);
+    if (variable.size() <= room) {
+        composed += variable;
+    } else if (!tail.empty() && tail.front() == u'.') {
+        // The "..." takes the place of the full stop that follows it.
+        composed += CutWithEllipsis(variable, room + 1);
+        tail.remove_prefix(1);
+    } else {
+        composed += CutWithEllipsis(variable, room);
+    }
+    composed += tail;
+    return composed;
 }

@@ -42,5 +42,13 @@ std::u16string DecodeExternalText(std::string_view text, CodePageDecoder codePag
 
 // Cuts `text` to at most `maxUnits` UTF-16 units so that it fits a fixed field
 // with its terminator. A cut text ends in "..." and never splits a surrogate
-// pair; a text that fits is returned unchanged.
+// pair; full stops just before the cut are dropped, so the cut shows exactly
+// three dots. A text that fits is returned unchanged.
 std::u16string FitText(std::u16string_view text, size_t maxUnits);
+
+// head + variable + tail in at most `maxUnits` units: only `variable` is cut
+// (FitText), so the fixed words around it stay whole. When the cut variable is
+// followed by a full stop, the "..." ends the sentence and the tail's full
+// stop is left out rather than shown as a fourth dot.
+std::u16string FitBetween(std::u16string_view head, std::u16string_view variable,
+                          std::u16string_view tail, size_t maxUnits);

@@ -16,10 +16,12 @@
 namespace {
 
 // Accepts one client, reads frames until it closes, and answers each frame
-// whose type gets a reply with `reply`.
+// whose type gets a reply with `reply`. A busy one starts with its queue full
+// (a waiting connection and room for no other), as a notifier whose worker
+// waits for the user, and serves only after Free.
 class ScriptedNotifier {
 public:
-    explicit ScriptedNotifier(int32_t reply) {
+    explicit ScriptedNotifier(int32_t reply, bool busy = false) : m_reply(reply) {
         char pattern[] = "/tmp/orlivan-send-test-XXXXXX";
         m_dir = mkdtemp(pattern);
         m_path = m_dir + "/1000";
@@ -28,8 +30,22 @@ public:
         address.sun_family = AF_UNIX;
         m_path.copy(address.sun_path, sizeof address.sun_path - 1);
         EXPECT_EQ(bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(listen(m_listener, 1), 0);
-        m_thread = std::thread([this, reply] { Serve(reply); });
+        EXPECT_EQ(listen(m_listener, busy ? 0 : 1), 0);
+        if (busy) {
+            m_waiting = socket(AF_UNIX, SOCK_STREAM, 0);
+            EXPECT_EQ(connect(m_waiting, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        } else {
+            Free();
+        }
+    }
+    // Takes the waiting connection off the queue and starts serving.
+    void Free() {
+        if (m_waiting >= 0) {
+            close(accept(m_listener, nullptr, nullptr));
+            close(m_waiting);
+            m_waiting = -1;
+        }
+        m_thread = std::thread([this] { Serve(m_reply); });
     }
     // Waits until the client has closed its connection.
     void Join() {
@@ -41,6 +57,9 @@ public:
             shutdown(m_listener, SHUT_RDWR);
         }
         Join();
+        if (m_waiting >= 0) {
+            close(m_waiting);
+        }
         close(m_listener);
         unlink(m_path.c_str());
         rmdir(m_dir.c_str());
@@ -78,9 +97,11 @@ private:
         close(fd);
     }
 
+    int32_t m_reply;
     std::string m_dir;
     std::string m_path;
     int m_listener = -1;
+    int m_waiting = -1;
     std::thread m_thread;
 };
 
@@ -143,4 +164,28 @@ TEST(ToolSendPosix, UnknownUser) {
     EXPECT_EQ(RunSend(
                   options, [](const std::string&) {}, [](const std::string&) {}),
               TOOL_EXIT_UNKNOWN_USER);
+}
+
+TEST(ToolSendPosix, WaitFreeRetriesWithBackOffUntilTheChannelIsFree) {
+    ScriptedNotifier notifier(1, /*busy=*/true);
+    SendOptions options = Parsed(
+        {"send", "--channel", notifier.Path(), "--wait-free", "--backoff-max", "25", "ack-only"});
+    options.backoffFirstMs = 10;
+    std::vector<uint32_t> pauses;
+    std::vector<std::string> out;
+    const int result = RunSend(
+        options, [&out](const std::string& line) { out.push_back(line); },
+        [](const std::string&) {},
+        [&](uint32_t ms) {
+            pauses.push_back(ms);
+            if (pauses.size() == 4) {
+                notifier.Free();  // the user closed the box
+            }
+        });
+    notifier.Join();
+    EXPECT_EQ(result, TOOL_EXIT_OK);
+    EXPECT_EQ(pauses, (std::vector<uint32_t>{10, 20, 25, 25}));
+    EXPECT_EQ(notifier.frames, std::vector<std::string>{"02000000"});
+    ASSERT_EQ(out.size(), 6u);
+    EXPECT_EQ(out[1], "channel busy or absent (try 2); trying again in 20 ms");
 }

@@ -270,6 +270,7 @@ TEST_F(Dispatch, LongTextsAreCutToTheirFieldsKeepingTheSentence) {
     EXPECT_EQ(conflict.rfind(kConflictHead, 0), 0u);
     EXPECT_EQ(conflict.substr(conflict.size() - std::u16string(kConflictTail).size()),
               kConflictTail);
+    EXPECT_EQ(conflict.find(u"...."), std::u16string::npos);  // the cut ends the sentence
 
     // A text that just fits is left whole.
     const std::string fits(kBalloonTextUnits - 23, 'y');

@@ -1,4 +1,5 @@
 #include "service_tool.h"
+#include "tool_channel.h"
 
 #include <gtest/gtest.h>
 
@@ -108,12 +109,18 @@ TEST(ToolArguments, SendRefusesWhatItCanNotMean) {
         {"send", "driver-error", "--error-code"},        // missing value
         {"send", "ack-only", "--timeout", "-1"},
         {"send", "ack-only", "--bogus"},
+        {"send", "driver-error"},  // its error code is required
+        {"send", "--wait-free", "--connect-wait", "5", "ack-only"},
+        {"send", "--wait-free", "--backoff-max", "0", "ack-only"},
+        {"send", std::string(UserIdOption()) == "--sid" ? "--uid" : "--sid", "5", "ack-only"},
         {"fly"},
+        {},  // no arguments at all
     };
     for (const auto& args : bad) {
         std::string error;
-        EXPECT_FALSE(Parse(args, &error)) << args.back();
-        EXPECT_FALSE(error.empty()) << args.back();
+        const std::string shown = args.empty() ? "(none)" : args.back();
+        EXPECT_FALSE(Parse(args, &error)) << shown;
+        EXPECT_FALSE(error.empty()) << shown;
     }
 }
 
@@ -137,7 +144,6 @@ TEST(ToolArguments, ServeOptionsAndHelp) {
 
     EXPECT_FALSE(Parse({"serve", "--status"}, &error));
     EXPECT_EQ(Parse({"serve", "--help"}, &error)->job, ToolJob::Help);
-    EXPECT_EQ(Parse({}, &error)->job, ToolJob::Help);
 }
 
 TEST(ToolRecords, FramesCarryTypePayloadAndLength) {
@@ -155,6 +161,9 @@ TEST(ToolRecords, FramesCarryTypePayloadAndLength) {
     empty.type = 10;
     empty.detail = "";
     EXPECT_EQ(BuildRecordFrame(empty), Hex("05000000 0a000000 00"));
+    RecordToSend noDetail;  // a detail type without --detail: the empty detail
+    noDetail.type = 1;
+    EXPECT_EQ(BuildRecordFrame(noDetail), Hex("05000000 01000000 00"));
 
     RecordToSend raw;
     raw.raw = Hex("0200");

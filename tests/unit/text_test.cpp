@@ -74,4 +74,13 @@ TEST(FitText, CutsWithEllipsisWithoutSplittingPairs) {
     // A surrogate pair straddling the cut is dropped whole.
     std::u16string pair_at_cut = std::u16string(5, u'a') + u"\U0001F600" + u"bbbb";
     EXPECT_EQ(FitText(pair_at_cut, 9), u"aaaaa...");
+    // Full stops at the cut are dropped: the cut shows three dots, not more.
+    EXPECT_EQ(FitText(u"abc.defgh", 7), u"abc...");
+}
+
+TEST(FitText, BetweenFixedWordsTheCutEndsTheSentence) {
+    // The cut's "..." stands for the full stop after it, even one unit too long.
+    EXPECT_EQ(FitBetween(u"<", u"abcdefg", u". Stop", 13), u"<abcd... Stop");
+    EXPECT_EQ(FitBetween(u"<", u"abc.efghijk", u". Stop", 13), u"<abc... Stop");
+    EXPECT_EQ(FitBetween(u"<", u"abcdefghijk", u" end", 13), u"<abcde... end");
 }
