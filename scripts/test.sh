@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the portable core and posix bindings natively
-# (AddressSanitizer + UBSan, then ThreadSanitizer), the Linux notifier on
-# Xvfb with a private D-Bus session and its .deb, then the Windows build
-# under Wine on an Xvfb display (unit and component tests, end-to-end
-# scenarios with the real OrlivanSysTray.exe). Ends with one summary line.
+# (AddressSanitizer + UBSan, then ThreadSanitizer), each fuzz target for 20 s,
+# the Linux notifier on Xvfb with a private D-Bus session and its .deb, then
+# the Windows build under Wine on an Xvfb display (unit and component tests,
+# end-to-end scenarios with the real OrlivanSysTray.exe), and the Windows
+# build again with clang (its unit and component tests under Wine).
+# Ends with one summary line.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(cd "$here/.." && pwd)
@@ -43,8 +45,24 @@ run_preset() {
     failed=$((failed + f))
 }
 
+# run_fuzz: each fuzz target for 20 s; one that ends without a finding passes.
+run_fuzz() {
+    local log="$logdir/fuzz.log" line
+    echo "== fuzz: build, then each target for 20 s"
+    "$here/fuzz.sh" 20 2>&1 | tee "$log" | grep -vE '^fuzz: [0-9]+ passed'
+    line=$(grep -E '^fuzz: [0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
+    if [ -z "$line" ]; then
+        echo "== fuzz: no summary (log: $log)"
+        broken=$((broken + 1))
+        return
+    fi
+    passed=$((passed + $(echo "$line" | sed -E 's/fuzz: ([0-9]+) passed.*/\1/')))
+    failed=$((failed + $(echo "$line" | sed -E 's/.* ([0-9]+) failed.*/\1/')))
+}
+
 run_preset native
 run_preset native-tsan
+run_fuzz
 # The Linux notifier: its scenarios start their own Xvfb and D-Bus session.
 run_preset linux-release
 
@@ -52,6 +70,8 @@ start_xvfb || exit 1
 export WINEPREFIX="$top/build/windows-x86/wine/pfx"
 wine_fresh_prefix win32 "$WINEPREFIX"
 run_preset windows-x86
+wine_fresh_prefix win32 "$WINEPREFIX"
+run_preset windows-x86-clang
 wineserver -k 2>/dev/null || true
 stop_xvfb
 

@@ -4,6 +4,7 @@
 
 #include "app/resources/resource.h"
 #include "channel/service.h"
+#include "framework/application.h"
 #include "service/installed_version.h"
 
 namespace {
@@ -28,7 +29,9 @@ BOOL CInfoDialog::OnInitDialog() {
     CService::GetInstance();
     if (m_version.empty()) {
         // Synchronous: the dialog appears once the service has answered, or
-        // once the exchange has given up after its bounded wait.
+        // once the exchange has given up after its bound; the wait cursor
+        // shows meanwhile.
+        CWaitCursor wait;
         SetVersion(GetInstalledVersion());
     }
     if (!m_version.empty()) {

@@ -115,6 +115,12 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
     // notifier of this user holds it, the process ends here with a message.
     CService::GetInstance();
 
+    // Run elevated (started by an elevated installer), the notifier would not
+    // get these messages from the shell, which runs with less privilege.
+    for (const UINT message : {s_taskbarCreatedMessage, WM_TRAYNOTIFY}) {
+        ::ChangeWindowMessageFilterEx(m_hWnd, message, MSGFLT_ALLOW, nullptr);
+    }
+
     AddTrayIcon();
 
     CreateInfoDialog();
@@ -284,10 +290,13 @@ void COrlivanSysTrayDlg::LaunchSettingsProgram() {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     const std::wstring path = Utf8ToWideString(SettingsProgramPath(m_installPath));
+    // Without a command line of its own the program would see its path split
+    // at every blank ("C:\Program", "Files", ...).
+    std::wstring commandLine = Utf8ToWideString(SettingsProgramCommandLine(m_installPath));
     // Runs in the notifier's current folder with its environment; a missing
     // program is not reported.
-    if (::CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, &process)) {
+    if (::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                         nullptr, &startup, &process)) {
         ::CloseHandle(process.hThread);
         ::CloseHandle(process.hProcess);
     }

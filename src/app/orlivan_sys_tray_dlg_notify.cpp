@@ -5,6 +5,7 @@
 
 #include "app/orlivan_sys_tray_dlg.h"
 #include "channel/service.h"
+#include "framework/application.h"
 #include "log/logger.h"
 #include "notify/code_page.h"
 #include "notify/process_lookup.h"
@@ -50,8 +51,10 @@ void COrlivanSysTrayDlg::Pause(uint32_t milliseconds) {
 }
 
 void COrlivanSysTrayDlg::ShowErrorBox(std::u16string_view text, std::u16string_view caption) {
+    // Shown by the worker, unasked: in front, or it may open unseen while the
+    // worker (and every later notification) waits for it.
     ::MessageBoxW(m_hWnd, ToWideString(text).c_str(), ToWideString(caption).c_str(),
-                  MB_OK | MB_ICONERROR);
+                  MB_OK | MB_ICONERROR | kInFrontBoxStyle);
 }
 
 void COrlivanSysTrayDlg::CheckForUpdateSilently() {

@@ -57,6 +57,12 @@ QSystemTrayIcon::MessageIcon TrayMessageIcon(const std::string& iconName) {
     return QSystemTrayIcon::NoIcon;
 }
 
+// A box or dialog the worker waits for was opened by a program in the
+// background: it stays on top, so it is not lost behind other windows.
+void KeepOnTopFor(QWidget& window, bool worker) {
+    window.setWindowFlag(Qt::WindowStaysOnTopHint, worker);
+}
+
 void OpenWebAddress(const char* url) {
     // Outside a desktop portal Qt runs xdg-open; a failure is not reported.
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(url)));
@@ -299,6 +305,7 @@ void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_vie
     const QString boxCaption = QString::fromStdU16String(std::u16string(caption));
     RunOnGui([&] {
         QMessageBox box(QMessageBox::Critical, boxCaption, boxText, QMessageBox::Ok);
+        KeepOnTopFor(box, true);
         box.exec();
     });
 }
@@ -320,9 +327,11 @@ int64_t COrlivanNotifier::Now() {
 // ---- the update check's screen (either thread) -----------------------------
 
 void COrlivanNotifier::ShowMessage(const std::string& caption, const std::string& text) {
+    const bool worker = QThread::currentThread() != thread();
     RunOnGui([&] {
         QMessageBox box(QMessageBox::NoIcon, FromExternal(caption), FromExternal(text),
                         QMessageBox::Ok);
+        KeepOnTopFor(box, worker);
         box.exec();
     });
 }
@@ -332,8 +341,10 @@ CUpdateDialog* COrlivanNotifier::CreateUpdateDialog(const std::string& updateTex
 }
 
 void COrlivanNotifier::RunUpdateDialog(CUpdateDialog* offer) {
-    RunOnGui([offer] {
+    const bool worker = QThread::currentThread() != thread();
+    RunOnGui([offer, worker] {
         QDialog dialog;
+        KeepOnTopFor(dialog, worker);
         dialog.setWindowTitle(QStringLiteral("Orlivan Update"));
         auto* layout = new QVBoxLayout(&dialog);
         auto* text = new QLabel(FromExternal(offer->OfferText()), &dialog);

@@ -15,11 +15,13 @@
 
 namespace {
 
-// Rights of every local account: read and write the pipe, nothing more (no
-// WRITE_DAC, WRITE_OWNER, DELETE, and no FILE_CREATE_PIPE_INSTANCE, which
-// FILE_GENERIC_WRITE carries as FILE_APPEND_DATA).
-constexpr DWORD kClientAccess =
-    (FILE_GENERIC_READ | FILE_GENERIC_WRITE) & ~FILE_CREATE_PIPE_INSTANCE;
+// Rights of every local account: what GENERIC_READ | GENERIC_WRITE map to,
+// nothing more (no WRITE_DAC, WRITE_OWNER, DELETE). FILE_GENERIC_WRITE carries
+// FILE_APPEND_DATA, the same bit as FILE_CREATE_PIPE_INSTANCE; it must stay,
+// or an open for reading and writing is refused to every account but SYSTEM
+// and the user. Nobody can add an instance anyway: the pipe allows one, and
+// the notifier holds it (FILE_FLAG_FIRST_PIPE_INSTANCE) for its whole life.
+constexpr DWORD kClientAccess = FILE_GENERIC_READ | FILE_GENERIC_WRITE;
 
 constexpr DWORD kPipeBufferSize = 512;
 constexpr DWORD kDefaultTimeoutMs = 5000;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -45,19 +46,25 @@ public:
 
     // Sends `command` to the filter's service over the command channel and
     // returns its reply (the caller deletes it), or null when no usable reply
-    // came. Exchanges from several threads run one at a time.
+    // came. Exchanges from several threads run one at a time; each, its wait
+    // for another included, ends within COMMAND_EXCHANGE_TIMEOUT.
     CCommandReply* SendCommand(CComand& command);
 
     // Reads the reply frame of an exchange whose request for `requestCode` has
-    // been written on `m_pipeClient`; null when there is no usable reply.
-    CCommandReply* ReadReply(int32_t requestCode);
+    // been written on `m_pipeClient`, by `deadline`; null when there is no
+    // usable reply.
+    CCommandReply* ReadReply(int32_t requestCode, std::chrono::steady_clock::time_point deadline);
 
     // Asks the service whether an update exists and shows the outcome: the
     // latest-version message (not when `silent`), the update dialog, or the
-    // "Update Error" message (silent too).
+    // "Update Error" message (silent too). The silent check is the one a
+    // new-update notice starts on the worker thread: what it shows comes to
+    // the front. The other is the menu's: the wait cursor shows during its
+    // exchange.
     void CheckForUpdate(bool silent);
 
-    // Shows the update dialog for `updateText` unless one is open already.
+    // Shows the update dialog for `updateText`, in front as for a notice,
+    // unless one is open already.
     void OfferUpdate(const std::string& updateText);
 
     CPipeServer* m_pipeServer = nullptr;

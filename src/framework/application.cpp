@@ -91,6 +91,12 @@ int AfxMessageBox(const wchar_t* text, UINT type) {
     return ::MessageBoxW(nullptr, text, AfxGetAppName(), type);
 }
 
+CWaitCursor::CWaitCursor() : m_previous(::SetCursor(::LoadCursorW(nullptr, IDC_WAIT))) {}
+
+CWaitCursor::~CWaitCursor() {
+    ::SetCursor(m_previous != nullptr ? m_previous : ::LoadCursorW(nullptr, IDC_ARROW));
+}
+
 std::wstring AppNameFromModulePath(std::wstring_view modulePath) {
     const size_t slash = modulePath.find_last_of(L"\\/");
     std::wstring_view name =

@@ -58,5 +58,24 @@ HINSTANCE AfxGetResourceHandle();
 // MessageBoxW captioned with the application's name; returns the button pressed.
 int AfxMessageBox(const wchar_t* text, UINT type = MB_OK);
 
+// Message box styles for a box that a background thread shows unasked: it is
+// brought to the foreground and is topmost, so it can't open unseen behind
+// other programs' windows (the thread that waits for it waits in vain then).
+// MB_SYSTEMMODAL gives the box WS_EX_TOPMOST.
+inline constexpr UINT kInFrontBoxStyle = MB_SETFOREGROUND | MB_SYSTEMMODAL;
+
+// Shows the wait cursor for its lifetime on the calling thread, then the
+// cursor it replaced (the arrow when there was none).
+class CWaitCursor {
+public:
+    CWaitCursor();
+    ~CWaitCursor();
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
+
+private:
+    HCURSOR m_previous;
+};
+
 // The file name of `modulePath` without folders and without its extension.
 std::wstring AppNameFromModulePath(std::wstring_view modulePath);

@@ -32,6 +32,10 @@ std::string SettingsProgramPath(std::string_view installFolder) {
     return path;
 }
 
+std::string SettingsProgramCommandLine(std::string_view installFolder) {
+    return '"' + SettingsProgramPath(installFolder) + '"';
+}
+
 std::string LogFolderPath(std::string_view profileFolder) {
     std::string path(profileFolder);
     path += kLogFolder;

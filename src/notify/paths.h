@@ -29,6 +29,11 @@ std::string InstallFolderFromValue(std::optional<std::u16string_view> units);
 // path. No separator is inserted; install folders end with a backslash.
 std::string SettingsProgramPath(std::string_view installFolder);
 
+// The settings program's whole command line: its path in quotation marks, so
+// that the program sees its path as one argument even in a folder with blanks
+// ("C:\Program Files (x86)\...").
+std::string SettingsProgramCommandLine(std::string_view installFolder);
+
 // The log folder and file under the user's profile folder (UTF-8). An empty
 // profile folder places them at the root of the current drive.
 std::string LogFolderPath(std::string_view profileFolder);

@@ -1,5 +1,6 @@
 // The process name through Windows Management Instrumentation: a query on
-// Win32_Process in ROOT\CIMV2. COM is joined and left on every call.
+// Win32_Process in ROOT\CIMV2, its results awaited for a bounded time. COM
+// is joined and left on every call.
 #include <windows.h>
 
 #include <objbase.h>
@@ -96,10 +97,17 @@ std::string GetProcessName(int32_t processId) {
         return result;
     }
 
+    // The results come as the service finds them; a service that hangs ends
+    // the lookup when the time is up (WBEM_S_TIMEDOUT, nothing returned).
+    const ULONGLONG deadline = GetTickCount64() + PROCESS_LOOKUP_TIMEOUT_MS;
     while (enumerator != nullptr) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) {
+            break;
+        }
         IWbemClassObject* object = nullptr;
         ULONG returned = 0;
-        enumerator->Next(WBEM_INFINITE, 1, &object, &returned);
+        enumerator->Next(static_cast<LONG>(deadline - now), 1, &object, &returned);
         if (returned == 0) {
             break;
         }

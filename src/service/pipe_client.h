@@ -9,11 +9,17 @@
 
 #include "service/command_exchange.h"
 
+// Longest one direct Write or Read of the client may wait (the stand-in's
+// transfers on a notification channel).
+constexpr uint32_t COMMAND_TRANSFER_TIMEOUT_MS = 10000;
+
 class CPipeClient : public CCommandTransport {
 public:
     // No connection is opened here. `name` is the pipe name (Windows, UTF-8)
-    // or the socket path (posix); every transfer waits at most `timeoutMs`.
-    explicit CPipeClient(std::string name, uint32_t timeoutMs = COMMAND_TRANSFER_TIMEOUT_MS);
+    // or the socket path (posix); a whole exchange, and a direct Write or
+    // Read, waits at most `timeoutMs`.
+    explicit CPipeClient(std::string name, uint32_t timeoutMs = static_cast<uint32_t>(
+                                               COMMAND_EXCHANGE_TIMEOUT.count()));
     ~CPipeClient() override;
     CPipeClient(const CPipeClient&) = delete;
     CPipeClient& operator=(const CPipeClient&) = delete;
@@ -23,15 +29,20 @@ public:
     // for a free instance.
     int Open() override;
     // Moves exactly `count` bytes, opening a connection first when none is
-    // open: 1 on success, 0 on failure or when the wait ran out. A failure
-    // leaves the connection as it is; the caller closes it.
-    int Write(uint32_t count, const void* buffer) override;
-    int Read(uint32_t count, void* buffer) override;
+    // open: 1 on success, 0 on failure or when `deadline` came first. A
+    // failure leaves the connection as it is; the caller closes it.
+    int Write(uint32_t count, const void* buffer, ExchangeDeadline deadline) override;
+    int Read(uint32_t count, void* buffer, ExchangeDeadline deadline) override;
+    // The same, waiting at most the time-out from now.
+    int Write(uint32_t count, const void* buffer);
+    int Read(uint32_t count, void* buffer);
     void Close() override;
 
     bool IsOpen() const { return m_pipe != INVALID_PIPE; }
     const std::string& Name() const { return m_name; }
-    void SetTimeout(uint32_t timeoutMs) { m_timeoutMs = timeoutMs; }
+    void SetTimeout(uint32_t timeoutMs) {
+        SetExchangeTimeout(std::chrono::milliseconds(timeoutMs));
+    }
 
     // posix: the user the server must run as besides root (the current user
     // when not set); a server run by anybody else counts as no server.
@@ -47,6 +58,5 @@ public:
 
 private:
     std::string m_name;
-    uint32_t m_timeoutMs;
     std::optional<uint32_t> m_expectedServerUid;
 };

@@ -1,7 +1,7 @@
 // Command channel client over a Unix domain stream socket. Before anything is
 // sent the server's credentials are checked: root, or the expected user.
-// Transfers use non-blocking I/O with poll, so no transfer waits longer than
-// the time-out.
+// Transfers use non-blocking I/O with poll, so no transfer waits past its
+// deadline.
 #include "service/pipe_client.h"
 
 #include <cerrno>
@@ -18,7 +18,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = ExchangeClock;
 
 // Waits for `events` on `fd` until `deadline`; false on time-out or error.
 bool WaitFor(int fd, short events, Clock::time_point deadline) {
@@ -71,12 +71,11 @@ int CPipeClient::Open() {
     return 1;
 }
 
-int CPipeClient::Write(uint32_t count, const void* buffer) {
+int CPipeClient::Write(uint32_t count, const void* buffer, ExchangeDeadline deadline) {
     if (Open() == 0) {
         return 0;
     }
     const int fd = static_cast<int>(m_pipe);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     uint32_t done = 0;
     while (done < count) {
@@ -96,12 +95,11 @@ int CPipeClient::Write(uint32_t count, const void* buffer) {
     return 1;
 }
 
-int CPipeClient::Read(uint32_t count, void* buffer) {
+int CPipeClient::Read(uint32_t count, void* buffer, ExchangeDeadline deadline) {
     if (Open() == 0) {
         return 0;
     }
     const int fd = static_cast<int>(m_pipe);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
     auto* bytes = static_cast<uint8_t*>(buffer);
     uint32_t done = 0;
     while (done < count) {

@@ -1,10 +1,12 @@
 // Command channel client over a named pipe. The pipe is opened for overlapped
-// I/O so that every transfer can give up after the time-out, and with an
+// I/O so that every transfer can give up at its deadline, and with an
 // identification-level security quality of service, so that whatever process
 // holds the pipe's name can learn who we are but never act as us.
 #include "service/pipe_client.h"
 
 #include <windows.h>
+
+#include <chrono>
 
 #include "notify/text.h"
 
@@ -37,18 +39,19 @@ long Transfer(HANDLE pipe, bool write, void* buffer, DWORD count, DWORD timeoutM
     return ok ? static_cast<long>(moved) : -1;
 }
 
-// Moves exactly `count` bytes within one time-out, however the pipe splits them.
-int TransferAll(HANDLE pipe, bool write, void* buffer, uint32_t count, uint32_t timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+// Moves exactly `count` bytes by `deadline`, however the pipe splits them.
+int TransferAll(HANDLE pipe, bool write, void* buffer, uint32_t count, ExchangeDeadline deadline) {
     auto* bytes = static_cast<uint8_t*>(buffer);
     uint32_t done = 0;
     while (done < count) {
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - ExchangeClock::now());
+        if (left.count() <= 0) {
             return 0;
         }
-        const long moved =
-            Transfer(pipe, write, bytes + done, count - done, static_cast<DWORD>(deadline - now));
+        const DWORD waitMs =
+            left.count() < INFINITE ? static_cast<DWORD>(left.count()) : INFINITE - 1;
+        const long moved = Transfer(pipe, write, bytes + done, count - done, waitMs);
         if (moved <= 0) {
             return 0;
         }
@@ -78,18 +81,18 @@ int CPipeClient::Open() {
     return 1;
 }
 
-int CPipeClient::Write(uint32_t count, const void* buffer) {
+int CPipeClient::Write(uint32_t count, const void* buffer, ExchangeDeadline deadline) {
     if (Open() == 0) {
         return 0;
     }
-    return TransferAll(AsHandle(m_pipe), true, const_cast<void*>(buffer), count, m_timeoutMs);
+    return TransferAll(AsHandle(m_pipe), true, const_cast<void*>(buffer), count, deadline);
 }
 
-int CPipeClient::Read(uint32_t count, void* buffer) {
+int CPipeClient::Read(uint32_t count, void* buffer, ExchangeDeadline deadline) {
     if (Open() == 0) {
         return 0;
     }
-    return TransferAll(AsHandle(m_pipe), false, buffer, count, m_timeoutMs);
+    return TransferAll(AsHandle(m_pipe), false, buffer, count, deadline);
 }
 
 void CPipeClient::Close() {

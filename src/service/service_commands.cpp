@@ -14,22 +14,26 @@ CCommandReply* CService::SendCommand(CComand& command) {
         return nullptr;
     }
     // The request goes out here; the reply frame is read and built by
-    // ReadReply, under the same exchange lock.
+    // ReadReply, under the same exchange lock and by the same deadline.
     return SendCommandOver(*m_pipeClient, command,
-                           [this](int32_t requestCode) { return ReadReply(requestCode); });
+                           [this](int32_t requestCode, ExchangeDeadline deadline) {
+                               return ReadReply(requestCode, deadline);
+                           });
 }
 
-CCommandReply* CService::ReadReply(int32_t requestCode) {
-    return m_pipeClient != nullptr ? ReadReplyFrom(*m_pipeClient, requestCode) : nullptr;
+CCommandReply* CService::ReadReply(int32_t requestCode, ExchangeDeadline deadline) {
+    return m_pipeClient != nullptr ? ReadReplyFrom(*m_pipeClient, requestCode, deadline) : nullptr;
 }
 
 void CService::CheckForUpdate(bool silent) {
+    const UpdateCheckOrigin origin =
+        silent ? UpdateCheckOrigin::Notification : UpdateCheckOrigin::Menu;
     RunUpdateCheck([this](CComand& command) { return SendCommand(command); }, m_updateDialog,
-                   PlatformUpdateUi(), silent);
+                   PlatformUpdateUi(origin), silent);
 }
 
 void CService::OfferUpdate(const std::string& updateText) {
-    OfferUpdateOn(m_updateDialog, PlatformUpdateUi(), updateText);
+    OfferUpdateOn(m_updateDialog, PlatformUpdateUi(UpdateCheckOrigin::Notification), updateText);
 }
 
 CCommandReply* SendCommandToService(CComand& command) {

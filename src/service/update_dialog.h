@@ -40,6 +40,10 @@ public:
     UrlOpener m_openUrl;
     ArchitectureProbe m_nativeArchitecture;
 
+    // Set for an offer a notification brought: the dialog makes itself the
+    // foreground window and topmost when it opens.
+    bool m_bringToFront = false;
+
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     const MessageMap* GetMessageMap() const override;

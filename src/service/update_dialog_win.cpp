@@ -78,6 +78,12 @@ BOOL CUpdateDialog::OnInitDialog() {
     m_messageText.SetWindowText(OfferText().c_str());
     m_waitText.ShowWindow(SW_HIDE);
     m_progress.ShowWindow(SW_HIDE);
+    if (m_bringToFront) {
+        // Opened by the worker of a program in the background: without this
+        // it may open behind the window the user works in.
+        ::SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        ::SetForegroundWindow(m_hWnd);
+    }
     return TRUE;
 }
 

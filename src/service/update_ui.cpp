@@ -8,7 +8,9 @@
 void RunUpdateCheck(const CommandSender& send, std::atomic<CUpdateDialog*>& openDialog,
                     CUpdateUi& ui, bool silent) {
     CCheckUpdateCommand command;
+    ui.ExchangeStarting();
     std::unique_ptr<CCommandReply> reply(send(command));
+    ui.ExchangeEnded();
     const UpdateCheckDecision decision = DecideUpdateCheck(reply.get(), silent);
     reply.reset();
     switch (decision.action) {

@@ -13,6 +13,10 @@ class CUpdateDialog;
 class CUpdateUi {
 public:
     virtual ~CUpdateUi() = default;
+    // Bracket the exchange with the service, and only it (not what is shown
+    // afterwards): the menu's screen shows the wait cursor meanwhile.
+    virtual void ExchangeStarting() {}
+    virtual void ExchangeEnded() {}
     // A message box with the caption and text, an OK button and no icon, owned
     // by no window; returns when the user has closed it.
     virtual void ShowMessage(const std::string& caption, const std::string& text) = 0;
@@ -24,8 +28,20 @@ public:
     virtual void DeleteUpdateDialog(CUpdateDialog* dialog) = 0;
 };
 
-// The platform's screen (update_ui_win.cpp, update_ui_posix.cpp).
-CUpdateUi& PlatformUpdateUi();
+// Who started an update check, which decides how its outcome is shown.
+enum class UpdateCheckOrigin {
+    // The tray menu, on the user-interface thread: the wait cursor during the
+    // exchange; boxes and dialog as any the user opened.
+    Menu,
+    // A notification, on the worker thread of a program in the background:
+    // boxes and dialog come to the front and stay on top, so they are not
+    // hidden behind other windows while the worker waits for them.
+    Notification,
+};
+
+// The platform's screen for checks of that origin (update_ui_win.cpp,
+// update_ui_posix.cpp).
+CUpdateUi& PlatformUpdateUi(UpdateCheckOrigin origin);
 
 // Sends a command to the service; the reply (the caller deletes it) or null.
 using CommandSender = std::function<CCommandReply*(CComand& command)>;

@@ -29,7 +29,7 @@ void SetPlatformUpdateUi(CUpdateUi* ui) {
     g_shellUi = ui;
 }
 
-CUpdateUi& PlatformUpdateUi() {
+CUpdateUi& PlatformUpdateUi(UpdateCheckOrigin) {
     static CConsoleUpdateUi console;
     return g_shellUi != nullptr ? *g_shellUi : console;
 }

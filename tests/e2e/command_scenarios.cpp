@@ -99,6 +99,7 @@ HWND OpenOffer(const Notifier& notifier) {
     HWND offer =
         WaitForProcessWindow(notifier.ProcessId(), kDialogClass, kOfferCaption, Millis(20000));
     CheckEqual(ControlText(offer, kOfferControl), kOfferText, "the offer text");
+    Check(!IsTopmost(offer), "the update dialog the user asked for is not topmost");
     for (int hidden : {1000, 1002}) {
         HWND control = GetDlgItem(offer, hidden);
         Check(control != nullptr && !IsWindowVisible(control),
@@ -281,6 +282,23 @@ E2E_SCENARIO(new_update_notices) {
     CheckEqual(balloon.infoFlags, NIIF_INFO, "balloon icon flags");
     CheckEqual(balloon.timeoutOrVersion, 4, "balloon time-out");
     CheckEqual(RequestCount(service), 1, "update checks after the second notice");
+}
+
+// The offer of a notice's check is shown by the worker, unasked: it comes to
+// the front and stays on top; the notice is answered once it is closed.
+E2E_SCENARIO(notice_offer_comes_to_front) {
+    StandIn service(L"serve --status 5 --text " + std::wstring(kUpdateText));
+    Serving(service);
+    Notifier notifier;
+    StartWithIcon(notifier);
+    StandIn notice(L"send new-update");
+    HWND offer =
+        WaitForProcessWindow(notifier.ProcessId(), kDialogClass, kOfferCaption, Millis(20000));
+    CheckEqual(ControlText(offer, kOfferControl), kOfferText, "the offer text");
+    Check(IsTopmost(offer), "the update dialog a notice opened is topmost");
+    ClickButton(offer, IDCANCEL);
+    WaitForWindowGone(offer, Millis(5000), "the update dialog after Cancel");
+    CheckEqual(notice.WaitForExit(Millis(15000)), 0, "exit code of the notice's sender");
 }
 
 // An update dialog is open from the menu when the first notice's check gets

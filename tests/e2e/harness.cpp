@@ -739,6 +739,10 @@ std::wstring WindowClass(HWND window) {
     return name;
 }
 
+bool IsTopmost(HWND window) {
+    return (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+}
+
 std::wstring WindowCaption(HWND window) {
     wchar_t text[512] = {};
     GetWindowTextW(window, text, 512);

@@ -264,6 +264,8 @@ HWND WaitForProcessWindow(DWORD processId, const wchar_t* className, const wchar
 void WaitForWindowGone(HWND window, Millis timeout, const std::string& what);
 std::wstring WindowClass(HWND window);
 std::wstring WindowCaption(HWND window);
+// Whether the window stays above all non-topmost windows (WS_EX_TOPMOST).
+bool IsTopmost(HWND window);
 // Text of a control of a dialog in another process (message box text is 0xFFFF).
 std::wstring ControlText(HWND dialog, int controlId);
 // Presses a push button of a dialog in another process.

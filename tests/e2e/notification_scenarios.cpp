@@ -429,6 +429,7 @@ E2E_SCENARIO(driver_error_box_then_balloon) {
     const std::wstring text = L"Orlivan driver failed! to load with error -5";
     HWND box =
         ExpectErrorBox(notifier.ProcessId(), L"Orlivan Driver Error", text, notifier.Window());
+    Check(IsTopmost(box), "the driver error box, shown by the worker, is topmost");
     // The reply waits for the user.
     Pause(Millis(1500));
     Check(service.Output().find("record 1") == std::string::npos,

@@ -12,11 +12,14 @@ constexpr wchar_t kHelpPath[] = L"/content/how-setup-internet-parental-controls-
 constexpr wchar_t kContactPath[] = L"/contact";
 
 // The recorded run is the settings program, started with the notifier's
-// current folder.
+// current folder and its quoted path as the whole command line (every
+// install folder here has blanks).
 void CheckSettingsRun(const Record& record, const std::wstring& settingsProgram) {
     Check(SamePath(record.module, settingsProgram),
           "the settings program " + Utf8(settingsProgram) + " ran; the recorded run was " +
               Describe(record));
+    CheckEqual(record.commandLine, L"\"" + settingsProgram + L"\"",
+               "the settings program's command line");
     Check(SamePath(record.currentFolder, TheSetup().work),
           "the settings program's current folder is the notifier's (" + Utf8(TheSetup().work) +
               "); it was " + Utf8(record.currentFolder));

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -27,23 +30,28 @@ public:
         }
         return 1;
     }
-    int Write(uint32_t count, const void* buffer) override {
+    int Write(uint32_t count, const void* buffer, ExchangeDeadline deadline) override {
         if (!open && Open() == 0) {
             return 0;
         }
         ++writeCalls;
+        deadlines.push_back(deadline);
         if (writeCalls == failWrite) {
+            while (failingWriteTakesItsTime && ExchangeClock::now() < deadline) {
+                std::this_thread::sleep_until(deadline);
+            }
             return 0;
         }
         const auto* bytes = static_cast<const uint8_t*>(buffer);
         writes.push_back({connections, Bytes(bytes, bytes + count)});
         return 1;
     }
-    int Read(uint32_t count, void* buffer) override {
+    int Read(uint32_t count, void* buffer, ExchangeDeadline deadline) override {
         if (!open && Open() == 0) {
             return 0;
         }
         ++readCalls;
+        deadlines.push_back(deadline);
         readSizes.push_back(count);
         const Bytes& stream = Stream();
         if (readCalls == failRead || readPos + count > stream.size()) {
@@ -73,6 +81,8 @@ public:
     std::vector<Bytes> replies;
     std::vector<Write_> writes;
     std::vector<uint32_t> readSizes;
+    std::vector<ExchangeDeadline> deadlines;  // of every transfer, in order
+    bool failingWriteTakesItsTime = false;    // the failing write waits out the deadline
     int opens = 0, openLimit = 1000, connections = 0, closes = 0;
     int writeCalls = 0, readCalls = 0, failWrite = 0, failRead = 0;
     size_t readPos = 0;
@@ -153,12 +163,13 @@ TEST(CommandExchange, CallersReaderReadsTheReplyAfterTheWholeRequest) {
         std::vector<int32_t> asked;
         size_t writesSeen = 0;
         CCheckUpdateCommand command;
-        std::unique_ptr<CCommandReply> reply(
-            SendCommandOver(transport, command, [&](int32_t requestCode) -> CCommandReply* {
+        std::unique_ptr<CCommandReply> reply(SendCommandOver(
+            transport, command,
+            [&](int32_t requestCode, ExchangeDeadline deadline) -> CCommandReply* {
                 asked.push_back(requestCode);
                 writesSeen = transport.writes.size();
                 EXPECT_TRUE(transport.open);
-                return answers ? ReadReplyFrom(transport, requestCode) : nullptr;
+                return answers ? ReadReplyFrom(transport, requestCode, deadline) : nullptr;
             }));
         EXPECT_EQ(asked, (std::vector<int32_t>{0x300}));
         EXPECT_EQ(writesSeen, 2u);
@@ -189,6 +200,58 @@ TEST(CommandExchange, FailedLengthWordIsRepeatedOnceOnANewConnection) {
     EXPECT_EQ(transport.writes[0].connection, 2);  // the whole request on the new connection
     EXPECT_EQ(transport.writes[1].connection, 2);
     EXPECT_EQ(transport.closes, 2);
+}
+
+// One deadline, set when the exchange starts, bounds every transfer of it,
+// the repeated length word included.
+TEST(CommandExchange, EveryTransferEndsByTheExchangesOneDeadline) {
+    FakeTransport transport;
+    transport.failWrite = 1;
+    transport.replies = {Bytes{}, Frame(VersionBody("4.0"))};
+    CVersionCommand command;
+    const ExchangeDeadline earliest = ExchangeClock::now() + COMMAND_EXCHANGE_TIMEOUT;
+    ASSERT_NE(Send(transport, command), nullptr);
+    const ExchangeDeadline latest = ExchangeClock::now() + COMMAND_EXCHANGE_TIMEOUT;
+    ASSERT_EQ(transport.deadlines.size(), 5u);  // failed length word, length word, body, 2 reads
+    for (const ExchangeDeadline& deadline : transport.deadlines) {
+        EXPECT_EQ(deadline, transport.deadlines[0]);
+    }
+    EXPECT_GE(transport.deadlines[0], earliest);
+    EXPECT_LE(transport.deadlines[0], latest);
+}
+
+TEST(CommandExchange, LengthWordIsNotRepeatedOnceTheTimeIsUp) {
+    FakeTransport transport;
+    transport.SetExchangeTimeout(std::chrono::milliseconds(50));
+    transport.failWrite = 1;
+    transport.failingWriteTakesItsTime = true;
+    transport.replies = {Bytes{}, Frame(VersionBody("4.0"))};
+    CVersionCommand command;
+    EXPECT_EQ(Send(transport, command), nullptr);
+    EXPECT_EQ(transport.connections, 1);
+    EXPECT_FALSE(transport.open);
+}
+
+// The wait for an exchange another thread is making counts against the
+// bound: when that one outlasts it, this exchange gives up untried.
+TEST(CommandExchange, WaitForAnotherExchangeIsPartOfTheBound) {
+    FakeTransport transport;
+    transport.SetExchangeTimeout(std::chrono::milliseconds(100));
+    transport.replies = {Frame(VersionBody("1.0"))};
+    std::promise<void> holding;
+    std::promise<void> release;
+    std::thread other([&] {
+        std::lock_guard<CExchangeLock> exchange(transport.ExchangeLock());
+        holding.set_value();
+        // Far longer than the bound, yet not for ever should the bound fail.
+        release.get_future().wait_for(std::chrono::seconds(5));
+    });
+    holding.get_future().wait();
+    CVersionCommand command;
+    EXPECT_EQ(Send(transport, command), nullptr);
+    EXPECT_EQ(transport.opens, 0);
+    release.set_value();
+    other.join();
 }
 
 TEST(CommandExchange, LengthWordFailingTwiceGivesNoReply) {

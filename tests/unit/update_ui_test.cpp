@@ -25,7 +25,10 @@ using Bytes = std::vector<uint8_t>;
 // Records what the check shows; a dialog "runs" by calling `whileOpen`.
 class FakeUpdateUi : public CUpdateUi {
 public:
+    void ExchangeStarting() override { events.push_back("exchange starting"); }
+    void ExchangeEnded() override { events.push_back("exchange ended"); }
     void ShowMessage(const std::string& caption, const std::string& text) override {
+        events.push_back("message");
         messages.push_back(caption + "|" + text);
     }
     CUpdateDialog* CreateUpdateDialog(const std::string& updateText) override {
@@ -33,6 +36,7 @@ public:
         return reinterpret_cast<CUpdateDialog*>(new FakeDialog{updateText});
     }
     void RunUpdateDialog(CUpdateDialog* dialog) override {
+        events.push_back("dialog");
         shown.push_back(AsFake(dialog)->text);
         if (whileOpen) {
             whileOpen();
@@ -42,6 +46,7 @@ public:
         ++deleted;
         delete AsFake(dialog);
     }
+    std::vector<std::string> events;
     std::vector<std::string> messages;
     std::vector<std::string> shown;
     int created = 0;
@@ -57,8 +62,8 @@ public:
         m_pos = 0;
         return reachable ? 1 : 0;
     }
-    int Write(uint32_t, const void*) override { return reachable ? 1 : 0; }
-    int Read(uint32_t count, void* buffer) override {
+    int Write(uint32_t, const void*, ExchangeDeadline) override { return reachable ? 1 : 0; }
+    int Read(uint32_t count, void* buffer, ExchangeDeadline) override {
         if (!reachable || m_pos + count > m_frame.size())
             return 0;
         std::memcpy(buffer, m_frame.data() + m_pos, count);
@@ -158,4 +163,29 @@ TEST(UpdateCheckRun, SecondOfferWhileADialogIsOpenIsDropped) {
     EXPECT_EQ(ui.messages,
               std::vector<std::string>{"Orlivan|This version of Orlivan(2.0) is the latest "
                                        "version."});
+}
+
+// The screen shows that the check is busy for the exchange alone: it has
+// ended before any box or dialog opens, whatever the outcome.
+TEST(UpdateCheckRun, BusyOnlyWhileTheServiceIsAsked) {
+    const struct {
+        int32_t status;
+        bool reachable;
+        const char* shows;
+    } cases[] = {{4, true, "message"}, {5, true, "dialog"}, {5, false, "message"}};
+    for (const auto& c : cases) {
+        ScriptedService service(UpdateFrame(c.status, "a;2.0;x"));
+        service.reachable = c.reachable;
+        std::atomic<CUpdateDialog*> open{nullptr};
+        FakeUpdateUi ui;
+        RunUpdateCheck(
+            [&](CComand& command) {
+                ui.events.push_back("sent");
+                return SendCommandOver(service, command);
+            },
+            open, ui, false);
+        EXPECT_EQ(ui.events, (std::vector<std::string>{"exchange starting", "sent",
+                                                       "exchange ended", c.shows}))
+            << c.status << " " << c.reachable;
+    }
 }

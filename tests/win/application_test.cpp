@@ -1,4 +1,5 @@
-// The application name that captions the framework's message boxes.
+// The application name that captions the framework's message boxes, and the
+// wait cursor.
 #include "framework/application.h"
 
 #include <gtest/gtest.h>
@@ -15,4 +16,18 @@ TEST(ApplicationName, RunningFileNameWithoutExtension) {
 TEST(ApplicationName, WithoutApplicationObjectIsTheRunningFilesName) {
     // The caption of AfxMessageBox in this test program, which defines none.
     EXPECT_STREQ(AfxGetAppName(), L"win_tests");
+}
+
+// The wait cursor shows while the object lives, then the cursor before it:
+// the one that was set, or the arrow when none was.
+TEST(WaitCursor, ShowsWhileItLivesThenRestores) {
+    const HCURSOR cross = LoadCursorW(nullptr, IDC_CROSS);
+    for (HCURSOR before : {cross, static_cast<HCURSOR>(nullptr)}) {
+        SetCursor(before);
+        {
+            CWaitCursor busy;
+            EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_WAIT));
+        }
+        EXPECT_EQ(GetCursor(), before != nullptr ? before : LoadCursorW(nullptr, IDC_ARROW));
+    }
 }

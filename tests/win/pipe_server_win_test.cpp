@@ -2,6 +2,9 @@
 // client in one process, the worker loop on its own thread.
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,7 +17,6 @@
 
 #include "channel/channel_name.h"
 #include "channel/notification_loop.h"
-#include "channel/pipe_security_win.h"
 #include "channel/pipe_server.h"
 #include "channel/service.h"
 #include "notify/record.h"
@@ -281,51 +283,159 @@ TEST_F(NamedPipeChannel, ReplyToAClientThatHasGoneIsNotGivenToTheNext) {
     EXPECT_EQ(Seen(), (std::vector<int32_t>{3, 6}));
 }
 
-TEST(PipeSecurity, LocalAccountsReadAndWriteOnlyNetworkIsRefused) {
-    PSECURITY_DESCRIPTOR descriptor = CreatePipeSecurityDescriptor();
-    ASSERT_NE(descriptor, nullptr);
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL acl = nullptr;
-    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted));
-    ASSERT_TRUE(present);
-    ASSERT_NE(acl, nullptr);
+namespace {
 
+constexpr SECURITY_INFORMATION kStoredParts =
+    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
+// Owner, group and DACL of the live pipe, as the system stores them, in SDDL.
+std::wstring StoredSddl(const std::string& name) {
+    const HANDLE pipe =
+        CreateFileW(Wide(name).c_str(), READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    PSECURITY_DESCRIPTOR stored = nullptr;
+    EXPECT_EQ(GetSecurityInfo(pipe, SE_KERNEL_OBJECT, kStoredParts, nullptr, nullptr, nullptr,
+                              nullptr, &stored),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    CloseHandle(pipe);
+    wchar_t* text = nullptr;
+    EXPECT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(stored, SDDL_REVISION_1,
+                                                                     kStoredParts, &text, nullptr));
+    const std::wstring sddl = text != nullptr ? text : L"";
+    LocalFree(text);
+    LocalFree(stored);
+    return sddl;
+}
+
+// `sddl` with every `from` replaced by `to`.
+std::wstring Renamed(std::wstring sddl, const std::wstring& from, const std::wstring& to) {
+    for (size_t at = sddl.find(from); at != std::wstring::npos; at = sddl.find(from, at)) {
+        sddl.replace(at, from.size(), to);
+        at += to.size();
+    }
+    return sddl;
+}
+
+// How generic rights map for files and pipes.
+GENERIC_MAPPING FileMapping() {
+    return {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+}
+
+DWORD Mapped(DWORD rights) {
+    GENERIC_MAPPING mapping = FileMapping();
+    MapGenericMask(&rights, &mapping);
+    return rights;
+}
+
+// What AccessCheck grants `token` of `wanted` under `sddl`; 0 when refused.
+DWORD Granted(const std::wstring& sddl, HANDLE token, DWORD wanted) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    GENERIC_MAPPING mapping = FileMapping();
+    PRIVILEGE_SET privileges{};
+    DWORD size = sizeof privileges;
+    DWORD granted = 0;
+    BOOL allowed = FALSE;
+    EXPECT_TRUE(AccessCheck(descriptor, token, Mapped(wanted), &mapping, &privileges, &size,
+                            &granted, &allowed))
+        << GetLastError();
+    LocalFree(descriptor);
+    return allowed ? granted : 0;
+}
+
+std::vector<BYTE> TokenInfo(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
+    DWORD size = 0;
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    EXPECT_TRUE(GetTokenInformation(token, kind, buffer.data(), size, &size));
+    return buffer;
+}
+
+// An impersonation token of this process's logon without privileges, whose
+// only enabled group is Everyone: every other group, and the user unless
+// `keepUser`, is deny-only. The user's SID string goes to `user`.
+HANDLE CheckingToken(bool keepUser, std::wstring* user) {
+    HANDLE process = nullptr;
+    EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process));
+    std::vector<BYTE> userInfo = TokenInfo(process, TokenUser);
+    const PSID userSid = reinterpret_cast<TOKEN_USER*>(userInfo.data())->User.Sid;
+    wchar_t* text = nullptr;
+    EXPECT_TRUE(ConvertSidToStringSidW(userSid, &text));
+    *user = text != nullptr ? text : L"";
+    LocalFree(text);
+    std::vector<BYTE> groupInfo = TokenInfo(process, TokenGroups);
+    const auto* groups = reinterpret_cast<TOKEN_GROUPS*>(groupInfo.data());
+    std::vector<SID_AND_ATTRIBUTES> denyOnly;
+    if (!keepUser) {
+        denyOnly.push_back({userSid, 0});
+    }
     SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID everyone = nullptr;
-    PSID network = nullptr;
-    ASSERT_TRUE(
+    EXPECT_TRUE(
         AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
-    ASSERT_TRUE(
-        AllocateAndInitializeSid(&nt, 1, SECURITY_NETWORK_RID, 0, 0, 0, 0, 0, 0, 0, &network));
-    bool sawEveryone = false;
-    bool networkDeniedFirst = false;
-    for (DWORD i = 0; i < acl->AceCount; ++i) {
-        ACE_HEADER* header = nullptr;
-        ASSERT_TRUE(GetAce(acl, i, reinterpret_cast<void**>(&header)));
-        if (header->AceType == ACCESS_DENIED_ACE_TYPE) {
-            auto* ace = reinterpret_cast<ACCESS_DENIED_ACE*>(header);
-            if (EqualSid(&ace->SidStart, network)) {
-                networkDeniedFirst = i == 0;
-                EXPECT_EQ(ace->Mask & FILE_ALL_ACCESS, static_cast<DWORD>(FILE_ALL_ACCESS));
-            }
-        } else if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
-            auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-            if (EqualSid(&ace->SidStart, everyone)) {
-                sawEveryone = true;
-                EXPECT_EQ(ace->Mask & (FILE_READ_DATA | FILE_WRITE_DATA),
-                          static_cast<DWORD>(FILE_READ_DATA | FILE_WRITE_DATA));
-                EXPECT_EQ(
-                    ace->Mask & (WRITE_DAC | WRITE_OWNER | DELETE | FILE_CREATE_PIPE_INSTANCE), 0u);
-            }
+    for (DWORD i = 0; i < groups->GroupCount; ++i) {
+        if (!EqualSid(groups->Groups[i].Sid, everyone) &&
+            (groups->Groups[i].Attributes & SE_GROUP_INTEGRITY) == 0) {
+            denyOnly.push_back({groups->Groups[i].Sid, 0});
         }
     }
-    EXPECT_TRUE(sawEveryone);
-    EXPECT_TRUE(networkDeniedFirst);
     FreeSid(everyone);
-    FreeSid(network);
-    FreePipeSecurityDescriptor(descriptor);
+    HANDLE restricted = nullptr;
+    EXPECT_TRUE(CreateRestrictedToken(process, DISABLE_MAX_PRIVILEGE,
+                                      static_cast<DWORD>(denyOnly.size()), denyOnly.data(), 0,
+                                      nullptr, 0, nullptr, &restricted));
+    HANDLE impersonation = nullptr;
+    EXPECT_TRUE(DuplicateToken(restricted, SecurityImpersonation, &impersonation));
+    CloseHandle(restricted);
+    CloseHandle(process);
+    return impersonation;
+}
+
+}  // namespace
+
+// The rights the live pipe's descriptor gives, as AccessCheck computes them
+// for tokens whose only group is Everyone. The test runs as the notifier's
+// user. Any other account is seen by giving the user's entries to an
+// unrelated account (Wine matches the user of a token even when it is
+// deny-only); SYSTEM and NETWORK by giving their entries to Everyone, so that
+// the order of the entries counts as for a member.
+TEST(PipeSecurity, AccessCheckOnTheLivePipe) {
+    const std::string name = UniquePipeName();
+    CPipeServer server(name);
+    ASSERT_EQ(server.Create(), 1);
+    const std::wstring stored = StoredSddl(name);  // the one client the pipe admits
+    constexpr DWORD kControl = WRITE_DAC | WRITE_OWNER | DELETE;
+    const struct {
+        const char* who;
+        bool asTheUser;             // the user's own entries apply
+        const wchar_t* asEveryone;  // SDDL alias whose entries go to Everyone
+        DWORD granted;              // wholly granted
+        DWORD refused;              // each right of it refused
+    } cases[] = {
+        {"the user", true, nullptr, GENERIC_READ | GENERIC_WRITE | kControl, 0},
+        {"another local account", false, nullptr, GENERIC_READ | GENERIC_WRITE, kControl},
+        {"SYSTEM", false, L"SY", GENERIC_READ | GENERIC_WRITE | kControl, 0},
+        {"a network client", false, L"NU", 0, FILE_ALL_ACCESS},
+    };
+    for (const auto& c : cases) {
+        std::wstring user;
+        const HANDLE token = CheckingToken(c.asTheUser, &user);
+        std::wstring sddl = c.asTheUser ? stored : Renamed(stored, user, L"S-1-5-21-1-2-3-1001");
+        if (c.asEveryone != nullptr) {
+            sddl = Renamed(sddl, std::wstring(L";") + c.asEveryone + L")", L";WD)");
+        }
+        const std::string shown(sddl.begin(), sddl.end());  // SDDL is ASCII
+        if (c.granted != 0) {
+            EXPECT_EQ(Granted(sddl, token, c.granted), Mapped(c.granted)) << c.who << " " << shown;
+        }
+        for (DWORD right = 1; right != 0; right <<= 1) {
+            if ((c.refused & right) != 0) {
+                EXPECT_EQ(Granted(sddl, token, right), 0u)
+                    << c.who << " " << std::hex << right << " " << shown;
+            }
+        }
+        CloseHandle(token);
+    }
 }
 
 TEST(UserChannelName, IsThePipePrefixAndTheSidString) {
