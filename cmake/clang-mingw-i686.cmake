@@ -11,12 +11,15 @@ set(CMAKE_CXX_COMPILER_TARGET i686-w64-mingw32)
 # clang finds GCC's folder for the target only when its name is a bare version
 # ("12"); Debian names it after the thread model ("12-posix"). So its C++
 # headers and libraries are named here, from where that GCC keeps libgcc.
+# GCC's C++ library for this target keeps its thread-local variables (those of
+# std::call_once, which std::future uses) in emulated TLS; clang must reach
+# them the same way.
 execute_process(COMMAND i686-w64-mingw32-g++-posix -print-libgcc-file-name
                 OUTPUT_VARIABLE orlivan_libgcc OUTPUT_STRIP_TRAILING_WHITESPACE
                 COMMAND_ERROR_IS_FATAL ANY)
 get_filename_component(orlivan_gcc_dir "${orlivan_libgcc}" DIRECTORY)
 set(CMAKE_CXX_FLAGS_INIT
-    "-stdlib++-isystem ${orlivan_gcc_dir}/include/c++ -stdlib++-isystem ${orlivan_gcc_dir}/include/c++/i686-w64-mingw32 -stdlib++-isystem ${orlivan_gcc_dir}/include/c++/backward"
+    "-stdlib++-isystem ${orlivan_gcc_dir}/include/c++ -stdlib++-isystem ${orlivan_gcc_dir}/include/c++/i686-w64-mingw32 -stdlib++-isystem ${orlivan_gcc_dir}/include/c++/backward -femulated-tls"
 )
 # -pthread puts winpthreads after libgcc_eh, whose thread-local storage needs
 # it, as GCC's posix variant links it. LLVM's linker: GNU ld links the same

@@ -22,8 +22,8 @@ public:
     ScriptedService(const uint8_t* bytes, size_t size) : m_bytes(bytes), m_left(size) {}
 
     int Open() override { return 1; }
-    int Write(uint32_t, const void*) override { return 1; }
-    int Read(uint32_t count, void* buffer) override {
+    int Write(uint32_t, const void*, ExchangeDeadline) override { return 1; }
+    int Read(uint32_t count, void* buffer, ExchangeDeadline) override {
         // The length word, then a body no longer than the bound.
         FUZZ_CHECK(count > 0 && count <= COMMAND_REPLY_MAX_LENGTH);
         if (count > m_left) {
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t request = kRequests[data[0] & 3];
     const bool silent = (data[0] & 4) != 0;
     ScriptedService service(data + 1, size - 1);
-    std::unique_ptr<CCommandReply> reply(ReadReplyFrom(service, request));
+    std::unique_ptr<CCommandReply> reply(ReadReplyFrom(service, request, ExchangeClock::now() + COMMAND_EXCHANGE_TIMEOUT));
     if (reply == nullptr) {
         return 0;
     }
