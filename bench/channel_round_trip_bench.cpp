@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "channel/frame_reader.h"
-#include "channel/notification_loop.h"
+#include "notify/frame_reader.h"
+#include "notify/notification_loop.h"
 #include "channel/pipe_server.h"
 #include "log/logger.h"
 #include "notify/dispatch.h"

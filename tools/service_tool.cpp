@@ -1,8 +1,8 @@
 #include "service_tool.h"
 
-#include "channel/wire_word.h"
+#include "base/wire_word.h"
 #include "notify/record.h"
-#include "service/command.h"
+#include "commands/command.h"
 #include "tool_channel.h"
 
 #include <cctype>

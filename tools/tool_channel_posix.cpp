@@ -3,7 +3,7 @@
 
 #include "channel/channel_access.h"
 #include "channel/channel_name.h"
-#include "service/pipe_client.h"
+#include "channel/pipe_client.h"
 
 #include <cerrno>
 #include <chrono>

@@ -8,8 +8,9 @@
 #include <windows.h>
 
 #include "channel/channel_name.h"
+#include "channel/user_account.h"
 #include "channel/user_account_win.h"
-#include "notify/text.h"
+#include "base/text.h"
 
 namespace {
 

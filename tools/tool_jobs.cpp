@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "channel/channel_name.h"
-#include "service/pipe_client.h"
+#include "channel/pipe_client.h"
 #include "tool_channel.h"
 
 namespace {

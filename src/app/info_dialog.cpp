@@ -3,12 +3,22 @@
 #include <utility>
 
 #include "app/resources/resource.h"
+#include "base/code_page.h"
+#include "base/wide_text_win.h"
 #include "channel/service.h"
 #include "framework/application.h"
-#include "service/installed_version.h"
 
 namespace {
+
 constexpr wchar_t kVersionLabel[] = L"Orlivan Version ";
+
+// The installed version from the service, which reports it in the thread's
+// ANSI code page; empty when the service gave no usable answer.
+std::wstring GetInstalledVersion() {
+    return ToWideString(
+        PlatformCodePageDecoder()(CService::GetInstance()->GetInstalledVersionText()));
+}
+
 }  // namespace
 
 CInfoDialog::CInfoDialog() : CDialog(IDD_INFO_DIALOG, nullptr) {}

@@ -1,7 +1,7 @@
 #include "app/notification_thread.h"
 
 #include "app/orlivan_sys_tray_dlg.h"
-#include "channel/notification_loop.h"
+#include "notify/notification_loop.h"
 #include "channel/pipe_server.h"
 #include "channel/service.h"
 #include "log/logger.h"

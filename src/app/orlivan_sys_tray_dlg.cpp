@@ -2,20 +2,24 @@
 
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <initializer_list>
 #include <string_view>
 
 #include "app/info_dialog.h"
 #include "app/notification_thread.h"
 #include "app/resources/resource.h"
+#include "app/update_screen.h"
 #include "channel/service.h"
 #include "framework/application.h"
 #include "framework/menu.h"
 #include "log/logger.h"
-#include "notify/paths.h"
-#include "notify/text.h"
-#include "notify/wide_text_win.h"
-#include "service/web_addresses.h"
+#include "locations/paths.h"
+#include "locations/paths_win.h"
+#include "base/text.h"
+#include "base/unique_handle_win.h"
+#include "base/wide_text_win.h"
+#include "locations/web_addresses.h"
 
 #if !defined(_WIN64)
 static_assert(sizeof(NOTIFYICONDATAW) == 956, "the full tray icon record of 32-bit Windows");
@@ -46,6 +50,13 @@ void OpenWebAddress(const char* url) {
                     SW_SHOWNORMAL);
 }
 
+// The notification channel is held by another notifier of this user (or can't
+// be made): say so and end the process before any tray icon exists.
+void ReportChannelBusyAndExit() {
+    AfxMessageBox(ToWideString(WidenBytes(kChannelBusyMessage)).c_str(), MB_OK | MB_ICONERROR);
+    std::exit(0);
+}
+
 }  // namespace
 
 COrlivanSysTrayDlg::COrlivanSysTrayDlg()
@@ -55,7 +66,6 @@ COrlivanSysTrayDlg::COrlivanSysTrayDlg()
       m_hTrayIcon(nullptr),
       m_trayIconData{},
       m_hThread(INVALID_HANDLE_VALUE),
-      m_bVisible(false),
       m_pInfoDialog(nullptr) {
     m_installPath = ReadInstallPath();
 
@@ -88,8 +98,6 @@ void COrlivanSysTrayDlg::DoDataExchange(CDataExchange* pDX) {
 
 const MessageMap* COrlivanSysTrayDlg::GetMessageMap() const {
     static const MessageMapEntry entries[] = {
-        OnMessage<&COrlivanSysTrayDlg::OnPaint>(WM_PAINT),
-        OnMessage<&COrlivanSysTrayDlg::OnQueryDragIcon>(WM_QUERYDRAGICON),
         OnMessage<&COrlivanSysTrayDlg::OnWindowPosChanging>(WM_WINDOWPOSCHANGING),
         OnMessage<&COrlivanSysTrayDlg::OnTrayNotify>(WM_TRAYNOTIFY),
         OnCommand<&COrlivanSysTrayDlg::OnSettings>(ID_SETTINGS),
@@ -113,7 +121,7 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
 
     // The notification channel, before the tray icon exists: when another
     // notifier of this user holds it, the process ends here with a message.
-    CService::GetInstance();
+    CService::GetInstance(&ReportChannelBusyAndExit);
 
     // Run elevated (started by an elevated installer), the notifier would not
     // get these messages from the shell, which runs with less privilege.
@@ -134,34 +142,10 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
     return TRUE;
 }
 
-void COrlivanSysTrayDlg::OnPaint() {
-    if (!IsIconic()) {
-        CDialog::OnPaint();
-        return;
-    }
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(m_hWnd, &paint);
-    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    const int iconWidth = ::GetSystemMetrics(SM_CXICON);
-    const int iconHeight = ::GetSystemMetrics(SM_CYICON);
-    RECT client;
-    ::GetClientRect(m_hWnd, &client);
-    const int x = (client.right - client.left - iconWidth + 1) / 2;
-    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
-    ::DrawIcon(dc, x, y, m_hIcon);
-    ::EndPaint(m_hWnd, &paint);
-}
-
-HCURSOR COrlivanSysTrayDlg::OnQueryDragIcon() {
-    return m_hIcon;
-}
-
 void COrlivanSysTrayDlg::OnWindowPosChanging(WINDOWPOS* pos) {
     // Whoever asks to show the window (its own modal loop included), it stays
     // hidden; moves, resizes and the other changes go through.
-    if (!m_bVisible) {
-        pos->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
-    }
+    pos->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
     Default();
 }
 
@@ -255,7 +239,7 @@ void COrlivanSysTrayDlg::OnSettings() {
 
 void COrlivanSysTrayDlg::OnCheckUpdate() {
     // The interactive check: every outcome is shown, the latest version too.
-    CService::GetInstance()->CheckForUpdate(false);
+    CService::GetInstance()->CheckForUpdate(false, UpdateScreen(UpdateCheckOrigin::Menu));
 }
 
 void COrlivanSysTrayDlg::OnOnlineHelp() {
@@ -297,7 +281,8 @@ void COrlivanSysTrayDlg::LaunchSettingsProgram() {
     // program is not reported.
     if (::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                          nullptr, &startup, &process)) {
-        ::CloseHandle(process.hThread);
-        ::CloseHandle(process.hProcess);
+        // The program runs on its own; the notifier keeps nothing of it.
+        const UniqueHandle thread(process.hThread);
+        const UniqueHandle started(process.hProcess);
     }
 }

@@ -35,8 +35,6 @@ protected:
     void DoDataExchange(CDataExchange* pDX) override;
     const MessageMap* GetMessageMap() const override;
 
-    void OnPaint();
-    HCURSOR OnQueryDragIcon();
     void OnWindowPosChanging(WINDOWPOS* pos);
     LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
     void OnSettings();
@@ -71,7 +69,6 @@ protected:
     HANDLE m_hThread;
     // The install folder, UTF-8.
     std::string m_installPath;
-    bool m_bVisible;
     CInfoDialog* m_pInfoDialog;
 
 private:

@@ -4,12 +4,13 @@
 #include <time.h>
 
 #include "app/orlivan_sys_tray_dlg.h"
+#include "app/update_screen.h"
 #include "channel/service.h"
 #include "framework/application.h"
 #include "log/logger.h"
-#include "notify/code_page.h"
+#include "base/code_page.h"
 #include "notify/process_lookup.h"
-#include "notify/wide_text_win.h"
+#include "base/wide_text_win.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ void COrlivanSysTrayDlg::ShowErrorBox(std::u16string_view text, std::u16string_v
 void COrlivanSysTrayDlg::CheckForUpdateSilently() {
     // Shows nothing when the installed version is the latest; an offer or an
     // error is shown from this (the worker) thread.
-    CService::GetInstance()->CheckForUpdate(true);
+    CService::GetInstance()->CheckForUpdate(true, UpdateScreen(UpdateCheckOrigin::Notification));
 }
 
 std::string COrlivanSysTrayDlg::GetProcessName(int32_t processId) {

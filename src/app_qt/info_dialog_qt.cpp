@@ -5,9 +5,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/text.h"
 #include "channel/service.h"
-#include "notify/text.h"
-#include "service/installed_version.h"
 
 namespace {
 
@@ -39,11 +38,10 @@ void CInfoDialogQt::ShowModal() {
         activateWindow();
         return;
     }
-    CService::GetInstance();
     if (m_version.empty()) {
         // Synchronous: the dialog appears once the service has answered, or
         // once the exchange has given up after its bounded wait.
-        m_version = GetInstalledVersionText();
+        m_version = CService::GetInstance()->GetInstalledVersionText();
     }
     if (!m_version.empty()) {
         const std::u16string version = DecodeExternalText(m_version, nullptr);

@@ -9,9 +9,9 @@
 #include "app_qt/orlivan_notifier.h"
 #include "app_qt/quit_signals_posix.h"
 #include "channel/channel_access.h"
-#include "channel/channel_busy_posix.h"
 #include "channel/channel_name.h"
 #include "channel/service.h"
+#include "channel/user_account.h"
 
 namespace {
 
@@ -25,6 +25,12 @@ void ReportToUser(const char* message) {
     } else {
         std::fprintf(stderr, "%s: %s\n", kProgramCaption, message);
     }
+}
+
+// Another notifier of this user holds the channel: it says so and ends.
+void ReportChannelBusyAndExit() {
+    ReportToUser(kChannelBusyMessage);
+    std::exit(0);
 }
 
 // The channel's folder must be the user's alone; it is made so when missing.
@@ -60,14 +66,13 @@ QIcon ProgramIcon() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    SetChannelBusyReporter(&ReportToUser);
     if (!HasDisplay()) {
         // Without a display the same checks answer on standard error: a
         // second instance still ends with code 0.
         if (!ChannelFolderIsPrivate()) {
             return 0;
         }
-        CService::GetInstance();
+        CService::GetInstance(&ReportChannelBusyAndExit);
         ReportToUser("needs a graphical session (DISPLAY or WAYLAND_DISPLAY is not set)");
         return 1;
     }
@@ -84,6 +89,9 @@ int main(int argc, char** argv) {
     if (!ChannelFolderIsPrivate()) {
         return 0;
     }
+    // The channel, before the tray icon exists: when another notifier of this
+    // user holds it, the process ends here with the message.
+    CService::GetInstance(&ReportChannelBusyAndExit);
     CatchQuitSignals(&notifier, [&notifier] { notifier.RequestQuit(); });
     notifier.Start();
     QApplication::exec();

@@ -24,17 +24,17 @@
 
 #include "app_qt/desktop_notifier.h"
 #include "app_qt/info_dialog_qt.h"
-#include "channel/notification_loop.h"
+#include "app_qt/update_offer_qt.h"
+#include "notify/notification_loop.h"
 #include "channel/pipe_server.h"
 #include "channel/service.h"
 #include "log/logger.h"
-#include "notify/code_page.h"
-#include "notify/linux_desktop.h"
+#include "base/code_page.h"
+#include "locations/linux_desktop.h"
 #include "notify/process_lookup.h"
-#include "notify/text.h"
-#include "service/update_dialog_posix.h"
-#include "service/update_offer.h"
-#include "service/web_addresses.h"
+#include "base/text.h"
+#include "update/update_offer.h"
+#include "locations/web_addresses.h"
 
 namespace {
 
@@ -87,11 +87,9 @@ COrlivanNotifier::~COrlivanNotifier() {
 }
 
 void COrlivanNotifier::Start() {
-    // The notification channel, before the tray icon exists: when another
-    // notifier of this user holds it, the process ends here with a message.
+    // main() has made the channel (or ended the process) already.
     CService* service = CService::GetInstance();
     service->m_pipeServer->SetLogger(CLogger::GetInstance(std::string()));
-    SetPlatformUpdateUi(this);
 
     m_menu = std::make_unique<QMenu>();
     m_menu->addAction(QStringLiteral("Settings"), this, &COrlivanNotifier::OnSettings);
@@ -163,10 +161,8 @@ void COrlivanNotifier::Stop() {
         }
         m_worker.join();
     }
-    SetPlatformUpdateUi(nullptr);
-    m_trayIcon.reset();            // takes the icon off the tray
-    delete service->m_pipeServer;  // removes the socket file
-    service->m_pipeServer = nullptr;
+    m_trayIcon.reset();             // takes the icon off the tray
+    service->m_pipeServer.reset();  // removes the socket file
 }
 
 int32_t COrlivanNotifier::ShowNotification(const NotificationRecord& record) {
@@ -245,7 +241,7 @@ void COrlivanNotifier::OnSettings() {
 
 void COrlivanNotifier::OnCheckUpdate() {
     // The interactive check: every outcome is shown, the latest version too.
-    CService::GetInstance()->CheckForUpdate(false);
+    CService::GetInstance()->CheckForUpdate(false, *this);
 }
 
 void COrlivanNotifier::OnOnlineHelp() {
@@ -313,7 +309,7 @@ void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_vie
 void COrlivanNotifier::CheckForUpdateSilently() {
     // Shows nothing when the installed version is the latest; an offer or an
     // error is shown while this (the worker) thread waits.
-    CService::GetInstance()->CheckForUpdate(true);
+    CService::GetInstance()->CheckForUpdate(true, *this);
 }
 
 std::string COrlivanNotifier::GetProcessName(int32_t processId) {

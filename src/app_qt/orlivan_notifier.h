@@ -20,7 +20,7 @@
 #include "notify/desktop_notification.h"
 #include "notify/dispatch.h"
 #include "notify/record.h"
-#include "service/update_ui.h"
+#include "update/update_ui.h"
 
 class QMenu;
 class QDBusServiceWatcher;

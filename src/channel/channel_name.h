@@ -43,8 +43,3 @@ std::string PosixCommandChannelName(std::string_view folder);
 std::string NotificationChannelName(std::string_view userId);
 std::string ServiceNotificationChannelName(std::string_view userId);
 std::string CommandChannelName();
-
-// The identifier of the user the notifier runs for: on Windows the SID string
-// of the account named by "USERNAME" in the volatile environment, on posix
-// the real uid in decimal. Empty when the user can't be resolved.
-std::string GetCurrentUserSidString();

@@ -3,10 +3,24 @@
 
 #include <windows.h>
 
+#include "base/unique_handle_win.h"
+
 // A descriptor whose DACL lets every local account open the pipe for reading
 // and writing (GENERIC_READ | GENERIC_WRITE), keeps changing the pipe's
 // security or owner and deleting it to the user and SYSTEM, and refuses
 // network clients outright. Null on failure. Released with
-// FreePipeSecurityDescriptor.
+// FreePipeSecurityDescriptor, which UniquePipeSecurity calls.
 PSECURITY_DESCRIPTOR CreatePipeSecurityDescriptor();
 void FreePipeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor);
+
+namespace resource_traits {
+
+struct PipeSecurity {
+    using Value = PSECURITY_DESCRIPTOR;
+    static Value Empty() { return nullptr; }
+    static void Close(Value value) { FreePipeSecurityDescriptor(value); }
+};
+
+}  // namespace resource_traits
+
+using UniquePipeSecurity = UniqueResource<resource_traits::PipeSecurity>;

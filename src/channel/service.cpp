@@ -1,9 +1,13 @@
 #include "channel/service.h"
 
 #include "channel/channel_name.h"
-#include "channel/frame_reader.h"
+#include "channel/pipe_client.h"
 #include "channel/pipe_server.h"
-#include "service/pipe_client.h"
+#include "channel/user_account.h"
+#include "commands/command.h"
+#include "commands/command_exchange.h"
+#include "commands/command_reply.h"
+#include "update/update_ui.h"
 
 namespace {
 
@@ -11,30 +15,38 @@ CService* g_service = nullptr;
 
 }  // namespace
 
-CService* CService::GetInstance() {
+CService* CService::GetInstance(ChannelBusyHandler onChannelBusy) {
     if (g_service == nullptr) {
-        g_service = new CService(GetCurrentUserSidString());
+        g_service = new CService(GetCurrentUserSidString(), onChannelBusy);
     }
     return g_service;
 }
 
 CService::CService(std::string userSid, ChannelBusyHandler onChannelBusy)
-    : m_userSid(std::move(userSid)) {
-    m_pipeServer = new CPipeServer(NotificationChannelName(m_userSid));
+    : m_pipeServer(std::make_unique<CPipeServer>(NotificationChannelName(userSid))),
+      m_userSid(std::move(userSid)) {
     // An empty identifier would name the bare prefix: refused like a taken name.
     const bool created = !m_userSid.empty() && m_pipeServer->Create() == 1;
     if (!created && onChannelBusy != nullptr) {
         onChannelBusy();
     }
     // The service's command channel; nothing is opened until an exchange.
-    m_pipeClient = new CPipeClient(CommandChannelName());
+    m_pipeClient = std::make_unique<CPipeClient>(CommandChannelName());
 }
 
-CService::~CService() {
-    delete m_pipeClient;
-    delete m_pipeServer;
+CService::~CService() = default;
+
+CCommandReply* CService::SendCommand(CComand& command) {
+    return SendCommandOver(*m_pipeClient, command);
 }
 
-void* CService::ReadFrame(uint32_t* length) {
-    return ReadFrameBody(*m_pipeServer, length, nullptr, m_pipeServer->WaitLimit());
+void CService::CheckForUpdate(bool silent, CUpdateUi& ui) {
+    RunUpdateCheck([this](CComand& command) { return SendCommand(command); }, m_updateDialog, ui,
+                   silent);
+}
+
+std::string CService::GetInstalledVersionText() {
+    CVersionCommand command;
+    std::unique_ptr<CCommandReply> reply(SendCommand(command));
+    return InstalledVersionFromReply(reply.get());
 }

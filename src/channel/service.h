@@ -5,44 +5,35 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
-#include <cstdint>
+#include <memory>
 #include <string>
 
-class CPipeServer;
-class CPipeClient;
-class CUpdateDialog;
 class CComand;
 class CCommandReply;
+class CPipeClient;
+class CPipeServer;
+class CUpdateDialog;
+class CUpdateUi;
 
 class CService {
 public:
-    // What happens when the notification channel can't be created: the
-    // platform shows "Another instance of Orlivan Notifier is running or
-    // communication channel busy" and ends the process with exit code 0.
+    // What happens when the notification channel can't be created: the shell
+    // shows kChannelBusyMessage and ends the process with exit code 0.
     using ChannelBusyHandler = void (*)();
 
     // The one instance, created by the first call (on the user-interface
-    // thread, before any other thread exists) and never destroyed.
-    static CService* GetInstance();
+    // thread, before any other thread exists) for the current user, with
+    // `onChannelBusy`; later calls return it and ignore their argument. Never
+    // destroyed.
+    static CService* GetInstance(ChannelBusyHandler onChannelBusy = nullptr);
 
     // Creates the service object for `userSid`: derives the channel name and
     // creates the channel; when that fails (an empty identifier included)
-    // calls `onChannelBusy`. Used by GetInstance and by tests.
-    explicit CService(std::string userSid,
-                      ChannelBusyHandler onChannelBusy = &ReportChannelBusyAndExit);
+    // calls `onChannelBusy` when given. Used by GetInstance and by tests.
+    CService(std::string userSid, ChannelBusyHandler onChannelBusy);
     virtual ~CService();
     CService(const CService&) = delete;
     CService& operator=(const CService&) = delete;
-
-    // Reads one frame from the notification channel, waiting for a client
-    // when none is connected. A malloc block with the body (the caller frees
-    // it) and its length in `*length`; null when no frame could be read, and
-    // then that client has been dropped.
-    void* ReadFrame(uint32_t* length);
-
-    // The platform's channel-busy message and exit(0).
-    static void ReportChannelBusyAndExit();
 
     // Sends `command` to the filter's service over the command channel and
     // returns its reply (the caller deletes it), or null when no usable reply
@@ -50,25 +41,19 @@ public:
     // for another included, ends within COMMAND_EXCHANGE_TIMEOUT.
     CCommandReply* SendCommand(CComand& command);
 
-    // Reads the reply frame of an exchange whose request for `requestCode` has
-    // been written on `m_pipeClient`, by `deadline`; null when there is no
-    // usable reply.
-    CCommandReply* ReadReply(int32_t requestCode, std::chrono::steady_clock::time_point deadline);
+    // Asks the service whether an update exists and shows the outcome on `ui`:
+    // the latest-version message (not when `silent`), the update dialog, or
+    // the "Update Error" message (silent too). The shell passes the screen of
+    // the check's origin: the tray menu's, or that of a new-update notice on
+    // the worker thread.
+    void CheckForUpdate(bool silent, CUpdateUi& ui);
 
-    // Asks the service whether an update exists and shows the outcome: the
-    // latest-version message (not when `silent`), the update dialog, or the
-    // "Update Error" message (silent too). The silent check is the one a
-    // new-update notice starts on the worker thread: what it shows comes to
-    // the front. The other is the menu's: the wait cursor shows during its
-    // exchange.
-    void CheckForUpdate(bool silent);
+    // The installed version as the service reports it (8-bit text); empty
+    // when the service gave no usable answer. Every call is a new exchange.
+    std::string GetInstalledVersionText();
 
-    // Shows the update dialog for `updateText`, in front as for a notice,
-    // unless one is open already.
-    void OfferUpdate(const std::string& updateText);
-
-    CPipeServer* m_pipeServer = nullptr;
-    CPipeClient* m_pipeClient = nullptr;
+    std::unique_ptr<CPipeServer> m_pipeServer;
+    std::unique_ptr<CPipeClient> m_pipeClient;
     std::string m_userSid;
     std::atomic<CUpdateDialog*> m_updateDialog{nullptr};
 };

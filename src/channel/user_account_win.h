@@ -1,4 +1,5 @@
-// The steps that name the user's notification channel on Windows.
+// The steps that name the user's notification channel on Windows, and the
+// account lookup that the service stand-in shares.
 #pragma once
 
 #include <string>

@@ -76,10 +76,6 @@ LRESULT CDialog::Default() {
                              m_current.lParam);
 }
 
-void CDialog::OnPaint() {
-    Default();
-}
-
 void CDialog::Attach(HWND hwnd) {
     m_hWnd = hwnd;
     ::SetPropW(hwnd, kObjectProperty, this);

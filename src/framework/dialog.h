@@ -60,9 +60,6 @@ protected:
     // they are now (a handler may change what lParam points to first).
     LRESULT Default();
 
-    // Default painting.
-    void OnPaint();
-
 private:
     friend void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 

@@ -5,7 +5,7 @@
 //
 //   const MessageMap* CMyDialog::GetMessageMap() const {
 //       static const MessageMapEntry entries[] = {
-//           OnMessage<&CMyDialog::OnPaint>(WM_PAINT),
+//           OnMessage<&CMyDialog::OnTimer>(WM_TIMER),
 //           OnCommand<&CMyDialog::OnSettings>(ID_SETTINGS),
 //       };
 //       static const MessageMap map = MakeMessageMap(CDialog::GetMessageMap(), entries);

@@ -17,7 +17,6 @@ public:
 
     BOOL ShowWindow(int command) { return ::ShowWindow(m_hWnd, command); }
     BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
-    BOOL IsIconic() const { return ::IsIconic(m_hWnd); }
     BOOL SetForegroundWindow() { return ::SetForegroundWindow(m_hWnd); }
     void SetWindowText(const wchar_t* text) { ::SetWindowTextW(m_hWnd, text); }
     std::wstring GetWindowText() const;

@@ -1,8 +1,8 @@
+#include "log/log_file.h"
+
 #include <sys/stat.h>
 
 #include <cstdio>
-
-#include "log/logger.h"
 
 FILE* OpenLogStream(const std::string& utf8Path, bool empty) {
     return std::fopen(utf8Path.c_str(), empty ? "w" : "a");

@@ -2,8 +2,8 @@
 
 #include <io.h>
 
-#include "log/logger.h"
-#include "notify/wide_text_win.h"
+#include "base/wide_text_win.h"
+#include "log/log_file.h"
 
 FILE* OpenLogStream(const std::string& utf8Path, bool empty) {
     // The path stays Unicode all the way to the file system, so a profile

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdarg>
 
+#include "log/log_file.h"
+
 namespace {
 
 CLogger* g_logger = nullptr;

@@ -1,6 +1,6 @@
 #include "notify/desktop_notification.h"
 
-#include "notify/text.h"
+#include "base/text.h"
 
 const char* BalloonIconName(uint32_t infoFlags) {
     switch (infoFlags & 0x0F) {  // NIIF_ICON_MASK

@@ -5,6 +5,12 @@
 
 namespace {
 
+// The log line written first for every record, at level 1, with the type code.
+// Its wording is fixed: it is the line the log has always carried for a
+// record, and readers of the log look for it.
+constexpr const char kRecordLogFormat[] = "COrlivanSysTrayDlg::ShowNotification %d\n";
+constexpr int32_t kRecordLogLevel = 1;
+
 constexpr std::string_view kSiteBlockedSuffix = " was blocked by orlivan";
 constexpr std::string_view kDriverErrorPrefix = "Orlivan driver failed! to load with error ";
 constexpr std::string_view kDriverErrorTitle = "Orlivan Driver Error";
@@ -95,8 +101,8 @@ int32_t ConflictProcessId(std::string_view detail) {
 int32_t DispatchNotification(const NotificationRecord& record, NotificationView& view,
                              NotificationDispatchState& state, CodePageDecoder codePage) {
     char line[96];
-    std::snprintf(line, sizeof line, kShowNotificationLogFormat, static_cast<int>(record.type));
-    view.Log(kNotificationLogLevel, line);
+    std::snprintf(line, sizeof line, kRecordLogFormat, static_cast<int>(record.type));
+    view.Log(kRecordLogLevel, line);
 
     switch (record.type) {
         case NOTIFY_NOTIFIER_ERROR:

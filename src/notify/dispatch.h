@@ -1,7 +1,7 @@
 // What the notifier does with one notification record: the log line, then a
 // balloon on the tray icon, a message box, a silent update check or nothing,
 // by the record's type; and the reply value for the service (1 handled, 0 no
-// reply). The decisions live here; the main dialog carries them out through
+// reply). The decisions live here; the shell carries them out through
 // NotificationView.
 #pragma once
 
@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "notify/record.h"
-#include "notify/text.h"
+#include "base/text.h"
 
 // Balloon icons (the values of the tray icon record's dwInfoFlags).
 constexpr uint32_t kBalloonIconInfo = 1;   // NIIF_INFO
@@ -28,11 +28,7 @@ constexpr uint32_t kBalloonPauseMs = 1000;
 // Conflicting-application balloons come at most once in this many seconds.
 constexpr int64_t kConflictBalloonIntervalSeconds = 120;
 
-// The log line written first for every record (level 1, the type code).
-constexpr const char kShowNotificationLogFormat[] = "COrlivanSysTrayDlg::ShowNotification %d\n";
-constexpr int32_t kNotificationLogLevel = 1;
-
-// The platform side of the dispatch: the main dialog implements it.
+// The platform side of the dispatch: the shell's main window implements it.
 class NotificationView {
 public:
     virtual ~NotificationView() = default;

@@ -3,16 +3,15 @@
 // is joined and left on every call.
 #include <windows.h>
 
-#include <objbase.h>
-#include <oleauto.h>
 #include <wbemidl.h>
 
 #include <string>
 
-#include "notify/code_page.h"
+#include "base/code_page.h"
+#include "base/com_ptr_win.h"
+#include "base/text.h"
+#include "base/wide_text_win.h"
 #include "notify/process_lookup.h"
-#include "notify/text.h"
-#include "notify/wide_text_win.h"
 
 namespace {
 
@@ -25,16 +24,13 @@ constexpr IID kWbemLocatorInterface = {
 
 // A string property of `object`, passed through the ANSI code page as the
 // result will be; false when the property holds no string.
-bool ReadStringProperty(IWbemClassObject* object, const wchar_t* name, VARIANT* value,
-                        std::wstring* out) {
-    VariantInit(value);
-    object->Get(name, 0, value, nullptr, nullptr);
-    if (value->vt != VT_BSTR || value->bstrVal == nullptr) {
-        VariantClear(value);
+bool ReadStringProperty(IWbemClassObject* object, const wchar_t* name, std::wstring* out) {
+    UniqueVariant value;
+    object->Get(name, 0, value.Put(), nullptr, nullptr);
+    if (value.Get().vt != VT_BSTR || value.Get().bstrVal == nullptr) {
         return false;
     }
-    *out += ToWideString(PlatformCodePageDecoder()(EncodeThreadAnsi(value->bstrVal)));
-    VariantClear(value);
+    *out += ToWideString(PlatformCodePageDecoder()(EncodeThreadAnsi(value.Get().bstrVal)));
     return true;
 }
 
@@ -45,7 +41,8 @@ std::string GetProcessName(int32_t processId) {
         "Select Name from Win32_Process where ProcessId = " + IntToString(processId);
     std::string result;
 
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+    const ComApartment apartment(COINIT_MULTITHREADED);
+    if (!apartment.Joined()) {
         return result;
     }
     // Security can be set once per process: RPC_E_TOO_LATE means an earlier
@@ -54,46 +51,30 @@ std::string GetProcessName(int32_t processId) {
         CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                              RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
     if (FAILED(security) && security != RPC_E_TOO_LATE) {
-        CoUninitialize();
         return result;
     }
-    IWbemLocator* locator = nullptr;
+    ComPtr<IWbemLocator> locator;
     if (FAILED(CoCreateInstance(kWbemLocatorClass, nullptr, CLSCTX_INPROC_SERVER,
-                                kWbemLocatorInterface, reinterpret_cast<void**>(&locator)))) {
-        CoUninitialize();
+                                kWbemLocatorInterface,
+                                reinterpret_cast<void**>(locator.GetAddressOf())))) {
         return result;
     }
-    IWbemServices* services = nullptr;
-    BSTR space = SysAllocString(L"ROOT\\CIMV2");
-    const HRESULT connected =
-        locator->ConnectServer(space, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
-    SysFreeString(space);
-    if (FAILED(connected)) {
-        locator->Release();
-        CoUninitialize();
-        return result;
-    }
-    if (FAILED(CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+    ComPtr<IWbemServices> services;
+    const UniqueBstr space(SysAllocString(L"ROOT\\CIMV2"));
+    if (FAILED(locator->ConnectServer(space.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                      services.GetAddressOf())) ||
+        FAILED(CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                  RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
                                  EOAC_NONE))) {
-        services->Release();
-        locator->Release();
-        CoUninitialize();
         return result;
     }
     const std::u16string wideQuery = WidenBytes(query);  // plain ASCII
-    BSTR language = SysAllocString(L"WQL");
-    BSTR text = SysAllocString(reinterpret_cast<const wchar_t*>(wideQuery.c_str()));
-    IEnumWbemClassObject* enumerator = nullptr;
-    const HRESULT queried =
-        services->ExecQuery(language, text, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                            nullptr, &enumerator);
-    SysFreeString(language);
-    SysFreeString(text);
-    if (FAILED(queried)) {
-        services->Release();
-        locator->Release();
-        CoUninitialize();
+    const UniqueBstr language(SysAllocString(L"WQL"));
+    const UniqueBstr text(SysAllocString(reinterpret_cast<const wchar_t*>(wideQuery.c_str())));
+    ComPtr<IEnumWbemClassObject> enumerator;
+    if (FAILED(services->ExecQuery(language.Get(), text.Get(),
+                                   WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                   enumerator.GetAddressOf()))) {
         return result;
     }
 
@@ -105,30 +86,21 @@ std::string GetProcessName(int32_t processId) {
         if (now >= deadline) {
             break;
         }
-        IWbemClassObject* object = nullptr;
+        ComPtr<IWbemClassObject> object;
         ULONG returned = 0;
-        enumerator->Next(static_cast<LONG>(deadline - now), 1, &object, &returned);
+        enumerator->Next(static_cast<LONG>(deadline - now), 1, object.GetAddressOf(), &returned);
         if (returned == 0) {
             break;
         }
         std::wstring composed;
-        VARIANT value;
-        if (ReadStringProperty(object, L"ExecutablePath", &value, &composed)) {
+        if (ReadStringProperty(object.Get(), L"ExecutablePath", &composed)) {
             composed += L'\\';
         }
         std::wstring name;
-        if (ReadStringProperty(object, L"Name", &value, &name)) {
+        if (ReadStringProperty(object.Get(), L"Name", &name)) {
             composed += name;
             result = EncodeThreadAnsi(composed.c_str());
         }
-        object->Release();
     }
-
-    services->Release();
-    locator->Release();
-    if (enumerator != nullptr) {
-        enumerator->Release();
-    }
-    CoUninitialize();
     return result;
 }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "channel/wire_word.h"
+#include "base/wire_word.h"
 
 namespace {
 

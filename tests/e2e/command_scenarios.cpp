@@ -5,7 +5,7 @@
 #include <string>
 
 #include "harness.h"
-#include "service/web_addresses.h"
+#include "locations/web_addresses.h"
 
 using namespace e2e;
 

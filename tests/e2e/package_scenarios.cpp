@@ -12,7 +12,7 @@
 #include <optional>
 
 #include "harness.h"
-#include "notify/paths.h"
+#include "locations/paths.h"
 
 using namespace e2e;
 

@@ -2,7 +2,7 @@
 // (started from the install folder with the notifier's current folder), the
 // popup menu driven by keyboard, and the two web pages handed to the browser.
 #include "harness.h"
-#include "service/web_addresses.h"
+#include "locations/web_addresses.h"
 
 using namespace e2e;
 

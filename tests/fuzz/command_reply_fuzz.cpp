@@ -8,12 +8,12 @@
 #include <cstring>
 #include <memory>
 
-#include "channel/wire_word.h"
+#include "base/wire_word.h"
 #include "fuzz_check.h"
-#include "service/command_exchange.h"
-#include "service/command_reply.h"
-#include "service/update_check.h"
-#include "service/update_offer.h"
+#include "commands/command_exchange.h"
+#include "commands/command_reply.h"
+#include "update/update_check.h"
+#include "update/update_offer.h"
 
 namespace {
 

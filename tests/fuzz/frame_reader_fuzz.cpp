@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "channel/notification_loop.h"
+#include "notify/notification_loop.h"
 #include "fuzz_check.h"
 
 namespace {

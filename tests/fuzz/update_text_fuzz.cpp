@@ -6,8 +6,8 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "notify/text.h"
-#include "service/update_offer.h"
+#include "base/text.h"
+#include "update/update_offer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

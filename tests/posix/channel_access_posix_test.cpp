@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 #include "channel/pipe_server.h"
-#include "service/pipe_client.h"
+#include "channel/pipe_client.h"
 
 namespace {
 

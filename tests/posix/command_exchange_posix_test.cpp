@@ -2,8 +2,8 @@
 // server, run on a thread in a private socket directory.
 #include "channel/channel_name.h"
 #include "channel/service.h"
-#include "service/command_reply.h"
-#include "service/pipe_client.h"
+#include "commands/command_reply.h"
+#include "channel/pipe_client.h"
 #include "tool_jobs.h"
 
 #include <gtest/gtest.h>

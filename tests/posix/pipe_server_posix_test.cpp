@@ -23,10 +23,11 @@
 #include <unistd.h>
 
 #include "channel/channel_name.h"
-#include "channel/notification_loop.h"
+#include "channel/pipe_client.h"
 #include "channel/service.h"
 #include "log/logger.h"
-#include "service/pipe_client.h"
+#include "notify/frame_reader.h"
+#include "notify/notification_loop.h"
 #include "notify/record.h"
 
 namespace {
@@ -123,7 +124,6 @@ protected:
         path = m_dir + "/1000";
         server = std::make_unique<CPipeServer>(path);
         ASSERT_EQ(server->Create(), 1);
-        server->SetWaitLimit(waitLimit);
     }
     void TearDown() override {
         StopWorker();
@@ -319,15 +319,18 @@ TEST_F(ChannelFixture, ReadAndReplyOfTheServerObject) {
     Client client(path);
     client.Send("abcdef");
     char buffer[6] = {};
-    EXPECT_EQ(server->Read(buffer, 6), 1);
+    ASSERT_EQ(server->Connect(), TRANSFER_OK);
+    EXPECT_EQ(ReadExactly(*server, buffer, 6, waitLimit), TRANSFER_OK);
     EXPECT_EQ(std::string(buffer, 6), "abcdef");
-    const int32_t reply = -7;
-    EXPECT_EQ(server->WriteReply(&reply), 1);
+    EXPECT_EQ(WriteReplyWord(*server, -7, waitLimit), TRANSFER_OK);
     EXPECT_EQ(client.Receive(4, 1s), Reply(-7));
-    EXPECT_EQ(server->Read(buffer, 1), -2);  // nothing sent within the limit
+    // nothing sent within the limit
+    EXPECT_EQ(ReadExactly(*server, buffer, 1, waitLimit), TRANSFER_TIMED_OUT);
     client.Close();
-    EXPECT_EQ(server->Read(buffer, 1), -1);     // closed: dropped
-    EXPECT_EQ(server->WriteReply(&reply), -1);  // and no reply without a client
+    EXPECT_EQ(ReadExactly(*server, buffer, 1, waitLimit), TRANSFER_CLOSED);
+    server->Disconnect();  // closed: dropped
+    // and no reply without a client
+    EXPECT_EQ(WriteReplyWord(*server, -7, waitLimit), TRANSFER_CLOSED);
 }
 
 TEST(PipeServerPosix, OnlyOneServerOwnsTheName) {
@@ -378,15 +381,15 @@ TEST(ServicePosix, SecondInstanceOfTheSameUserIsTurnedAway) {
         CService unresolved("", &CountBusy);
         EXPECT_EQ(g_busyCalls, 2);
 
-        first.m_pipeServer->SetWaitLimit(200ms);
         Client client(dir + "/notification");
         client.Send(std::string("\x02\0\0\0\x0A\0\0\0", 8));
         uint32_t length = 0;
-        void* body = first.ReadFrame(&length);
+        void* body = ReadFrameBody(*first.m_pipeServer, &length, nullptr, 200ms);
         ASSERT_NE(body, nullptr);
         EXPECT_EQ(length, 2u);
         std::free(body);
-        EXPECT_EQ(first.ReadFrame(&length), nullptr);  // the body never comes: dropped
+        // the body never comes: dropped
+        EXPECT_EQ(ReadFrameBody(*first.m_pipeServer, &length, nullptr, 200ms), nullptr);
     }
     unsetenv(kChannelDirVariable);
     unlink((dir + "/notification.lock").c_str());

@@ -1,4 +1,5 @@
 #include "channel/channel_name.h"
+#include "channel/user_account.h"
 
 #include <gtest/gtest.h>
 

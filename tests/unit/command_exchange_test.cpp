@@ -1,5 +1,5 @@
-#include "service/command_exchange.h"
-#include "service/command_reply.h"
+#include "commands/command_exchange.h"
+#include "commands/command_reply.h"
 
 #include <gtest/gtest.h>
 
@@ -153,26 +153,27 @@ TEST(CommandExchange, CheckUpdateReplyReachesTheCaller) {
     EXPECT_STREQ(GetReplyText(*reply, REPLY_KEY_UPDATE_TEXT), "a;2.0;x");
 }
 
-// A reader of the caller's own gets the request's code once the whole request
-// is on the connection, its result is the reply, and the connection is closed
-// afterwards whatever it returned.
-TEST(CommandExchange, CallersReaderReadsTheReplyAfterTheWholeRequest) {
+// The reply is read once the whole request is on the connection, and the
+// connection is closed afterwards whether a reply came or not.
+TEST(CommandExchange, ReplyIsReadAfterTheWholeRequest) {
+    class OrderedTransport : public FakeTransport {
+    public:
+        int Read(uint32_t count, void* buffer, ExchangeDeadline deadline) override {
+            if (writesSeen < 0) {
+                writesSeen = static_cast<int>(writes.size());
+            }
+            return FakeTransport::Read(count, buffer, deadline);
+        }
+        int writesSeen = -1;
+    };
     for (bool answers : {true, false}) {
-        FakeTransport transport;
-        transport.replies = {Frame(UpdateBody(4, "2.5.1"))};
-        std::vector<int32_t> asked;
-        size_t writesSeen = 0;
+        OrderedTransport transport;
+        if (answers) {
+            transport.replies = {Frame(UpdateBody(4, "2.5.1"))};
+        }
         CCheckUpdateCommand command;
-        std::unique_ptr<CCommandReply> reply(SendCommandOver(
-            transport, command,
-            [&](int32_t requestCode, ExchangeDeadline deadline) -> CCommandReply* {
-                asked.push_back(requestCode);
-                writesSeen = transport.writes.size();
-                EXPECT_TRUE(transport.open);
-                return answers ? ReadReplyFrom(transport, requestCode, deadline) : nullptr;
-            }));
-        EXPECT_EQ(asked, (std::vector<int32_t>{0x300}));
-        EXPECT_EQ(writesSeen, 2u);
+        const auto reply = Send(transport, command);
+        EXPECT_EQ(transport.writesSeen, 2);
         EXPECT_EQ(reply != nullptr, answers);
         EXPECT_FALSE(transport.open);
         EXPECT_EQ(transport.closes, 1);
@@ -350,7 +351,6 @@ public:
         *out = nullptr;
         return 4;
     }
-    CCommandReply* Execute() override { return nullptr; }
 };
 
 }  // namespace

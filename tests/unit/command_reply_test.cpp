@@ -1,4 +1,4 @@
-#include "service/command_reply.h"
+#include "commands/command_reply.h"
 
 #include <gtest/gtest.h>
 

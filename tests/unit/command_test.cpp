@@ -1,5 +1,5 @@
-#include "service/command.h"
-#include "service/command_reply.h"
+#include "commands/command.h"
+#include "commands/command_reply.h"
 
 #include <gtest/gtest.h>
 

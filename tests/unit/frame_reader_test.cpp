@@ -1,4 +1,4 @@
-#include "channel/frame_reader.h"
+#include "notify/frame_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "channel/notification_loop.h"
+#include "notify/notification_loop.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "notify/desktop_notification.h"
-#include "notify/linux_desktop.h"
+#include "locations/linux_desktop.h"
 
 TEST(DesktopNotification, BalloonsBecomeNotificationsWithTheirIcons) {
     CDesktopBalloons balloons;

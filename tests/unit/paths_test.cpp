@@ -1,10 +1,10 @@
-#include "notify/paths.h"
+#include "locations/paths.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "service/web_addresses.h"
+#include "locations/web_addresses.h"
 
 TEST(InstallFolder, MissingValueGivesDefault) {
     EXPECT_EQ(InstallFolderFromValue(std::nullopt), "C:\\Program Files (x86)\\Orlivan\\");

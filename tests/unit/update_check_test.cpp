@@ -1,6 +1,6 @@
-#include "service/command_reply.h"
-#include "service/update_check.h"
-#include "service/update_offer.h"
+#include "commands/command_reply.h"
+#include "update/update_check.h"
+#include "update/update_offer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "service/update_ui.h"
+#include "update/update_ui.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "service/command_exchange.h"
+#include "commands/command_exchange.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
 // The command channel client over real named pipes served by the service
 // stand-in's server (message mode, so each client write is one message), and
 // the update dialog built from the program's own template.
-#include "service/command_reply.h"
-#include "service/pipe_client.h"
-#include "service/update_dialog.h"
+#include "commands/command_reply.h"
+#include "channel/pipe_client.h"
+#include "app/update_dialog.h"
 #include "tool_jobs.h"
+#include "update/update_offer.h"
 
 #include <gtest/gtest.h>
 
@@ -259,5 +260,5 @@ TEST(UpdateDialogWin, NativeArchitectureIsReadFromTheSystem) {
     EXPECT_TRUE(architecture == PROCESSOR_ARCHITECTURE_INTEL ||
                 architecture == PROCESSOR_ARCHITECTURE_AMD64)
         << architecture;
-    EXPECT_EQ(Is64BitWindows(), architecture == PROCESSOR_ARCHITECTURE_AMD64);
+    EXPECT_EQ(UsesAmd64Installer(architecture), architecture == PROCESSOR_ARCHITECTURE_AMD64);
 }

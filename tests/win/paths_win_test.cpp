@@ -1,7 +1,8 @@
 // Reading the install and profile folders from the registry. The test process
 // sees scratch keys in place of HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER, so
 // the machine's own values are neither read nor changed.
-#include "notify/paths.h"
+#include "locations/paths.h"
+#include "locations/paths_win.h"
 
 #include <windows.h>
 

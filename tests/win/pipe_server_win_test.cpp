@@ -16,9 +16,11 @@
 #include <vector>
 
 #include "channel/channel_name.h"
-#include "channel/notification_loop.h"
+#include "channel/pipe_client_win.h"
+#include "notify/notification_loop.h"
 #include "channel/pipe_server.h"
 #include "channel/service.h"
+#include "channel/user_account.h"
 #include "notify/record.h"
 
 namespace {
@@ -155,7 +157,6 @@ protected:
         name = UniquePipeName();
         server = std::make_unique<CPipeServer>(name);
         ASSERT_EQ(server->Create(), 1);
-        server->SetWaitLimit(waitLimit);
     }
     void TearDown() override {
         if (m_worker.joinable()) {
@@ -436,6 +437,23 @@ TEST(PipeSecurity, AccessCheckOnTheLivePipe) {
         }
         CloseHandle(token);
     }
+}
+
+// The service's command pipe, created with the access list the protocol
+// reference gives (interactive users read and FILE_WRITE_DATA, never
+// FILE_CREATE_PIPE_INSTANCE): the notifier's open mode is granted, the
+// creation of an instance refused. Interactive users stand as Everyone here,
+// the one group the checking token keeps.
+TEST(PipeSecurity, CommandPipeListGrantsTheNotifiersOpenAndNoInstance) {
+    // AccessCheck needs an owner and a group; the service's own, SYSTEM here.
+    const std::wstring documented = L"O:SYG:SYD:(D;;FA;;;NU)(A;;FA;;;SY)(A;;0x12008b;;;IU)";
+    const std::wstring sddl = Renamed(documented, L";IU)", L";WD)");
+    std::wstring user;
+    const HANDLE token = CheckingToken(false, &user);
+    EXPECT_EQ(Granted(sddl, token, kCommandPipeOpenAccess), Mapped(kCommandPipeOpenAccess));
+    EXPECT_EQ(Granted(sddl, token, FILE_CREATE_PIPE_INSTANCE), 0u);
+    EXPECT_EQ(Granted(sddl, token, WRITE_DAC), 0u);
+    CloseHandle(token);
 }
 
 TEST(UserChannelName, IsThePipePrefixAndTheSidString) {

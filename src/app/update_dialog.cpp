@@ -1,0 +1,94 @@
+#include "app/update_dialog.h"
+
+#include <shellapi.h>
+
+#include "app/resources/resource.h"
+#include "base/code_page.h"
+#include "base/wide_text_win.h"
+#include "update/update_offer.h"
+
+namespace {
+
+void OpenWithShell(const wchar_t* url) {
+    // The result is not examined: a failure is not reported and the dialog
+    // closes as on success.
+    ::ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace
+
+WORD NativeProcessorArchitecture() {
+    using GetNativeSystemInfoFn = void(WINAPI*)(LPSYSTEM_INFO);
+    SYSTEM_INFO info{};
+    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    const auto native = kernel != nullptr
+                            ? reinterpret_cast<GetNativeSystemInfoFn>(reinterpret_cast<void*>(
+                                  ::GetProcAddress(kernel, "GetNativeSystemInfo")))
+                            : nullptr;
+    if (native != nullptr) {
+        native(&info);
+    } else {
+        ::GetSystemInfo(&info);
+    }
+    return info.wProcessorArchitecture;
+}
+
+CUpdateDialog::CUpdateDialog(std::string updateText)
+    : CDialog(IDD_UPDATE_DIALOG, nullptr),
+      m_openUrl(&OpenWithShell),
+      m_nativeArchitecture(&NativeProcessorArchitecture) {
+    UpdateText fields = SplitUpdateText(updateText);
+    m_prefix = std::move(fields.prefix);
+    m_newVersion = std::move(fields.newVersion);
+    m_whatsNew = std::move(fields.whatsNew);
+}
+
+CUpdateDialog::~CUpdateDialog() = default;
+
+void CUpdateDialog::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_UPDATE_PROGRESS, m_progress);
+    DDX_Control(pDX, IDC_UPDATE_MESSAGE, m_messageText);
+    DDX_Control(pDX, IDC_UPDATE_WAIT, m_waitText);
+    DDX_Control(pDX, IDOK, m_okButton);
+    DDX_Control(pDX, IDCANCEL, m_cancelButton);
+}
+
+const MessageMap* CUpdateDialog::GetMessageMap() const {
+    static const MessageMapEntry entries[] = {
+        OnCommand<&CUpdateDialog::OnBnClickedOk>(IDOK),
+        OnCommand<&CUpdateDialog::OnBnClickedCancel>(IDCANCEL),
+    };
+    static const MessageMap map = MakeMessageMap(CDialog::GetMessageMap(), entries);
+    return &map;
+}
+
+std::wstring CUpdateDialog::OfferText() const {
+    // The service's text: UTF-8 when it is valid UTF-8, else the ANSI code page.
+    return ToWideString(
+        DecodeExternalText(UpdateOfferText(m_newVersion, m_whatsNew), PlatformCodePageDecoder()));
+}
+
+BOOL CUpdateDialog::OnInitDialog() {
+    CDialog::OnInitDialog();
+    m_messageText.SetWindowText(OfferText().c_str());
+    m_waitText.ShowWindow(SW_HIDE);
+    m_progress.ShowWindow(SW_HIDE);
+    if (m_bringToFront) {
+        // Opened by the worker of a program in the background: without this
+        // it may open behind the window the user works in.
+        ::SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        ::SetForegroundWindow(m_hWnd);
+    }
+    return TRUE;
+}
+
+void CUpdateDialog::OnBnClickedOk() {
+    const bool amd64 = UsesAmd64Installer(m_nativeArchitecture());
+    m_openUrl(ToWideString(WidenBytes(InstallerUrl(amd64))).c_str());
+    CDialog::OnOK();
+}
+
+void CUpdateDialog::OnBnClickedCancel() {
+    CDialog::OnCancel();
+}

@@ -1,0 +1,62 @@
+// The client end of a local channel: the service's command channel for the
+// notifier (on Windows a named pipe, on posix a Unix domain socket at a path).
+// The service stand-in also uses it to reach a notifier's notification channel.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "commands/command_exchange.h"
+
+// Longest one direct Write or Read of the client may wait (the stand-in's
+// transfers on a notification channel).
+constexpr uint32_t COMMAND_TRANSFER_TIMEOUT_MS = 10000;
+
+class CPipeClient : public CCommandTransport {
+public:
+    // No connection is opened here. `name` is the pipe name (Windows, UTF-8)
+    // or the socket path (posix); a whole exchange, and a direct Write or
+    // Read, waits at most `timeoutMs`.
+    explicit CPipeClient(std::string name, uint32_t timeoutMs = static_cast<uint32_t>(
+                                               COMMAND_EXCHANGE_TIMEOUT.count()));
+    ~CPipeClient() override;
+    CPipeClient(const CPipeClient&) = delete;
+    CPipeClient& operator=(const CPipeClient&) = delete;
+
+    // 1 when a connection is open (already, or newly made), 0 when the channel
+    // can't be opened (nobody listens, or every instance is busy). Never waits
+    // for a free instance.
+    int Open() override;
+    // Moves exactly `count` bytes, opening a connection first when none is
+    // open: 1 on success, 0 on failure or when `deadline` came first. A
+    // failure leaves the connection as it is; the caller closes it.
+    int Write(uint32_t count, const void* buffer, ExchangeDeadline deadline) override;
+    int Read(uint32_t count, void* buffer, ExchangeDeadline deadline) override;
+    // The same, waiting at most the time-out from now.
+    int Write(uint32_t count, const void* buffer);
+    int Read(uint32_t count, void* buffer);
+    void Close() override;
+
+    bool IsOpen() const { return m_pipe != INVALID_PIPE; }
+    const std::string& Name() const { return m_name; }
+    void SetTimeout(uint32_t timeoutMs) {
+        SetExchangeTimeout(std::chrono::milliseconds(timeoutMs));
+    }
+
+    // posix: the user the server must run as besides root (the current user
+    // when not set); a server run by anybody else counts as no server.
+    // Windows identifies itself to the server instead and does not check.
+    void SetExpectedServerUser(uint32_t uid) { m_expectedServerUid = uid; }
+
+    // The value of `m_pipe` while no connection is open: a Windows
+    // INVALID_HANDLE_VALUE, or a posix descriptor of -1.
+    static constexpr intptr_t INVALID_PIPE = -1;
+
+    // The connection's handle (Windows) or descriptor (posix).
+    intptr_t m_pipe = INVALID_PIPE;
+
+private:
+    std::string m_name;
+    std::optional<uint32_t> m_expectedServerUid;
+};

@@ -1,0 +1,7 @@
+#include "channel/user_account.h"
+
+#include <unistd.h>
+
+std::string GetCurrentUserSidString() {
+    return std::to_string(static_cast<unsigned long>(getuid()));
+}

@@ -1,5 +1,0 @@
-#include "notify/code_page.h"
-
-CodePageDecoder PlatformCodePageDecoder() {
-    return nullptr;
-}

@@ -1,0 +1,49 @@
+// The notification worker: reads one frame at a time from the channel,
+// decodes the record, hands it to the shell's handler, writes the reply when
+// the result is not 0, and starts over. Records are handled one after another
+// in the order they arrive.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+#include "notify/frame_reader.h"
+#include "notify/frame_transport.h"
+#include "notify/record.h"
+
+class CLogger;
+class CLogRateLimit;
+
+// At most one "Notification frame dropped" line per this interval, so a peer
+// sending bad frames without pause cannot flood the log.
+inline constexpr std::chrono::seconds kDropLineInterval{1};
+
+using NotificationHandler = std::function<int32_t(const NotificationRecord&)>;
+
+// What one pass of the loop did.
+enum class PassOutcome {
+    NoClient,      // no client could be connected
+    Dropped,       // the frame could not be read or decoded; the client was dropped
+    Handled,       // handled; no reply was due, or the reply was written
+    ReplyGivenUp,  // handled, but the client had gone or stalled: reply given up, client dropped
+};
+
+// One pass: read a frame (waiting for a client if none is connected), decode
+// it, handle it and reply. A body that does not decode is not handled: the
+// client is dropped without a reply. Problems are logged at level 1 when
+// `logger` is given; a client closing between frames is not a problem. With
+// `dropLines`, the lines about dropped frames pass through it (lines it holds
+// back are counted on the next one written).
+PassOutcome ServeNotificationFrame(FrameTransport& transport, const NotificationHandler& handler,
+                                   CLogger* logger,
+                                   std::chrono::milliseconds waitLimit = kClientWaitLimit,
+                                   CLogRateLimit* dropLines = nullptr);
+
+// Runs passes until `stop` (when given) is set and the transport refuses to
+// connect; dropped frames are logged at most once per kDropLineInterval. In
+// the program it runs for the life of the process.
+void RunNotificationLoop(FrameTransport& transport, const NotificationHandler& handler,
+                         CLogger* logger, std::chrono::milliseconds waitLimit = kClientWaitLimit,
+                         const std::atomic<bool>* stop = nullptr);

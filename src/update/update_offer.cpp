@@ -1,0 +1,30 @@
+#include "update/update_offer.h"
+
+#include "base/text.h"
+#include "locations/web_addresses.h"
+
+UpdateText SplitUpdateText(std::string_view text) {
+    UpdateText fields;
+    fields.prefix = TextBefore(text, ";");
+    const std::string rest = TextAfter(";", text);
+    fields.newVersion = TextBefore(rest, ";");
+    fields.whatsNew = TextAfter(";", rest);
+    return fields;
+}
+
+std::string UpdateOfferText(std::string_view newVersion, std::string_view whatsNew) {
+    std::string offer = "New version(";
+    offer += newVersion;
+    offer += ") of Orlivan is available. Do you want to update?\n\n\n";
+    offer += "Whats new: \n        ";
+    offer += whatsNew;
+    return offer;
+}
+
+bool UsesAmd64Installer(uint16_t nativeArchitecture) {
+    return nativeArchitecture == NATIVE_ARCHITECTURE_AMD64;
+}
+
+const char* InstallerUrl(bool amd64) {
+    return amd64 ? URL_INSTALLER_AMD64.data() : URL_INSTALLER_X86.data();
+}
