@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the benchmark programs and prints their figures: the notification
 # channel round trip (notifier worker against a raw echo), natively over the
-# Unix socket binding (optimised build) and under Wine over the named pipe.
+# Unix socket binding (optimised build) and under Wine over the named pipe;
+# then the Linux notifier against a minimal Qt tray program (start, memory,
+# idle wake-ups over 60 s, round trip through the real program).
 # Figures only; nothing here passes or fails on a time.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -16,6 +18,13 @@ cmake --preset native-release >/dev/null
 cmake --build --preset native-release --target channel_round_trip_bench >/dev/null
 echo "== native, Unix domain socket"
 build/native-release/bench/channel_round_trip_bench "$round_trips"
+
+cmake --preset linux-release >/dev/null
+cmake --build --preset linux-release --target orlivan-notifier minimal_tray socket_round_trip \
+    >/dev/null
+echo "== Linux notifier (Qt 6) against a minimal Qt 6 tray program"
+xvfb-run -a dbus-run-session -- /usr/bin/python3 bench/linux_notifier_bench.py \
+    "$top/build/linux-release" 60 "$round_trips" 2>&1 | grep -v 'fd limit'
 
 cmake --preset windows-x86 >/dev/null
 cmake --build --preset windows-x86 --target channel_round_trip_bench >/dev/null

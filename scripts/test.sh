@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the portable core and posix bindings natively
 # (AddressSanitizer + UBSan, then ThreadSanitizer), each fuzz target for 20 s,
-# then the Windows build under Wine on an Xvfb display (unit and component
-# tests, end-to-end scenarios with the real OrlivanSysTray.exe), and the
-# Windows build again with clang (its unit and component tests under Wine).
+# the Linux notifier on Xvfb with a private D-Bus session and its .deb, then
+# the Windows build under Wine on an Xvfb display (unit and component tests,
+# end-to-end scenarios with the real OrlivanSysTray.exe), and the Windows
+# build again with clang (its unit and component tests under Wine).
 # Ends with one summary line.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -62,6 +63,8 @@ run_fuzz() {
 run_preset native
 run_preset native-tsan
 run_fuzz
+# The Linux notifier: its scenarios start their own Xvfb and D-Bus session.
+run_preset linux-release
 
 start_xvfb || exit 1
 export WINEPREFIX="$top/build/windows-x86/wine/pfx"

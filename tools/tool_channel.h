@@ -20,6 +20,12 @@ std::optional<std::string> LookupUserId(const std::string& userName);
 // The current user's identifier; empty when it can't be found.
 std::string CurrentUserId();
 
+class CPipeClient;
+
+// Makes `client` accept only a server run by the user `userId` names (or by
+// root) on posix: the notifier of the user addressed. Windows: nothing to do.
+void ExpectNotifierOf(CPipeClient& client, const std::string& userId);
+
 // The listening end of the command channel.
 class CServeListener {
 public:

@@ -1,10 +1,14 @@
 // The stand-in's channels on posix: Unix domain stream sockets.
 #include "tool_channel.h"
 
+#include "channel/channel_access.h"
 #include "channel/channel_name.h"
+#include "channel/pipe_client.h"
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -138,18 +142,41 @@ std::string CurrentUserId() {
     return std::to_string(static_cast<unsigned long>(getuid()));
 }
 
+void ExpectNotifierOf(CPipeClient& client, const std::string& userId) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long uid = std::strtoul(userId.c_str(), &end, 10);
+    if (!userId.empty() && *end == '\0' && errno == 0 && uid <= UINT32_MAX) {
+        client.SetExpectedServerUser(static_cast<uint32_t>(uid));
+    }
+}
+
 std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std::string* error) {
     sockaddr_un address;
     if (!MakeAddress(name, &address)) {
         *error = "the socket path is empty or too long";
         return nullptr;
     }
-    // The channel directory is shared by every user, like /tmp.
-    const size_t slash = name.rfind('/');
-    if (slash != std::string::npos && slash > 0) {
-        const std::string dir = name.substr(0, slash);
-        if (mkdir(dir.c_str(), 01777) == 0) {
-            chmod(dir.c_str(), 01777);
+    // The service's own folder lets every user in to reach the socket; any
+    // other folder (ORLIVAN_CHANNEL_DIR) is private, as the notifier keeps it.
+    const std::string dir = ChannelFolderOf(name);
+    if (!dir.empty()) {
+        const FolderUse use = dir == kPosixCommandFolder ? FolderUse::Shared : FolderUse::Private;
+        switch (PrepareChannelFolder(dir, use)) {
+            case FolderVerdict::Usable:
+                break;
+            case FolderVerdict::Missing:
+                *error = "the folder " + dir + " can't be created";
+                return nullptr;
+            case FolderVerdict::NotAFolder:
+                *error = dir + " is not a folder";
+                return nullptr;
+            case FolderVerdict::NotOwned:
+                *error = "the folder " + dir + " belongs to another user";
+                return nullptr;
+            case FolderVerdict::OpenToOthers:
+                *error = "the folder " + dir + " is open to other users";
+                return nullptr;
         }
     }
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

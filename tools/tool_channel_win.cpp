@@ -189,3 +189,7 @@ std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std
     }
     return listener;
 }
+
+void ExpectNotifierOf(CPipeClient&, const std::string&) {
+    // The notification pipe's security is the notifier's: nothing to check here.
+}

@@ -67,7 +67,7 @@ SEND: write notification records to a user's notification channel
 
   Output: the channel, then one line per record, e.g.
     channel busy or absent (try 1); trying again in 1000 ms   (--wait-free)
-    connected to /tmp/orlivan/1000
+    connected to /run/user/1000/orlivan/notification
     record 1 (type 1 https-site-blocked): reply 1 (01000000)
     record 2 (type -3 notifier-error): sent, no reply expected
 
@@ -100,8 +100,13 @@ SERVE: answer the notifier's requests on the command channel
 CHANNEL NAMES
   Windows: notification channel \\.\pipe\<the user's SID string>, command
   channel \\.\pipe\orlivan_notifier_cmd_pipe.
-  posix: Unix domain sockets in $ORLIVAN_CHANNEL_DIR (default /tmp/orlivan):
-  <dir>/<uid> and <dir>/orlivan_notifier_cmd_pipe.
+  posix: Unix domain sockets: notification channel
+  /run/user/<uid>/orlivan/notification (only the user and root can enter the
+  folder), command channel /run/orlivan/command. $ORLIVAN_CHANNEL_DIR, when
+  set, replaces both folders: <dir>/notification and <dir>/command. send
+  delivers only to a notifier run by the addressed user (or by root); serve
+  makes its folder like the notifier does (0700, or 0755 for /run/orlivan) and
+  refuses one owned by another user or open to others.
 
 EXIT CODES
   0 done

@@ -34,30 +34,31 @@ Bytes ToBytes(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
 
-// The channel `options` address; nothing (with the error printed) when the
+// The channel `options` address, and in `user` the identifier of the user
+// they name (empty for --channel); nothing (with the error printed) when the
 // user can't be resolved.
-std::optional<std::string> ChannelOf(const SendOptions& options, const PrintFn& printError) {
+std::optional<std::string> ChannelOf(const SendOptions& options, const PrintFn& printError,
+                                     std::string* user) {
     if (options.channel) {
         return *options.channel;
     }
-    std::string user;
     if (options.userName) {
         const std::optional<std::string> id = LookupUserId(*options.userName);
         if (!id) {
             printError("unknown user " + *options.userName);
             return std::nullopt;
         }
-        user = *id;
+        *user = *id;
     } else if (options.userId) {
-        user = *options.userId;
+        *user = *options.userId;
     } else {
-        user = CurrentUserId();
-        if (user.empty()) {
+        *user = CurrentUserId();
+        if (user->empty()) {
             printError("the current user can't be resolved; give --user, --sid/--uid or --channel");
             return std::nullopt;
         }
     }
-    return NotificationChannelName(user);
+    return ServiceNotificationChannelName(*user);
 }
 
 }  // namespace
@@ -143,11 +144,14 @@ int SendRecords(CRecordConnection& connection, const SendOptions& options, const
 
 int RunSend(const SendOptions& options, const PrintFn& print, const PrintFn& printError,
             const std::function<void(uint32_t)>& sleepMs) {
-    const std::optional<std::string> channel = ChannelOf(options, printError);
+    std::string user;
+    const std::optional<std::string> channel = ChannelOf(options, printError, &user);
     if (!channel) {
         return TOOL_EXIT_UNKNOWN_USER;
     }
     CPipeClient client(*channel);
+    // Only the addressed user's notifier (or root) may receive that user's records.
+    ExpectNotifierOf(client, user.empty() ? CurrentUserId() : user);
     // The notifier serves one client at a time, and notices that the previous
     // one has gone only at its next read: keep trying for a while. While it
     // waits for the user (the first driver error's box, the first new-update
@@ -171,7 +175,8 @@ int RunSend(const SendOptions& options, const PrintFn& print, const PrintFn& pri
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             printError("no notifier is listening on " + *channel +
-                       " (or it stayed busy); is the notifier running for this user?");
+                       " (or it stayed busy, or runs as another user); is the notifier running "
+                       "for this user?");
             return TOOL_EXIT_NO_LISTENER;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

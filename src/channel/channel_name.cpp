@@ -10,24 +10,52 @@ std::string WindowsCommandChannelName() {
     return std::string(kWindowsPipePrefix) + kCommandPipeBaseName;
 }
 
-std::string PosixChannelDir(const char* variable) {
-    if (variable != nullptr && variable[0] != '\0') {
-        return variable;
+namespace {
+
+bool IsSet(const char* variable) {
+    return variable != nullptr && variable[0] != '\0';
+}
+
+}  // namespace
+
+std::string PosixNotificationFolder(const char* channelDir, const char* runtimeDir,
+                                    std::string_view uid) {
+    if (IsSet(channelDir)) {
+        return channelDir;
     }
-    return kDefaultChannelDir;
+    // A relative runtime folder would depend on the current folder: ignored.
+    if (IsSet(runtimeDir) && runtimeDir[0] == '/') {
+        return std::string(runtimeDir) + "/orlivan";
+    }
+    return PosixServiceNotificationFolder(nullptr, uid);
 }
 
-std::string PosixNotificationChannelName(std::string_view dir, std::string_view uid) {
-    return std::string(dir) + "/" + std::string(uid);
+std::string PosixServiceNotificationFolder(const char* channelDir, std::string_view uid) {
+    if (IsSet(channelDir)) {
+        return channelDir;
+    }
+    return "/run/user/" + std::string(uid) + "/orlivan";
 }
 
-std::string PosixCommandChannelName(std::string_view dir) {
-    return std::string(dir) + "/" + kCommandPipeBaseName;
+std::string PosixCommandFolder(const char* channelDir) {
+    return IsSet(channelDir) ? std::string(channelDir) : std::string(kPosixCommandFolder);
+}
+
+std::string PosixNotificationChannelName(std::string_view folder) {
+    return std::string(folder) + "/notification";
+}
+
+std::string PosixCommandChannelName(std::string_view folder) {
+    return std::string(folder) + "/command";
 }
 
 #if defined(_WIN32)
 
 std::string NotificationChannelName(std::string_view userId) {
+    return WindowsNotificationChannelName(userId);
+}
+
+std::string ServiceNotificationChannelName(std::string_view userId) {
     return WindowsNotificationChannelName(userId);
 }
 
@@ -38,11 +66,23 @@ std::string CommandChannelName() {
 #else
 
 std::string NotificationChannelName(std::string_view userId) {
-    return PosixNotificationChannelName(PosixChannelDir(std::getenv(kChannelDirVariable)), userId);
+    if (userId.empty()) {
+        return std::string();  // never created: the user is unknown
+    }
+    return PosixNotificationChannelName(PosixNotificationFolder(
+        std::getenv(kChannelDirVariable), std::getenv(kRuntimeDirVariable), userId));
+}
+
+std::string ServiceNotificationChannelName(std::string_view userId) {
+    if (userId.empty()) {
+        return std::string();
+    }
+    return PosixNotificationChannelName(
+        PosixServiceNotificationFolder(std::getenv(kChannelDirVariable), userId));
 }
 
 std::string CommandChannelName() {
-    return PosixCommandChannelName(PosixChannelDir(std::getenv(kChannelDirVariable)));
+    return PosixCommandChannelName(PosixCommandFolder(std::getenv(kChannelDirVariable)));
 }
 
 #endif

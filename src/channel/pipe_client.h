@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "commands/command_exchange.h"
@@ -43,6 +44,11 @@ public:
         SetExchangeTimeout(std::chrono::milliseconds(timeoutMs));
     }
 
+    // posix: the user the server must run as besides root (the current user
+    // when not set); a server run by anybody else counts as no server.
+    // Windows identifies itself to the server instead and does not check.
+    void SetExpectedServerUser(uint32_t uid) { m_expectedServerUid = uid; }
+
     // The value of `m_pipe` while no connection is open: a Windows
     // INVALID_HANDLE_VALUE, or a posix descriptor of -1.
     static constexpr intptr_t INVALID_PIPE = -1;
@@ -52,4 +58,5 @@ public:
 
 private:
     std::string m_name;
+    std::optional<uint32_t> m_expectedServerUid;
 };

@@ -1,5 +1,7 @@
-// Command channel client over a Unix domain stream socket. Transfers use
-// non-blocking I/O with poll, so no transfer waits past its deadline.
+// Command channel client over a Unix domain stream socket. Before anything is
+// sent the server's credentials are checked: root, or the expected user.
+// Transfers use non-blocking I/O with poll, so no transfer waits past its
+// deadline.
 #include "channel/pipe_client.h"
 
 #include <cerrno>
@@ -11,6 +13,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include "channel/channel_access.h"
 
 namespace {
 
@@ -55,6 +59,12 @@ int CPipeClient::Open() {
     // once (no listener, or its queue is full: the channel is busy).
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         close(fd);
+        return 0;
+    }
+    uint32_t server = 0;
+    if (!PeerUserId(fd, &server) ||
+        !IsTrustedServer(server, m_expectedServerUid.value_or(ProcessUserId()))) {
+        close(fd);  // somebody else's socket: no service
         return 0;
     }
     m_pipe = fd;

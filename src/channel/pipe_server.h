@@ -10,6 +10,8 @@
 
 #include "notify/frame_transport.h"
 
+class CLogger;
+
 class CPipeServer : public FrameTransport {
 public:
     // `name` is the full channel name (a pipe name or a socket path); nothing
@@ -25,8 +27,13 @@ public:
     int Create();
 
     // Ends every wait on this channel for good: a blocked Connect returns
-    // TRANSFER_FAILED, as does every later one. Safe from another thread.
+    // TRANSFER_FAILED, as does every later one (on posix a pending read or
+    // write of a client fails as well). Safe from another thread.
     void Shutdown();
+
+    // Where the channel logs the clients it refuses (posix: peers that are
+    // neither root nor the user); none by default.
+    void SetLogger(CLogger* logger) { m_logger = logger; }
 
     const std::string& Name() const { return m_name; }
     bool IsCreated() const;
@@ -42,4 +49,5 @@ private:
     struct Impl;  // the platform's handles
     std::string m_name;
     std::unique_ptr<Impl> m_impl;
+    CLogger* m_logger = nullptr;
 };

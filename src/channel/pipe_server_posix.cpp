@@ -1,8 +1,10 @@
-// The notification channel over a Unix domain socket. The socket file is
-// guarded by a lock file beside it, held for the life of the server, so only
-// one server owns the name and a socket file left by a server that died is
-// replaced. Waits use poll, so a stalled client never holds the worker beyond
-// the limit; a wake pipe ends the wait for a client on Shutdown.
+// The notification channel over a Unix domain socket in a folder private to
+// the user. The socket file is guarded by a lock file beside it, held for the
+// life of the server, so only one server owns the name and a socket file left
+// by a server that died is replaced. Each accepted client is checked by its
+// credentials: root or the user's own uid, anybody else is dropped. Waits use
+// poll, so a stalled client never holds the worker beyond the limit; a wake
+// pipe ends every wait on Shutdown.
 #include "channel/pipe_server.h"
 
 #include <atomic>
@@ -17,6 +19,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "channel/channel_access.h"
+#include "log/logger.h"
+
 struct CPipeServer::Impl {
     int listenFd = -1;
     int clientFd = -1;
@@ -24,6 +29,7 @@ struct CPipeServer::Impl {
     int wakeRead = -1;
     int wakeWrite = -1;
     std::atomic<bool> shutDown{false};
+    CPeerRefusals refusals;
 };
 
 namespace {
@@ -42,16 +48,19 @@ int PollTimeout(std::chrono::milliseconds timeout) {
     return timeout.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(timeout.count());
 }
 
-// Makes the directory that holds the socket when it does not exist yet. It is
-// shared by the users of the machine, so it is world-writable and sticky.
-void EnsureDirectory(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) {
-        return;
-    }
-    const std::string dir = path.substr(0, slash);
-    if (mkdir(dir.c_str(), 01777) == 0) {
-        chmod(dir.c_str(), 01777);  // mkdir's mode is narrowed by the umask
+// Waits for `events` on `fd` or for the wake pipe, at most `timeout`: 1 when
+// `fd` is ready, 0 on time-out, -1 on failure or shut-down.
+int PollOrWake(int fd, short events, int wakeFd, std::chrono::milliseconds timeout) {
+    for (;;) {
+        pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
+        const int ready = poll(fds, wakeFd >= 0 ? 2 : 1, PollTimeout(timeout));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0 || (fds[1].revents & POLLIN) != 0) {
+            return -1;
+        }
+        return ready == 0 ? 0 : 1;
     }
 }
 
@@ -85,7 +94,13 @@ int CPipeServer::Create() {
     }
     std::memcpy(address.sun_path, m_name.c_str(), m_name.size() + 1);
 
-    EnsureDirectory(m_name);
+    // The folder is made private (0700) when missing; one that another user
+    // owns or that others may enter is refused, so no one else can take the
+    // name first or read what is sent.
+    if (PrepareChannelFolder(ChannelFolderOf(m_name), FolderUse::Private) !=
+        FolderVerdict::Usable) {
+        return 0;
+    }
     const std::string lockPath = m_name + ".lock";
     int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lockFd < 0) {
@@ -106,7 +121,7 @@ int CPipeServer::Create() {
     unlink(m_name.c_str());  // left by a server that is gone
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        chmod(m_name.c_str(), 0666) != 0 || listen(fd, 8) != 0) {
+        chmod(m_name.c_str(), 0600) != 0 || listen(fd, 8) != 0) {
         if (fd >= 0) {
             close(fd);
         }
@@ -151,8 +166,18 @@ int CPipeServer::Connect() {
         }
         const int client = accept4(m_impl->listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (client >= 0) {
-            m_impl->clientFd = client;
-            return TRANSFER_OK;
+            uint32_t peer = 0;
+            const bool known = PeerUserId(client, &peer);
+            if (known && MayServePeer(peer, ProcessUserId())) {
+                m_impl->clientFd = client;
+                return TRANSFER_OK;
+            }
+            close(client);
+            if (m_logger != nullptr && m_impl->refusals.FirstRefusal(known ? peer : UINT32_MAX)) {
+                m_logger->Log(1, "Notification client refused: user %ld is not the service\n",
+                              known ? static_cast<long>(peer) : -1L);
+            }
+            continue;
         }
         if (errno != EINTR && errno != ECONNABORTED && errno != EAGAIN) {
             return TRANSFER_FAILED;
@@ -169,21 +194,27 @@ int CPipeServer::ReadSome(void* buffer, uint32_t count, std::chrono::millisecond
     if (count == 0) {
         return TRANSFER_FAILED;
     }
-    pollfd fds[1] = {{m_impl->clientFd, POLLIN, 0}};
-    int ready;
-    do {
-        ready = poll(fds, 1, PollTimeout(timeout));
-    } while (ready < 0 && errno == EINTR);
-    if (ready < 0) {
+    if (m_impl->shutDown) {
         return TRANSFER_FAILED;
     }
-    if (ready == 0) {
-        return TRANSFER_TIMED_OUT;
-    }
+    // Bytes that are there already are taken at once; only an empty socket is
+    // waited for (one system call less per transfer on a busy channel).
     ssize_t got;
     do {
         got = recv(m_impl->clientFd, buffer, count, MSG_DONTWAIT);
     } while (got < 0 && errno == EINTR);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        const int ready = PollOrWake(m_impl->clientFd, POLLIN, m_impl->wakeRead, timeout);
+        if (ready < 0) {
+            return TRANSFER_FAILED;
+        }
+        if (ready == 0) {
+            return TRANSFER_TIMED_OUT;
+        }
+        do {
+            got = recv(m_impl->clientFd, buffer, count, MSG_DONTWAIT);
+        } while (got < 0 && errno == EINTR);
+    }
     if (got > 0) {
         *transferred = static_cast<uint32_t>(got);
         return TRANSFER_OK;
@@ -208,16 +239,8 @@ int CPipeServer::WriteAll(const void* buffer, uint32_t count, std::chrono::milli
         if (left.count() <= 0) {
             return TRANSFER_TIMED_OUT;
         }
-        pollfd fds[1] = {{m_impl->clientFd, POLLOUT, 0}};
-        const int ready = poll(fds, 1, PollTimeout(left));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready < 0) {
+        if (m_impl->shutDown) {
             return TRANSFER_FAILED;
-        }
-        if (ready == 0) {
-            return TRANSFER_TIMED_OUT;
         }
         const ssize_t sent =
             send(m_impl->clientFd, bytes + done, count - done, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -225,7 +248,18 @@ int CPipeServer::WriteAll(const void* buffer, uint32_t count, std::chrono::milli
             done += static_cast<uint32_t>(sent);
             continue;
         }
-        if (sent < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The socket's buffer is full: wait until the client takes some.
+            const int ready = PollOrWake(m_impl->clientFd, POLLOUT, m_impl->wakeRead, left);
+            if (ready < 0) {
+                return TRANSFER_FAILED;
+            }
+            if (ready == 0) {
+                return TRANSFER_TIMED_OUT;
+            }
             continue;
         }
         if (sent < 0 && (errno == EPIPE || errno == ECONNRESET)) {

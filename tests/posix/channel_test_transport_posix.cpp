@@ -54,8 +54,9 @@ TestUserChannels::TestUserChannels() : m_folder(MakeTempDir()), m_userId("1000")
 
 TestUserChannels::~TestUserChannels() {
     unsetenv(kChannelDirVariable);
-    unlink((m_folder + "/" + kCommandPipeBaseName).c_str());
-    RemoveChannelFolder(m_folder, m_userId);
+    unlink(PosixCommandChannelName(m_folder).c_str());
+    const std::string notification = PosixNotificationChannelName(m_folder);
+    RemoveChannelFolder(m_folder, notification.substr(m_folder.size() + 1));
 }
 
 TestClient::TestClient(const std::string& name) {

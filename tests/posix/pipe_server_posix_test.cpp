@@ -1,5 +1,5 @@
-// The notification channel's Unix domain socket as a file: who may connect,
-// and what a server left behind.
+// The notification channel's Unix domain socket as a file: its mode, and what
+// a server left behind.
 #include "channel/pipe_server.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 
 #include "channel_test_transport.h"
 
-TEST(PipeServerPosix, TheSocketIsOpenToAllAndALeftoverFileIsNoObstacle) {
+TEST(PipeServerPosix, TheSocketIsTheUsersAndALeftoverFileIsNoObstacle) {
     TestChannelName channel;
     const std::string& path = channel.Name();
     {
@@ -20,7 +20,7 @@ TEST(PipeServerPosix, TheSocketIsOpenToAllAndALeftoverFileIsNoObstacle) {
         ASSERT_EQ(first.Create(), 1);
         struct stat info {};
         ASSERT_EQ(stat(path.c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0666u);  // every local account may connect
+        EXPECT_EQ(info.st_mode & 0777, 0600u);  // the folder keeps others out; root gets in
     }
     // A socket file left behind does not keep the next server out.
     ASSERT_EQ(close(open(path.c_str(), O_CREAT | O_WRONLY, 0600)), 0);

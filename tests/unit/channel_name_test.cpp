@@ -10,12 +10,32 @@ TEST(ChannelName, WindowsNamesArePipeNames) {
     EXPECT_EQ(WindowsCommandChannelName(), "\\\\.\\pipe\\orlivan_notifier_cmd_pipe");
 }
 
-TEST(ChannelName, PosixNamesLiveInTheChannelDirectory) {
-    EXPECT_EQ(PosixChannelDir(nullptr), "/tmp/orlivan");
-    EXPECT_EQ(PosixChannelDir(""), "/tmp/orlivan");
-    EXPECT_EQ(PosixChannelDir("/run/user/1000/orlivan"), "/run/user/1000/orlivan");
-    EXPECT_EQ(PosixNotificationChannelName("/tmp/orlivan", "1000"), "/tmp/orlivan/1000");
-    EXPECT_EQ(PosixCommandChannelName("/tmp/orlivan"), "/tmp/orlivan/orlivan_notifier_cmd_pipe");
+TEST(ChannelName, PosixNotificationFolderIsTheUsersRuntimeFolder) {
+    struct Case {
+        const char* channelDir;
+        const char* runtimeDir;
+        const char* notifier;  // as the notifier finds it
+        const char* service;   // as the service computes it from the uid
+    } cases[] = {
+        {nullptr, nullptr, "/run/user/1000/orlivan", "/run/user/1000/orlivan"},
+        {nullptr, "/run/user/1000", "/run/user/1000/orlivan", "/run/user/1000/orlivan"},
+        {"", "", "/run/user/1000/orlivan", "/run/user/1000/orlivan"},
+        {nullptr, "relative/dir", "/run/user/1000/orlivan", "/run/user/1000/orlivan"},
+        {nullptr, "/tmp/xdg", "/tmp/xdg/orlivan", "/run/user/1000/orlivan"},
+        {"/tmp/t", "/run/user/1000", "/tmp/t", "/tmp/t"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PosixNotificationFolder(c.channelDir, c.runtimeDir, "1000"), c.notifier);
+        EXPECT_EQ(PosixServiceNotificationFolder(c.channelDir, "1000"), c.service);
+    }
+    EXPECT_EQ(PosixNotificationChannelName("/run/user/7/orlivan"),
+              "/run/user/7/orlivan/notification");
+}
+
+TEST(ChannelName, PosixCommandChannelIsTheServicesSocket) {
+    EXPECT_EQ(PosixCommandChannelName(PosixCommandFolder(nullptr)), "/run/orlivan/command");
+    EXPECT_EQ(PosixCommandChannelName(PosixCommandFolder("")), "/run/orlivan/command");
+    EXPECT_EQ(PosixCommandChannelName(PosixCommandFolder("/tmp/t")), "/tmp/t/command");
 }
 
 TEST(ChannelName, CurrentUserHasAnIdentifier) {

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# The Linux notifier's demo: builds orlivan-notifier and the stand-in, starts a
+# private D-Bus session with dunst (a real notification server) and trayer (a
+# real XEmbed tray host), starts orlivan-notifier, lets the stand-in deliver one
+# record of each kind and closes the driver-error box as a user would. Without
+# a display it runs on an Xvfb of its own and saves a screenshot after each
+# step in build/demo-linux/; on your display it leaves the notifier running
+# until you press Ctrl-C.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+top=$(cd "$here/.." && pwd)
+cd "$top"
+
+if [ -z "${ORLIVAN_DEMO_IN_SESSION:-}" ]; then
+    "$here/setup.sh"
+    cmake --preset linux-release >/dev/null
+    cmake --build --preset linux-release --target orlivan-notifier orlivan-service >/dev/null
+    . "$here/lib/wine.sh"  # start_xvfb, stop_xvfb
+    own_display=0
+    if [ -z "${DISPLAY:-}" ]; then
+        start_xvfb
+        own_display=1
+        trap 'stop_xvfb' EXIT
+    fi
+    # Everything below runs on a D-Bus session of its own, ended with it.
+    ORLIVAN_DEMO_IN_SESSION=1 ORLIVAN_DEMO_OWN_DISPLAY=$own_display \
+        dbus-run-session -- "$0" "$@"
+    exit $?
+fi
+
+build="$top/build/linux-release"
+demo="$top/build/demo-linux"
+own_display=$ORLIVAN_DEMO_OWN_DISPLAY
+rm -rf "$demo"
+mkdir -p "$demo/install/ui"
+# The demo's own channel folder, log and install folder (with a settings
+# program that says when it is started).
+export ORLIVAN_CHANNEL_DIR="$demo/channels"
+export XDG_STATE_HOME="$demo/state"
+export ORLIVAN_CONFIG="$demo/notifier.conf"
+echo "InstallPath=$demo/install/" >"$ORLIVAN_CONFIG"
+printf '#!/bin/sh\necho "    the settings program was started"\n' >"$demo/install/ui/orlivan-ui"
+chmod +x "$demo/install/ui/orlivan-ui"
+
+step=0
+shot() {
+    step=$((step + 1))
+    if [ "$own_display" = 1 ]; then
+        local file
+        file=$(printf '%s/%02d-%s.png' "$demo" "$step" "$1")
+        import -window root "$file" 2>/dev/null && echo "    screenshot: $file"
+    fi
+}
+service() {
+    "$build/tools/orlivan-service" send "$@" 2>&1 | sed 's/^/    /'
+    return "${PIPESTATUS[0]}"
+}
+
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
+dunst -config /dev/null >/dev/null 2>&1 &
+pids+=($!)
+if [ "$own_display" = 1 ]; then
+    # A panel's tray: orlivan-notifier docks its icon here (X11's XEmbed tray).
+    trayer --edge top --align right --widthtype request --height 32 --tint 0x303030 \
+        --transparent true --alpha 0 >/dev/null 2>&1 &
+    pids+=($!)
+fi
+sleep 1
+"$build/src/app_qt/orlivan-notifier" &
+notifier=$!
+pids+=($notifier)
+echo "Started orlivan-notifier (pid $notifier); waiting for its notification channel:"
+service --connect-wait 30000 ack-only
+# Without a StatusNotifierWatcher the icon goes to the X11 tray after a short wait.
+sleep 6
+shot started
+if [ "$own_display" = 1 ]; then
+    # The tray menu, opened with a right click on the icon in the tray.
+    tray=$(xdotool search --onlyvisible --class trayer 2>/dev/null | head -n 1) || true
+    if [ -n "$tray" ]; then
+        eval "$(xdotool getwindowgeometry --shell "$tray")"
+        xdotool mousemove $((X + WIDTH - 16)) $((Y + HEIGHT / 2)) click 3
+        sleep 1
+        shot tray-menu
+        xdotool key Escape
+        sleep 0.5
+    fi
+fi
+
+notification() {
+    local label=$1
+    shift
+    echo "Notification: $label"
+    service "$@"
+    sleep 1
+    shot "$label"
+}
+notification https-site-blocked https-site-blocked --detail example.com
+notification server-down server-down
+notification no-hotspot no-hotspot
+notification hotspot-detected hotspot-detected
+notification normal-mode normal-mode
+notification conflicting-application conflicting-application --detail 'name "proxytool"'
+notification notifier-error notifier-error
+
+echo "Driver error (a message box, closed here as a user would):"
+service driver-error --error-code -5 &
+sender=$!
+for _ in $(seq 1 100); do
+    box=$(xdotool search --onlyvisible --name '^Orlivan Driver Error$' 2>/dev/null | head -n 1) || true
+    [ -n "$box" ] && break
+    sleep 0.1
+done
+sleep 0.5
+shot driver-error-box
+xdotool windowfocus --sync "$box" key Return
+wait "$sender"
+sleep 0.5
+shot driver-error-closed
+
+echo "The notifier's log ($XDG_STATE_HOME/orlivan/OrlivanSysTray.log):"
+sed 's/^/    /' "$XDG_STATE_HOME/orlivan/OrlivanSysTray.log"
+if [ "$own_display" = 1 ]; then
+    kill -TERM "$notifier"
+    wait "$notifier" || true
+    echo "Done; screenshots in $demo"
+else
+    echo "orlivan-notifier keeps running on your display; press Ctrl-C to end it."
+    wait "$notifier"
+fi

@@ -1,0 +1,363 @@
+#include "app_qt/orlivan_notifier.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QEvent>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QStyleHints>
+#include <QThread>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <chrono>
+#include <ctime>
+
+#include "app_qt/desktop_notifier.h"
+#include "app_qt/info_dialog_qt.h"
+#include "app_qt/update_offer_qt.h"
+#include "notify/notification_loop.h"
+#include "channel/pipe_server.h"
+#include "channel/service.h"
+#include "log/logger.h"
+#include "base/code_page.h"
+#include "locations/linux_desktop.h"
+#include "notify/process_lookup.h"
+#include "base/text.h"
+#include "update/update_offer.h"
+#include "locations/web_addresses.h"
+
+namespace {
+
+const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+QString FromExternal(std::string_view text) {
+    return QString::fromStdU16String(DecodeExternalText(text, nullptr));
+}
+
+QSystemTrayIcon::MessageIcon TrayMessageIcon(const std::string& iconName) {
+    if (iconName == "dialog-information") {
+        return QSystemTrayIcon::Information;
+    }
+    if (iconName == "dialog-warning") {
+        return QSystemTrayIcon::Warning;
+    }
+    if (iconName == "dialog-error") {
+        return QSystemTrayIcon::Critical;
+    }
+    return QSystemTrayIcon::NoIcon;
+}
+
+// A box or dialog the worker waits for was opened by a program in the
+// background: it stays on top, so it is not lost behind other windows.
+void KeepOnTopFor(QWidget& window, bool worker) {
+    window.setWindowFlag(Qt::WindowStaysOnTopHint, worker);
+}
+
+void OpenWebAddress(const char* url) {
+    // Outside a desktop portal Qt runs xdg-open; a failure is not reported.
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(url)));
+}
+
+}  // namespace
+
+COrlivanNotifier::COrlivanNotifier() {
+    m_installPath = ReadInstallFolder();
+    const std::string logFolder =
+        LinuxLogFolder(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
+    MakeFolders(logFolder);  // a failure shows up only as a log that can't be opened
+    CLogger::GetInstance(logFolder.empty() ? std::string() : LinuxLogFilePath(logFolder))
+        ->Log(0, "Orlivan Sys Tray Log\n");
+    qApp->installEventFilter(this);
+    m_trayGrace.setSingleShot(true);
+    connect(&m_trayGrace, &QTimer::timeout, this, &COrlivanNotifier::CreateTrayIcon);
+}
+
+COrlivanNotifier::~COrlivanNotifier() {
+    delete m_infoDialog;
+}
+
+void COrlivanNotifier::Start() {
+    // main() has made the channel (or ended the process) already.
+    CService* service = CService::GetInstance();
+    service->m_pipeServer->SetLogger(CLogger::GetInstance(std::string()));
+
+    m_menu = std::make_unique<QMenu>();
+    m_menu->addAction(QStringLiteral("Settings"), this, &COrlivanNotifier::OnSettings);
+    m_menu->addAction(QStringLiteral("Check Update"), this, &COrlivanNotifier::OnCheckUpdate);
+    m_menu->addAction(QStringLiteral("Online Help"), this, &COrlivanNotifier::OnOnlineHelp);
+    m_menu->addAction(QStringLiteral("Report Problem"), this, &COrlivanNotifier::OnReportProblem);
+    m_menu->addAction(QStringLiteral("About"), this, &COrlivanNotifier::OnAbout);
+
+    // Qt decides once per process whether the tray talks to a
+    // StatusNotifierWatcher, when the first icon is made. So without one at
+    // start the icon waits a while for a panel that starts late; a watcher
+    // that appears (again) later gets the icon made anew.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        m_watcher = new QDBusServiceWatcher(kWatcherService, bus,
+                                            QDBusServiceWatcher::WatchForRegistration, this);
+        connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this,
+                &COrlivanNotifier::OnWatcherRegistered);
+    }
+    if (!bus.isConnected() || bus.interface()->isServiceRegistered(kWatcherService)) {
+        CreateTrayIcon();
+    } else if (QGuiApplication::platformName() != QLatin1String("wayland")) {
+        m_trayGrace.start(kTrayWatcherGraceMs);
+    }
+
+    m_infoDialog = new CInfoDialogQt();
+
+    m_desktop = std::make_unique<CDesktopNotifier>();
+    m_worker = std::thread([this, service] {
+        RunNotificationLoop(
+            *service->m_pipeServer,
+            [this](const NotificationRecord& record) { return ShowNotification(record); },
+            CLogger::GetInstance(std::string()), kClientWaitLimit, &m_stopping);
+        m_workerDone = true;
+    });
+}
+
+void COrlivanNotifier::MarkStopping() {
+    {
+        std::lock_guard<std::mutex> lock(m_pauseMutex);
+        m_stopping = true;
+    }
+    m_pauseWake.notify_all();
+}
+
+void COrlivanNotifier::RequestQuit() {
+    MarkStopping();
+    // Ends the main loop and every nested one, so an open box or dialog
+    // returns at once; the worker's record then gets no reply.
+    QCoreApplication::exit(0);
+}
+
+bool COrlivanNotifier::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == qApp && event->type() == QEvent::Quit) {
+        MarkStopping();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void COrlivanNotifier::Stop() {
+    MarkStopping();
+    CService* service = CService::GetInstance();
+    service->m_pipeServer->Shutdown();
+    if (m_worker.joinable()) {
+        // A job the worker hands over now is skipped; keep taking them until it ends.
+        while (!m_workerDone) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        m_worker.join();
+    }
+    m_trayIcon.reset();             // takes the icon off the tray
+    service->m_pipeServer.reset();  // removes the socket file
+}
+
+int32_t COrlivanNotifier::ShowNotification(const NotificationRecord& record) {
+    const int32_t reply =
+        DispatchNotification(record, *this, ProcessNotificationState(), PlatformCodePageDecoder());
+    // A box closed by the program's end is not the user's answer: no reply.
+    return m_stopping ? 0 : reply;
+}
+
+bool COrlivanNotifier::RunOnGui(const std::function<void()>& job) {
+    if (QThread::currentThread() == thread()) {
+        if (!m_stopping) {
+            job();
+        }
+        return !m_stopping;
+    }
+    if (m_stopping) {
+        return false;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, &job] {
+            if (!m_stopping) {
+                job();
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    return !m_stopping;
+}
+
+// ---- tray icon and menu (interface thread) ---------------------------------
+
+void COrlivanNotifier::CreateTrayIcon() {
+    m_trayGrace.stop();
+    m_trayIcon.reset();
+    m_trayIcon = std::make_unique<QSystemTrayIcon>(QApplication::windowIcon());
+    m_trayIcon->setToolTip(QString::fromUtf8(kTrayTip));
+    m_trayIcon->setContextMenu(m_menu.get());
+    connect(m_trayIcon.get(), &QSystemTrayIcon::activated, this,
+            &COrlivanNotifier::OnTrayActivated);
+    m_trayIcon->show();
+}
+
+void COrlivanNotifier::OnWatcherRegistered() {
+    // A panel started late or restarted: it gets the icon anew, as the
+    // Windows notifier adds it again when the taskbar is created.
+    if (!m_stopping) {
+        CreateTrayIcon();
+    }
+}
+
+void COrlivanNotifier::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
+    if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::DoubleClick) {
+        return;
+    }
+    // Hosts send a click, a double click or both for one double click: the
+    // settings program is started once for them.
+    const int interval = QGuiApplication::styleHints()->mouseDoubleClickInterval();
+    if (m_lastLaunch.isValid() && m_lastLaunch.elapsed() < interval) {
+        return;
+    }
+    m_lastLaunch.start();
+    LaunchSettingsProgram();
+}
+
+void COrlivanNotifier::LaunchSettingsProgram() {
+    // Started in the notifier's current folder with its environment; a
+    // missing program is not reported.
+    QProcess::startDetached(QString::fromStdString(LinuxSettingsProgramPath(m_installPath)), {},
+                            QDir::currentPath());
+}
+
+void COrlivanNotifier::OnSettings() {
+    LaunchSettingsProgram();
+}
+
+void COrlivanNotifier::OnCheckUpdate() {
+    // The interactive check: every outcome is shown, the latest version too.
+    CService::GetInstance()->CheckForUpdate(false, *this);
+}
+
+void COrlivanNotifier::OnOnlineHelp() {
+    OpenWebAddress(URL_ONLINE_HELP.data());
+}
+
+void COrlivanNotifier::OnReportProblem() {
+    OpenWebAddress(URL_CONTACT.data());
+}
+
+void COrlivanNotifier::OnAbout() {
+    m_infoDialog->ShowModal();
+}
+
+// ---- the dispatch's platform side (worker thread) --------------------------
+
+void COrlivanNotifier::Log(int32_t level, const std::string& line) {
+    CLogger::GetInstance(std::string())->Log(level, "%s", line.c_str());
+}
+
+void COrlivanNotifier::ShowBalloon(std::u16string_view title, std::u16string_view text,
+                                   std::optional<uint32_t> infoFlags) {
+    bool markup = false;
+    const bool server = m_desktop->Available(&markup);
+    const DesktopNotification notification = m_balloons.Compose(title, text, infoFlags, markup);
+    if (server) {
+        if (notification.close) {
+            m_desktop->Close(m_shownNotification);
+            m_shownNotification = 0;
+        } else {
+            m_shownNotification = m_desktop->Notify(notification);
+        }
+        return;
+    }
+    // No notification server: the tray's own message, when there is a tray.
+    QMetaObject::invokeMethod(
+        this,
+        [this, notification] {
+            if (m_trayIcon != nullptr && !notification.close) {
+                m_trayIcon->showMessage(QString::fromStdString(notification.summary),
+                                        QString::fromStdString(notification.body),
+                                        TrayMessageIcon(notification.icon),
+                                        notification.expireTimeoutMs);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void COrlivanNotifier::Pause(uint32_t milliseconds) {
+    std::unique_lock<std::mutex> lock(m_pauseMutex);
+    m_pauseWake.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                         [this] { return m_stopping.load(); });
+}
+
+void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_view caption) {
+    const QString boxText = QString::fromStdU16String(std::u16string(text));
+    const QString boxCaption = QString::fromStdU16String(std::u16string(caption));
+    RunOnGui([&] {
+        QMessageBox box(QMessageBox::Critical, boxCaption, boxText, QMessageBox::Ok);
+        KeepOnTopFor(box, true);
+        box.exec();
+    });
+}
+
+void COrlivanNotifier::CheckForUpdateSilently() {
+    // Shows nothing when the installed version is the latest; an offer or an
+    // error is shown while this (the worker) thread waits.
+    CService::GetInstance()->CheckForUpdate(true, *this);
+}
+
+std::string COrlivanNotifier::GetProcessName(int32_t processId) {
+    return ::GetProcessName(processId);
+}
+
+int64_t COrlivanNotifier::Now() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+// ---- the update check's screen (either thread) -----------------------------
+
+void COrlivanNotifier::ShowMessage(const std::string& caption, const std::string& text) {
+    const bool worker = QThread::currentThread() != thread();
+    RunOnGui([&] {
+        QMessageBox box(QMessageBox::NoIcon, FromExternal(caption), FromExternal(text),
+                        QMessageBox::Ok);
+        KeepOnTopFor(box, worker);
+        box.exec();
+    });
+}
+
+CUpdateDialog* COrlivanNotifier::CreateUpdateDialog(const std::string& updateText) {
+    return new CUpdateDialog(updateText);
+}
+
+void COrlivanNotifier::RunUpdateDialog(CUpdateDialog* offer) {
+    const bool worker = QThread::currentThread() != thread();
+    RunOnGui([offer, worker] {
+        QDialog dialog;
+        KeepOnTopFor(dialog, worker);
+        dialog.setWindowTitle(QStringLiteral("Orlivan Update"));
+        auto* layout = new QVBoxLayout(&dialog);
+        auto* text = new QLabel(FromExternal(offer->OfferText()), &dialog);
+        text->setObjectName(QStringLiteral("offer"));
+        layout->addWidget(text);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+        layout->addWidget(buttons);
+        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&dialog] {
+            OpenWebAddress(InstallerUrl(IsX8664Machine(MachineName())));
+            dialog.accept();
+        });
+        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        dialog.exec();
+    });
+}
+
+void COrlivanNotifier::DeleteUpdateDialog(CUpdateDialog* dialog) {
+    delete dialog;
+}

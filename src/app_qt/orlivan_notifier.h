@@ -1,0 +1,126 @@
+// The Linux notifier's shell: no window of its own; the tray icon with its
+// menu, the notification worker, and the platform side of the dispatch
+// (desktop notifications, message boxes, the update screen). The rules are
+// the portable core's; this class carries them out with Qt.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "notify/desktop_notification.h"
+#include "notify/dispatch.h"
+#include "notify/record.h"
+#include "update/update_ui.h"
+
+class QMenu;
+class QDBusServiceWatcher;
+class CDesktopNotifier;
+class CInfoDialogQt;
+
+// The tip of the tray icon.
+inline constexpr char kTrayTip[] = "Orlivan Filter Notifier";
+// The caption of the program's own messages (the channel ones).
+inline constexpr char kProgramCaption[] = "orlivan-notifier";
+// How long the tray icon waits at start-up for a StatusNotifierWatcher (a
+// panel that starts after the notifier) before it takes the XEmbed fallback
+// of X11. Wayland has no such fallback: there the icon waits for a watcher.
+constexpr int kTrayWatcherGraceMs = 5000;
+
+class COrlivanNotifier : public QObject, private NotificationView, public CUpdateUi {
+    Q_OBJECT
+public:
+    // Reads the install folder and opens the log with its start line.
+    COrlivanNotifier();
+    ~COrlivanNotifier() override;
+
+    // Creates the notification channel (ends the process with a message when
+    // it can't), the tray icon and the About dialog, and starts the worker.
+    void Start();
+
+    // Begins the end (a signal, the session's end): open boxes close and
+    // the event loops return. A record whose box was open gets no reply.
+    void RequestQuit();
+
+    // Ends the worker, then removes the tray icon and the channel's socket.
+    // Called once the event loop has returned.
+    void Stop();
+
+    // Handles one record on the worker thread; the reply for the service.
+    int32_t ShowNotification(const NotificationRecord& record);
+
+    // Runs `job` on the interface thread and returns when it is done; from
+    // the worker it waits for it. False when the program is ending (the job
+    // is then skipped or cut short).
+    bool RunOnGui(const std::function<void()>& job);
+
+    // Menu commands (interface thread).
+    void OnSettings();
+    void OnCheckUpdate();
+    void OnOnlineHelp();
+    void OnReportProblem();
+    void OnAbout();
+
+    QSystemTrayIcon* TrayIcon() const { return m_trayIcon.get(); }
+
+    // CUpdateUi: the update check's screen (any thread).
+    void ShowMessage(const std::string& caption, const std::string& text) override;
+    CUpdateDialog* CreateUpdateDialog(const std::string& updateText) override;
+    void RunUpdateDialog(CUpdateDialog* dialog) override;
+    void DeleteUpdateDialog(CUpdateDialog* dialog) override;
+
+protected:
+    // Sees the session manager's quit (logout) before the event loops end, so
+    // a box it closes is not taken for the user's answer.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Marks the end: the worker's current record gets no reply, and no more
+    // boxes are shown.
+    void MarkStopping();
+
+    // NotificationView (worker thread).
+    void Log(int32_t level, const std::string& line) override;
+    void ShowBalloon(std::u16string_view title, std::u16string_view text,
+                     std::optional<uint32_t> infoFlags) override;
+    void Pause(uint32_t milliseconds) override;
+    void ShowErrorBox(std::u16string_view text, std::u16string_view caption) override;
+    void CheckForUpdateSilently() override;
+    std::string GetProcessName(int32_t processId) override;
+    int64_t Now() override;
+
+    // (Re)creates the tray icon: at start when a watcher is there, when the
+    // grace time ends without one, and whenever a watcher (re)appears.
+    void CreateTrayIcon();
+    void OnWatcherRegistered();
+    void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    void LaunchSettingsProgram();
+
+    std::string m_installPath;
+    std::unique_ptr<QMenu> m_menu;
+    std::unique_ptr<QSystemTrayIcon> m_trayIcon;
+    QDBusServiceWatcher* m_watcher = nullptr;
+    QTimer m_trayGrace;
+    QElapsedTimer m_lastLaunch;
+    CInfoDialogQt* m_infoDialog = nullptr;
+
+    std::thread m_worker;
+    std::atomic<bool> m_workerDone{false};
+    std::atomic<bool> m_stopping{false};
+    std::mutex m_pauseMutex;
+    std::condition_variable m_pauseWake;
+
+    // Worker only.
+    std::unique_ptr<CDesktopNotifier> m_desktop;
+    CDesktopBalloons m_balloons;
+    uint32_t m_shownNotification = 0;
+};

@@ -1,0 +1,39 @@
+#include "app_qt/quit_signals_posix.h"
+
+#include <QSocketNotifier>
+
+#include <csignal>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalSocket[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    // Only write(2) is safe here; the event loop does the rest.
+    [[maybe_unused]] const ssize_t written = write(g_signalSocket[0], &byte, 1);
+}
+
+}  // namespace
+
+void CatchQuitSignals(QObject* parent, std::function<void()> quit) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalSocket) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(g_signalSocket[1], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [quit] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = read(g_signalSocket[1], &byte, 1);
+        quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = &OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+}

@@ -1,0 +1,79 @@
+// Who may use the posix channels, and when a channel folder is private
+// enough to hold them. Decided here from what the system reports (user ids,
+// folder owner and mode); channel_access_posix.cpp asks the system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+constexpr uint32_t kRootUid = 0;
+
+// The notification channel serves root (the filter's service) and the user
+// the notifier runs as (the stand-in started by that user); nobody else.
+bool MayServePeer(uint32_t peerUid, uint32_t ownUid);
+
+// A channel's server is trusted when it runs as root (the filter's service)
+// or as `expectedUid`: the stand-in started by the user, for the notifier's
+// command channel; the addressed user's notifier, for the stand-in's sends.
+bool IsTrustedServer(uint32_t serverUid, uint32_t expectedUid);
+
+// Remembers which refused user ids were already logged, so a peer that keeps
+// trying is logged once. Holds at most kMaxRemembered ids; later ones are
+// not logged at all, so the log can't be flooded by many users either.
+class CPeerRefusals {
+public:
+    static constexpr size_t kMaxRemembered = 32;
+    // True the first time `uid` is refused.
+    bool FirstRefusal(uint32_t uid);
+
+private:
+    std::vector<uint32_t> m_logged;
+};
+
+// How a channel folder is used: private to one user (the notification
+// channel, and both channels under ORLIVAN_CHANNEL_DIR), or shared, where
+// every user may enter but only the owner may write (the service's command
+// channel in /run/orlivan).
+enum class FolderUse { Private, Shared };
+
+// A folder as the file system reports it, symbolic links not followed.
+struct FolderFacts {
+    bool exists = false;
+    bool isDirectory = false;
+    uint32_t ownerUid = 0;
+    uint32_t mode = 0;  // permission bits
+};
+
+enum class FolderVerdict {
+    Usable,
+    Missing,       // absent, and it could not be created
+    NotAFolder,    // a file or a symbolic link stands there
+    NotOwned,      // it belongs to another user
+    OpenToOthers,  // others may enter a private folder, or write to a shared one
+};
+
+// A folder is usable when it is a real folder owned by `ownUid` whose mode
+// keeps others out (Private: no group or other bits; Shared: no group or
+// other write bits).
+FolderVerdict JudgeChannelFolder(const FolderFacts& facts, uint32_t ownUid, FolderUse use);
+
+// The message for a folder that is not usable (empty for a usable one).
+std::string ChannelFolderRefusalText(FolderVerdict verdict, std::string_view folder);
+
+// The folder part of a channel path ("/a/b/notification" gives "/a/b"); empty
+// when the path has no folder.
+std::string ChannelFolderOf(std::string_view channelPath);
+
+#if !defined(_WIN32)
+// Creates `folder` (its last component; mode 0700 for private use, 0755 for
+// shared) when it does not exist, then judges it as it now is.
+FolderVerdict PrepareChannelFolder(const std::string& folder, FolderUse use);
+// The user id of the peer of a connected Unix domain socket; false when the
+// system can't tell.
+bool PeerUserId(int socketFd, uint32_t* uid);
+// The user id this process acts as (its effective uid).
+uint32_t ProcessUserId();
+#endif

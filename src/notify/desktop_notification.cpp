@@ -1,0 +1,54 @@
+#include "notify/desktop_notification.h"
+
+#include "base/text.h"
+
+const char* BalloonIconName(uint32_t infoFlags) {
+    switch (infoFlags & 0x0F) {  // NIIF_ICON_MASK
+        case 1:
+            return "dialog-information";
+        case 2:
+            return "dialog-warning";
+        case 3:
+            return "dialog-error";
+        default:
+            return "";
+    }
+}
+
+std::string EscapeNotificationMarkup(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+DesktopNotification CDesktopBalloons::Compose(std::u16string_view title, std::u16string_view text,
+                                              std::optional<uint32_t> infoFlags, bool bodyMarkup) {
+    if (infoFlags.has_value()) {
+        m_infoFlags = *infoFlags;
+    }
+    DesktopNotification notification;
+    // A balloon without text takes down the one showing, as on the tray.
+    notification.close = text.empty();
+    notification.summary = Utf16ToUtf8(title);
+    notification.body = Utf16ToUtf8(text);
+    if (bodyMarkup) {
+        notification.body = EscapeNotificationMarkup(notification.body);
+    }
+    notification.icon = BalloonIconName(m_infoFlags);
+    return notification;
+}

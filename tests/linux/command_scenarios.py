@@ -1,0 +1,80 @@
+"""The Linux notifier's commands to the service: About with the installed
+version, Check Update by status, the offer's OK and Cancel, the web pages, the
+new-update notice. Usage: command_scenarios.py BUILD_DIR [SCENARIO]"""
+
+import os
+
+from harness import check, main, wait_for
+
+INSTALLER = 'http://download.orlivan.com/windows7/' + (
+    'amd64/OrlivanUpdate_amd64.exe' if os.uname().machine == 'x86_64'
+    else 'x86/OrlivanUpdate_x86.exe')
+
+
+def requests(log, code):
+    with open(log) as f:
+        return f.read().count('command 0x%x' % code)
+
+
+def about_shows_the_version_asked_once(new_desktop):
+    desktop = new_desktop()
+    desktop.start_notifier()
+    log = desktop.serve('--version', '2.5.1')
+    for _ in range(2):
+        desktop.click_menu('About')
+        wait_for(lambda: desktop.windows('Orlivan Info'), 'the About dialog')
+        desktop.screenshot('linux-about.png')
+        desktop.press('Orlivan Info')
+    check(requests(log, 0x305) == 1, 'the version is asked once, then kept')
+
+
+# What the service answers (None: no service), the window, what its key opens.
+CHECKS = [
+    (['--status', '4', '--text', '2.5.1'], 'Orlivan', 'Return', []),
+    (['--status', '7'], 'Update Error', 'Return', []),
+    (None, 'Update Error', 'Return', []),
+    (['--status', '5', '--text', 'a;2.6;Faster blocking'], 'Orlivan Update', 'Return',
+     [INSTALLER]),
+    (['--status', '5', '--text', 'a;2.6;x'], 'Orlivan Update', 'Escape', []),
+]
+
+
+def check_update_by_status(new_desktop):
+    for serve, title, key, opened in CHECKS:
+        desktop = new_desktop()
+        desktop.start_notifier()
+        if serve is not None:
+            desktop.serve(*serve)
+        desktop.click_menu('Check Update')
+        desktop.press(title, key)
+        desktop.click_menu('Online Help')  # then the help page, so the list is never empty
+        pages = wait_for(lambda: desktop.recorded('opened')[-1:] == [
+            'http://content.orlivan.com/content/how-setup-internet-parental-controls-windows-7']
+            and desktop.recorded('opened'), 'the help page')
+        check(pages[:-1] == opened, '%s %s opened %r' % (title, key, pages))
+        desktop.close()  # the next one's watcher takes the bus name
+
+
+def report_problem_opens_the_contact_page(new_desktop):
+    desktop = new_desktop()
+    desktop.start_notifier()
+    desktop.click_menu('Report Problem')
+    wait_for(lambda: desktop.recorded('opened') == ['http://www.orlivan.com/contact'],
+             'the contact page')
+
+
+def new_update_notice_checks_silently_once(new_desktop):
+    desktop = new_desktop()
+    desktop.start_notifier()
+    log = desktop.serve('--status', '4', '--text', '2.5.1')
+    check(desktop.send('new-update', 'new-update').stdout.count('reply 1') == 2, 'replies')
+    check(requests(log, 0x300) == 1, 'one silent check')
+    check(not desktop.windows('Orlivan'), 'the silent check shows nothing for the latest version')
+    check([n[:3] for n in desktop.notifications()] == [
+        ('New Update', 'A new version of Orlivan is available for Update', 'dialog-information')],
+        repr(desktop.notifications()))
+
+
+if __name__ == '__main__':
+    main([about_shows_the_version_asked_once, check_update_by_status,
+          report_problem_opens_the_contact_page, new_update_notice_checks_silently_once])

@@ -1,0 +1,244 @@
+"""The Linux notifier on a desktop of real components, for the scenario files.
+
+Runs inside xvfb-run and dbus-run-session (CMakeLists.txt here). A Desktop is
+one scenario's world: a fresh folder with the channel folder, the log, a
+configuration naming an install folder whose settings program records its
+starts, an xdg-open on PATH that records what it opens; the notification
+server (python-dbusmock's notification_daemon, or dunst), our
+StatusNotifierWatcher template, orlivan-notifier, and the stand-in.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import dbus
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PYTHON = '/usr/bin/python3'  # Debian's, with dbus and dbusmock
+WATCHER = 'org.kde.StatusNotifierWatcher'
+NOTIFICATIONS = 'org.freedesktop.Notifications'
+PROPERTIES = 'org.freedesktop.DBus.Properties'
+MENU_LABELS = ['Settings', 'Check Update', 'Online Help', 'Report Problem', 'About']
+
+
+class Failure(Exception):
+    pass
+
+
+class Skipped(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_for(probe, what, timeout=10.0):
+    """Polls `probe` until it gives something true, and returns that."""
+    end = time.monotonic() + timeout
+    while not (value := probe()):
+        if time.monotonic() > end:
+            raise Failure('timed out waiting for ' + what)
+        time.sleep(0.05)
+    return value
+
+
+def has_owner(name):
+    return bool(dbus.SessionBus().name_has_owner(name))
+
+
+class Desktop:
+    def __init__(self, build, watcher=True, notifications='mock'):
+        self.build = build
+        self.root = tempfile.mkdtemp(prefix='orlivan-linux-')
+        self.channels = self.root + '/channels'
+        self.install = self.root + '/install'
+        self.records = self.root + '/records'
+        for folder in (self.install + '/ui', self.records, self.root + '/bin'):
+            os.makedirs(folder)
+        self._script(self.install + '/ui/orlivan-ui', 'pwd >> %s/settings-started' % self.records)
+        self._script(self.root + '/bin/xdg-open', 'echo "$1" >> %s/opened' % self.records)
+        with open(self.root + '/notifier.conf', 'w') as conf:
+            conf.write('# written by the test\nInstallPath=%s/\n' % self.install)
+        self.program = os.path.join(build, 'src', 'app_qt', 'orlivan-notifier')
+        self.env = {k: v for k, v in os.environ.items()
+                    if k not in ('DEFAULT_BROWSER', 'BROWSER', 'XDG_CURRENT_DESKTOP')}
+        self.env.update(ORLIVAN_CHANNEL_DIR=self.channels, QT_QPA_PLATFORM='xcb',
+                        ORLIVAN_CONFIG=self.root + '/notifier.conf',
+                        XDG_STATE_HOME=self.root + '/state',
+                        PATH=self.root + '/bin:' + os.environ['PATH'])
+        self.processes = []
+        self.notifier = None
+        if watcher:
+            self.start_watcher()
+        if notifications:
+            self._spawn(['dunst'] if notifications == 'dunst' else
+                        [PYTHON, '-m', 'dbusmock', '--template', 'notification_daemon'])
+            wait_for(lambda: has_owner(NOTIFICATIONS), 'the notification server')
+
+    def _script(self, path, line):
+        with open(path, 'w') as f:
+            f.write('#!/bin/sh\n%s\n' % line)
+        os.chmod(path, 0o755)
+
+    def _spawn(self, command):
+        process = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.processes.append(process)
+        return process
+
+    def start_watcher(self):
+        process = self._spawn([PYTHON, '-m', 'dbusmock', '--template',
+                               HERE + '/status_notifier_watcher.py'])
+        wait_for(lambda: has_owner(WATCHER), 'the StatusNotifierWatcher')
+        return process
+
+    def start_notifier(self, wait=True, env=None):
+        self.notifier = subprocess.Popen([self.program], env=env or self.env, cwd=self.root,
+                                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if wait:
+            wait_for(lambda: os.path.exists(self.channel()), 'the notification channel')
+        return self.notifier
+
+    def channel(self):
+        return self.channels + '/notification'
+
+    def close(self):
+        for process in [self.notifier] + self.processes:
+            if process is not None and process.poll() is None:
+                process.kill()
+                process.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    # ---- the stand-in ----------------------------------------------------
+
+    def _tool(self, job, args):
+        return [os.path.join(self.build, 'tools', 'orlivan-service'), job] + list(args)
+
+    def send(self, *args, prefix=()):
+        """orlivan-service send ARGS to this notifier; the finished process."""
+        return subprocess.run(list(prefix) + self._tool('send', ['--channel', self.channel()] +
+                                                        list(args)),
+                              env=self.env, capture_output=True, text=True, timeout=60)
+
+    def send_async(self, *args):
+        return subprocess.Popen(self._tool('send', ['--channel', self.channel()] + list(args)),
+                                env=self.env, stdout=subprocess.PIPE, text=True)
+
+    def serve(self, *args):
+        """orlivan-service serve ARGS on the command channel; its log file."""
+        log = self.root + '/serve.log'
+        self._spawn(self._tool('serve', ['--log', log] + list(args)))
+        wait_for(lambda: os.path.exists(self.channels + '/command'), 'the command channel')
+        return log
+
+    # ---- what the user sees --------------------------------------------------
+
+    def _mock_calls(self, method):
+        mock = dbus.SessionBus().get_object(NOTIFICATIONS, '/org/freedesktop/Notifications')
+        return [args for _, args in
+                mock.GetMethodCalls(method, dbus_interface='org.freedesktop.DBus.Mock')]
+
+    def notifications(self):
+        """Notify calls: (summary, body, icon, hints, app name, time-out)."""
+        return [(str(a[3]), str(a[4]), str(a[2]), dict(a[6]), str(a[0]), int(a[7]))
+                for a in self._mock_calls('Notify')]
+
+    def closed_notifications(self):
+        return self._mock_calls('CloseNotification')
+
+    def items(self):
+        watcher = dbus.SessionBus().get_object(WATCHER, '/StatusNotifierWatcher')
+        return list(watcher.Get(WATCHER, 'RegisteredStatusNotifierItems',
+                                dbus_interface=PROPERTIES))
+
+    def item(self):
+        name = wait_for(self.items, 'a registered tray item')[-1]
+        return dbus.SessionBus().get_object(name, '/StatusNotifierItem')
+
+    def item_property(self, name):
+        return self.item().Get('org.kde.StatusNotifierItem', name, dbus_interface=PROPERTIES)
+
+    def menu(self):
+        return dbus.SessionBus().get_object(self.item().bus_name, self.item_property('Menu'))
+
+    def menu_entries(self):
+        """(label, id) of the tray menu's entries, in order."""
+        _, layout = self.menu().GetLayout(0, -1, [], dbus_interface='com.canonical.dbusmenu')
+        return [(str(c[1].get('label', '')).replace('&', ''), int(c[0])) for c in layout[2]]
+
+    def click_menu(self, label):
+        # Qt answers the event before it runs the entry's command (which may
+        # open a box that waits for the user).
+        self.menu().Event(dict(self.menu_entries())[label], 'clicked',
+                          dbus.Int32(0, variant_level=1), dbus.UInt32(0),
+                          dbus_interface='com.canonical.dbusmenu')
+
+    def windows(self, title):
+        return subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^%s$' % title],
+                              capture_output=True, text=True).stdout.split()
+
+    def press(self, title, key='Return'):
+        """Waits for the window `title` and presses `key` in it, as the user would."""
+        window = wait_for(lambda: self.windows(title), 'the window "%s"' % title)[0]
+        subprocess.run(['xdotool', 'windowfocus', '--sync', window], timeout=10)
+        subprocess.run(['xdotool', 'key', key], check=True, timeout=10)
+        wait_for(lambda: not self.windows(title), 'the window "%s" to close' % title)
+
+    def screenshot(self, name):
+        logs = os.environ.get('ORLIVAN_TEST_LOGS')
+        if logs:
+            os.makedirs(logs, exist_ok=True)
+            subprocess.run(['import', '-window', 'root', os.path.join(logs, name)], timeout=20)
+
+    def log(self):
+        try:
+            with open(self.root + '/state/orlivan/OrlivanSysTray.log') as f:
+                return f.read()
+        except OSError:
+            return ''
+
+    def recorded(self, name):
+        try:
+            with open(os.path.join(self.records, name)) as f:
+                return f.read().splitlines()
+        except OSError:
+            return []
+
+
+def main(scenarios):
+    """`--list` prints the scenarios' names; `BUILD_DIR [NAME]` runs them (or one)."""
+    if sys.argv[1:] == ['--list']:
+        print(';'.join(function.__name__ for function in scenarios))
+        return
+    build = sys.argv[1]
+    chosen = [s for s in scenarios if len(sys.argv) < 3 or s.__name__ == sys.argv[2]]
+    failed = skipped = 0
+    for scenario in chosen:
+        desktops = []
+
+        def new_desktop(**kwargs):
+            desktops.append(Desktop(build, **kwargs))
+            return desktops[-1]
+
+        try:
+            scenario(new_desktop)
+            print('ok   ' + scenario.__name__, flush=True)
+        except Skipped as reason:
+            skipped += 1
+            print('skip %s: %s' % (scenario.__name__, reason), flush=True)
+        except Exception as error:  # reported; the next scenario runs
+            failed += 1
+            print('FAIL %s: %s: %s' % (scenario.__name__, type(error).__name__, error))
+            for desktop in desktops:
+                print('     log: ' + desktop.log().replace('\n', '\n          '))
+        finally:
+            for desktop in desktops:
+                desktop.close()
+    # 77: ctest's "skipped" (SKIP_RETURN_CODE in CMakeLists.txt).
+    sys.exit(1 if failed or not chosen else 77 if skipped == len(chosen) else 0)

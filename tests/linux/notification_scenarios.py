@@ -1,0 +1,144 @@
+"""Records through the Linux notifier: what the notification server is sent,
+the replies, the driver-error box, the channel's refusals, the program's own
+start and end. Usage: notification_scenarios.py BUILD_DIR [SCENARIO]"""
+
+import os
+import signal
+import subprocess
+import time
+
+from harness import Skipped, check, main, wait_for
+
+ERROR, INFO = 'dialog-error', 'dialog-information'
+# Stand-in arguments, the notification (summary, body, icon) or None, the reply.
+RECORDS = [
+    (['https-site-blocked', '--detail', 'example.com'],
+     ('HTTPS Site Blocked', 'example.com was blocked by orlivan', INFO), 'reply 1'),
+    (['server-down'], ('Server Down', 'Orlivan Server is down. Try after some time', ERROR),
+     'reply 1'),
+    (['no-hotspot'], ('No Hotspot', 'Orlivan cannot detect any hotspot. Make sure you are '
+                      'connected to one', ERROR), 'reply 1'),
+    (['hotspot-detected'], ('Hotspot Detected', 'Orlivan has detected hotspot and is switching '
+                            'to Hotspot mode', ERROR), 'reply 1'),
+    (['normal-mode'], ('Normal mode', 'Orlivan is switching to Normal mode from Hotspot mode',
+                       ERROR), 'reply 1'),
+    (['conflicting-application', '--detail', 'PID - "{sleeper}"'],
+     ('Conflicting Application Found', 'Orlivan is blocked by application with name "sleep". '
+      'Please stop the application to help Orlivan work properly', ERROR), 'reply 1'),
+    (['notifier-error'], ('Notifier Error', 'Error with Notifier Operation', ERROR),
+     'no reply expected'),
+    (['ack-only'], None, 'reply 1'),
+    (['99'], None, 'no reply expected'),  # unknown: takes the shown notification down
+]
+
+
+def every_record_type(new_desktop):
+    desktop = new_desktop()
+    desktop.start_notifier()
+    sleeper = subprocess.Popen(['sleep', '60'])
+    sent = desktop.send(*[a.replace('{sleeper}', str(sleeper.pid))
+                          for record, _, _ in RECORDS for a in record])
+    sleeper.kill()
+    lines = [line for line in sent.stdout.splitlines() if line.startswith('record ')]
+    check(len(lines) == len(RECORDS), sent.stdout + sent.stderr)
+    for line, (_, _, reply) in zip(lines, RECORDS):
+        check(reply in line, 'expected %s in %r' % (reply, line))
+    shown = desktop.notifications()
+    check([n[:3] for n in shown] == [n for _, n, _ in RECORDS if n], 'notifications %r' % shown)
+    check(all(n[3].get('desktop-entry') == 'orlivan-notifier' and n[4] == 'Orlivan Notifier' and
+              n[5] == 10000 for n in shown), 'hints, app name, time-out: %r' % shown)
+    check(len(desktop.closed_notifications()) == 1, 'the unknown record closes the last one')
+    for code in ('1', '4', '7', '8', '9', '10', '-3', '2', '99'):
+        check('ShowNotification %s\n' % code in desktop.log(), 'log line ' + code)
+
+
+def driver_error_box_holds_the_reply(new_desktop):
+    desktop = new_desktop()
+    desktop.start_notifier()
+    sender = desktop.send_async('driver-error', '--error-code', '-5')
+    wait_for(lambda: desktop.windows('Orlivan Driver Error'), 'the driver-error box')
+    time.sleep(1.5)
+    check(sender.poll() is None, 'the reply came before the box was closed')
+    desktop.press('Orlivan Driver Error')
+    check('reply 1' in sender.communicate(timeout=10)[0], 'the reply after the box')
+    check(desktop.notifications() == [], 'no notification for the first driver error')
+    check('reply 1' in desktop.send('driver-error', '--error-code', '-5').stdout, 'second')
+    check([n[:3] for n in desktop.notifications()] == [
+        ('Orlivan Driver Error', 'Orlivan driver failed! to load with error -5', ERROR)],
+        'the second of the run is a notification: %r' % desktop.notifications())
+
+
+def quit_with_a_box_open_gives_no_reply(new_desktop):
+    desktop = new_desktop()
+    notifier = desktop.start_notifier()
+    sender = desktop.send_async('driver-error', '--error-code', '7', '--timeout', '20000')
+    wait_for(lambda: desktop.windows('Orlivan Driver Error'), 'the driver-error box')
+    notifier.send_signal(signal.SIGTERM)
+    check(notifier.wait(10) == 0, 'the notifier ends with its box open')
+    out = sender.communicate(timeout=20)[0]
+    check(sender.returncode == 4 and 'reply 1' not in out, 'no reply for the closed box: ' + out)
+    check(not os.path.exists(desktop.channel()), 'the socket is removed')
+
+
+def another_users_client_is_refused(new_desktop):
+    if os.geteuid() != 0:
+        raise Skipped('needs root to run the stand-in as nobody')
+    desktop = new_desktop()
+    desktop.start_notifier()
+    nobody = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups']
+    sent = desktop.send('--connect-wait', '300', 'ack-only', prefix=nobody)
+    check(sent.returncode == 2, 'the private folder keeps nobody out: ' + sent.stderr)
+    # Where the folders let it in, the notifier itself drops the connection.
+    for path, mode in ((desktop.root, 0o711), (desktop.channels, 0o711),
+                       (desktop.channel(), 0o666)):
+        os.chmod(path, mode)
+    for _ in range(2):
+        sent = desktop.send('--connect-wait', '300', '--timeout', '3000', 'ack-only',
+                            prefix=nobody)
+        check(sent.returncode in (3, 4), 'nobody got an answer: ' + sent.stdout)
+    log = desktop.log()
+    check(log.count('Notification client refused: user 65534 is not the service') == 1, log)
+    check('ShowNotification' not in log, 'a refused record was handled')
+    check('reply 1' in desktop.send('ack-only').stdout, 'the user is still served')
+
+
+def no_tray_and_no_notification_server_still_answers(new_desktop):
+    desktop = new_desktop(watcher=False, notifications=None)
+    desktop.start_notifier()
+    started = time.monotonic()
+    sent = desktop.send('server-down', 'https-site-blocked', '--detail', 'a.b', 'ack-only')
+    check(sent.stdout.count('reply 1') == 3 and time.monotonic() - started < 10, sent.stdout)
+    check(desktop.log().count('ShowNotification') == 3, desktop.log())
+
+
+def second_instance_says_so_and_ends(new_desktop):
+    desktop = new_desktop()
+    desktop.start_notifier()
+    second = desktop.start_notifier(wait=False)
+    desktop.press('orlivan-notifier')
+    check(second.wait(10) == 0, 'the second instance ends with code 0')
+    check('reply 1' in desktop.send('ack-only').stdout, 'the first keeps its channel')
+    # Without a display the message goes to standard error.
+    env = {k: v for k, v in desktop.env.items() if k not in ('DISPLAY', 'QT_QPA_PLATFORM')}
+    headless = subprocess.run([desktop.program], env=env, capture_output=True, text=True,
+                              timeout=10)
+    check(headless.returncode == 0 and 'Another instance of Orlivan Notifier is running or '
+          'communication channel busy' in headless.stderr, headless.stderr)
+
+
+def dunst_shows_a_notification(new_desktop):
+    desktop = new_desktop(notifications='dunst')
+    desktop.start_notifier()
+    check('reply 1' in desktop.send('https-site-blocked', '--detail', 'example.com').stdout,
+          'reply')
+    wait_for(lambda: subprocess.run(['dunstctl', 'count', 'displayed'], capture_output=True,
+                                    text=True, env=desktop.env).stdout.strip() == '1',
+             'dunst to show the notification')
+    desktop.screenshot('linux-dunst-notification.png')
+
+
+if __name__ == '__main__':
+    main([every_record_type, driver_error_box_holds_the_reply,
+          quit_with_a_box_open_gives_no_reply, another_users_client_is_refused,
+          no_tray_and_no_notification_server_still_answers, second_instance_says_so_and_ends,
+          dunst_shows_a_notification])

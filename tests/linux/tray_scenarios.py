@@ -1,0 +1,57 @@
+"""The Linux notifier's tray icon as a StatusNotifierWatcher sees it: the
+item's properties and menu over D-Bus, activation, a watcher that appears late
+or restarts, and the icon and socket gone at the end.
+Usage: tray_scenarios.py BUILD_DIR [SCENARIO]"""
+
+import os
+import signal
+
+from harness import MENU_LABELS, check, has_owner, main, wait_for
+
+
+def item_shows_tip_icon_and_menu(new_desktop):
+    desktop = new_desktop()
+    desktop.start_notifier()
+    check(str(desktop.item_property('ToolTip')[2]) == 'Orlivan Filter Notifier', 'tool tip')
+    pixmaps = desktop.item_property('IconPixmap')
+    check(pixmaps and all(w == h and len(data) == 4 * w * h for w, h, data in pixmaps),
+          'icon pixmaps')
+    check([label for label, _ in desktop.menu_entries()] == MENU_LABELS,
+          'menu %r' % desktop.menu_entries())
+
+
+def activation_and_settings_start_the_settings_program(new_desktop):
+    desktop = new_desktop()
+    desktop.start_notifier()
+    desktop.item().Activate(0, 0, dbus_interface='org.kde.StatusNotifierItem')
+    started = wait_for(lambda: desktop.recorded('settings-started'), 'the settings program')
+    check(started == [desktop.root], 'started in the notifier\'s folder: %r' % started)
+    desktop.click_menu('Settings')
+    wait_for(lambda: len(desktop.recorded('settings-started')) == 2, 'a second start')
+
+
+def watcher_appearing_late_and_restarting_gets_the_icon(new_desktop):
+    desktop = new_desktop(watcher=False)
+    desktop.start_notifier()
+    watcher = desktop.start_watcher()
+    wait_for(desktop.items, 'the icon on a watcher that started late')
+    watcher.terminate()
+    watcher.wait(10)
+    desktop.start_watcher()
+    wait_for(desktop.items, 'the icon on the restarted watcher')
+    check(str(desktop.item_property('ToolTip')[2]) == 'Orlivan Filter Notifier', 'tip')
+
+
+def sigterm_removes_icon_and_socket(new_desktop):
+    desktop = new_desktop()
+    notifier = desktop.start_notifier()
+    name = desktop.item().bus_name
+    notifier.send_signal(signal.SIGTERM)
+    check(notifier.wait(10) == 0, 'the notifier ends with code 0')
+    check(not os.path.exists(desktop.channel()), 'the socket is removed')
+    check(not has_owner(name), 'the item is gone from the bus')
+
+
+if __name__ == '__main__':
+    main([item_shows_tip_icon_and_menu, activation_and_settings_start_the_settings_program,
+          watcher_appearing_late_and_restarting_gets_the_icon, sigterm_removes_icon_and_socket])

@@ -1,0 +1,65 @@
+// What the Linux notifier decides: notifications from balloons, its files,
+// and the installer for the machine.
+#include <gtest/gtest.h>
+
+#include "notify/desktop_notification.h"
+#include "locations/linux_desktop.h"
+
+TEST(DesktopNotification, BalloonsBecomeNotificationsWithTheirIcons) {
+    CDesktopBalloons balloons;
+    DesktopNotification n = balloons.Compose(u"Server Down", u"x < y & z", 3u, false);
+    EXPECT_FALSE(n.close);
+    EXPECT_EQ(n.summary, "Server Down");
+    EXPECT_EQ(n.body, "x < y & z");
+    EXPECT_EQ(n.icon, "dialog-error");
+    EXPECT_EQ(n.expireTimeoutMs, 10000);
+    // No icon kind given: the last one stays, as on the tray record.
+    n = balloons.Compose(u"T", u"caf\u00e9", std::nullopt, true);
+    EXPECT_EQ(n.icon, "dialog-error");
+    EXPECT_EQ(n.body, "caf\xc3\xa9");
+    EXPECT_EQ(balloons.Compose(u"T", u"<b>&", 1u, true).body, "&lt;b&gt;&amp;");
+    // The empty balloon of an unknown record takes the shown one down.
+    EXPECT_TRUE(balloons.Compose(u"", u"", std::nullopt, true).close);
+    EXPECT_STREQ(BalloonIconName(1), "dialog-information");
+    EXPECT_STREQ(BalloonIconName(2), "dialog-warning");
+    EXPECT_STREQ(BalloonIconName(0), "");
+    EXPECT_EQ(CDesktopBalloons().Compose(u"T", u"t", std::nullopt, false).icon, "");
+}
+
+TEST(LinuxDesktop, InstallFolderFromTheConfigurationFile) {
+    struct Case {
+        std::optional<std::string_view> text;
+        const char* folder;
+    } cases[] = {
+        {std::nullopt, "/opt/orlivan/"},
+        {"", "/opt/orlivan/"},
+        {"InstallPath=/usr/lib/orlivan\n", "/usr/lib/orlivan"},
+        {"  InstallPath = /srv/o/ \r\n", "/srv/o/"},
+        {"# InstallPath=/x\nOther=/y\n", "/opt/orlivan/"},
+        {"InstallPath=/a\nInstallPath=/b", "/b"},
+        {"InstallPath=relative/dir\n", "/opt/orlivan/"},
+        {"InstallPath=\n", "/opt/orlivan/"},
+        {"InstallPathX=/a\n", "/opt/orlivan/"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(InstallFolderFromConfig(c.text), c.folder) << c.text.value_or("(none)");
+    }
+    // Only the first 64 KiB are read.
+    std::string big(kConfigMaxBytes, '#');
+    big += "\nInstallPath=/late\n";
+    EXPECT_EQ(InstallFolderFromConfig(big), "/opt/orlivan/");
+}
+
+TEST(LinuxDesktop, SettingsProgramLogAndInstaller) {
+    EXPECT_EQ(LinuxSettingsProgramPath("/opt/orlivan/"), "/opt/orlivan/ui/orlivan-ui");
+    EXPECT_EQ(LinuxSettingsProgramPath("/opt/orlivan"), "/opt/orlivan/ui/orlivan-ui");
+    EXPECT_EQ(LinuxLogFolder("/s", "/home/u"), "/s/orlivan");
+    EXPECT_EQ(LinuxLogFolder(nullptr, "/home/u"), "/home/u/.local/state/orlivan");
+    EXPECT_EQ(LinuxLogFolder("rel", "/home/u"), "/home/u/.local/state/orlivan");
+    EXPECT_EQ(LinuxLogFolder(nullptr, nullptr), "");
+    EXPECT_EQ(LinuxLogFilePath("/s/orlivan"), "/s/orlivan/OrlivanSysTray.log");
+    EXPECT_TRUE(IsX8664Machine("x86_64"));
+    for (const char* other : {"i686", "aarch64", "armv7l", "x86_64 ", ""}) {
+        EXPECT_FALSE(IsX8664Machine(other)) << other;
+    }
+}
