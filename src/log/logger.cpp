@@ -1,7 +1,9 @@
 #include "log/logger.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdarg>
+#include <cstring>
 
 #include "log/log_file.h"
 
@@ -44,7 +46,8 @@ CLogger::CLogger(std::string path, Clock clock, int64_t sizeLimit)
       m_sizeLimit(sizeLimit) {
     if (!m_path.empty()) {
         m_file = OpenLogStream(m_path);
-        if (m_file != nullptr && LogStreamSize(m_file) >= m_sizeLimit) {
+        m_sizeEstimate = m_file != nullptr ? LogStreamSize(m_file) : 0;
+        if (m_file != nullptr && ReachedLimit()) {
             SetAsideFullLog();
         }
     }
@@ -76,14 +79,30 @@ void CLogger::Log(int32_t level, const char* format, ...) {
     WriteStamp();
     va_list args;
     va_start(args, format);
-    std::vfprintf(m_file, format, args);
+    va_list again;
+    va_copy(again, args);
+    char small[512];
+    std::string large;
+    const char* text = small;
+    const int length = std::vsnprintf(small, sizeof small, format, args);
+    if (length >= static_cast<int>(sizeof small)) {
+        large.resize(static_cast<size_t>(length) + 1);
+        std::vsnprintf(large.data(), large.size(), format, again);
+        text = large.c_str();
+    }
+    va_end(again);
     va_end(args);
+    if (length > 0) {
+        std::fwrite(text, 1, static_cast<size_t>(length), m_file);
+        m_sizeEstimate += length + std::count(text, text + length, '\n');
+    }
     std::fflush(m_file);
-    if (LogStreamSize(m_file) >= m_sizeLimit) {
+    if (ReachedLimit()) {
         SetAsideFullLog();
         if (m_file != nullptr) {
             WriteStamp();
             std::fprintf(m_file, "%s\n", kLogStartMessage);
+            m_sizeEstimate += static_cast<int64_t>(std::strlen(kLogStartMessage)) + 2;
             std::fflush(m_file);
         }
     }
@@ -95,10 +114,23 @@ void CLogger::WriteStamp() {
     // still written.
     const std::string stamp = ToLocalTime(m_clock(), &local) ? FormatLogTimeStamp(local) : "";
     std::fprintf(m_file, "%s ", stamp.c_str());
+    m_sizeEstimate += static_cast<int64_t>(stamp.size()) + 1;
+}
+
+bool CLogger::ReachedLimit() {
+    if (m_sizeEstimate < m_sizeLimit) {
+        return false;
+    }
+    const int64_t size = LogStreamSize(m_file);
+    if (size >= 0) {
+        m_sizeEstimate = size;
+    }
+    return m_sizeEstimate >= m_sizeLimit;
 }
 
 void CLogger::SetAsideFullLog() {
     std::fclose(m_file);
     const bool renamed = ReplaceLogFile(m_path, OldLogPath(m_path));
     m_file = OpenLogStream(m_path, !renamed);
+    m_sizeEstimate = 0;
 }

@@ -71,8 +71,15 @@ private:
     // process holds a file open), the log is emptied in place instead: the
     // limit holds either way.
     void SetAsideFullLog();
+    // Whether the log has reached its limit. Asks the file only when the
+    // estimate says it may have, so a line costs no look-up of the file's size.
+    bool ReachedLimit();
 
     FILE* m_file = nullptr;
+    // At least the log's size in bytes: measured when the log is opened, then
+    // grown by every line, each line feed counted twice (text mode may write a
+    // carriage return before it).
+    int64_t m_sizeEstimate = 0;
     std::string m_path;
     int32_t m_minLevel = 0;
     Clock m_clock;
