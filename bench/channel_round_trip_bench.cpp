@@ -175,7 +175,12 @@ std::string ChannelName(const char* tag) {
 #if defined(_WIN32)
     return "\\\\.\\pipe\\orlivan-bench-" + std::to_string(GetCurrentProcessId()) + "-" + tag;
 #else
-    return "/tmp/orlivan-bench-" + std::to_string(getpid()) + "-" + tag;
+    // The channel lives in a folder only this user may enter, as the server asks.
+    static const std::string folder = [] {
+        char pattern[] = "/tmp/orlivan-bench-XXXXXX";
+        return mkdtemp(pattern) != nullptr ? std::string(pattern) : std::string("/tmp");
+    }();
+    return folder + "/" + tag;
 #endif
 }
 
@@ -266,6 +271,8 @@ int main(int argc, char** argv) {
 #if !defined(_WIN32)
     std::remove((ChannelName("echo") + ".lock").c_str());
     std::remove((ChannelName("notifier") + ".lock").c_str());
+    const std::string folder = ChannelName("");
+    rmdir(folder.substr(0, folder.size() - 1).c_str());
 #endif
 
     const double rawUs = Median(raw) * 1e6 / count;
