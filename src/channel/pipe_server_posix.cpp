@@ -2,25 +2,46 @@
 // the user. The socket file is guarded by a lock file beside it, held for the
 // life of the server, so only one server owns the name and a socket file left
 // by a server that died is replaced. Each accepted client is checked by its
-// credentials: root or the user's own uid, anybody else is dropped. Waits use
-// poll, so a stalled client never holds the worker beyond the limit; a wake
-// pipe ends every wait on Shutdown.
+// credentials: root or the user's own uid, anybody else is dropped. Every wait
+// is bounded, so a stalled client never holds the worker beyond the limit:
+// waits for a client or for room to write use poll with a wake pipe, reads
+// block with the socket's receive time-out; Shutdown ends them all.
+//
+// Reads go through a small buffer: one receive takes a whole frame, length
+// word and body, when the client has sent it, which keeps an acknowledged
+// record to one receive, the log line and the reply. What is left in the
+// buffer belongs to the connected client and goes when it is dropped.
 #include "channel/pipe_server.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include "channel/channel_access.h"
 #include "log/logger.h"
+
+namespace {
+
+// Bytes taken from the socket in one receive: a few acknowledged records.
+constexpr uint32_t kReceiveBufferSize = 512;
+
+// The socket's receive time-out is set again only when the wait asked for
+// differs from it by more than this, so a run of records costs no set-up.
+constexpr long kReceiveWaitSlackMs = 20;
+
+}  // namespace
 
 struct CPipeServer::Impl {
     int listenFd = -1;
@@ -30,6 +51,23 @@ struct CPipeServer::Impl {
     int wakeWrite = -1;
     std::atomic<bool> shutDown{false};
     CPeerRefusals refusals;
+    // Guards the client's descriptor while it is taken or dropped, so Shutdown
+    // from another thread never reaches a number already reused elsewhere.
+    std::mutex clientLock;
+    long receiveWaitMs = -1;  // the client socket's receive time-out; -1: not set
+    unsigned char received[kReceiveBufferSize];
+    uint32_t receivedStart = 0;
+    uint32_t receivedEnd = 0;
+
+    void DropClient() {
+        std::lock_guard<std::mutex> lock(clientLock);
+        if (clientFd >= 0) {
+            close(clientFd);
+            clientFd = -1;
+        }
+        receiveWaitMs = -1;
+        receivedStart = receivedEnd = 0;
+    }
 };
 
 namespace {
@@ -69,7 +107,7 @@ int PollOrWake(int fd, short events, int wakeFd, std::chrono::milliseconds timeo
 CPipeServer::CPipeServer(std::string name) : m_name(std::move(name)), m_impl(new Impl) {}
 
 CPipeServer::~CPipeServer() {
-    CloseFd(&m_impl->clientFd);
+    m_impl->DropClient();
     if (m_impl->listenFd >= 0) {
         CloseFd(&m_impl->listenFd);
         unlink(m_name.c_str());  // still under the lock: nobody else can own it yet
@@ -143,6 +181,11 @@ void CPipeServer::Shutdown() {
         const char byte = 1;
         [[maybe_unused]] ssize_t written = write(m_impl->wakeWrite, &byte, 1);
     }
+    // A read blocked on the client ends when its socket is shut down.
+    std::lock_guard<std::mutex> lock(m_impl->clientLock);
+    if (m_impl->clientFd >= 0) {
+        shutdown(m_impl->clientFd, SHUT_RDWR);
+    }
 }
 
 int CPipeServer::Connect() {
@@ -169,6 +212,13 @@ int CPipeServer::Connect() {
             uint32_t peer = 0;
             const bool known = PeerUserId(client, &peer);
             if (known && MayServePeer(peer, ProcessUserId())) {
+                // Taken under the lock, and only while the channel is open:
+                // Shutdown either sees this client or is seen here.
+                std::lock_guard<std::mutex> lock(m_impl->clientLock);
+                if (m_impl->shutDown) {
+                    close(client);
+                    return TRANSFER_FAILED;
+                }
                 m_impl->clientFd = client;
                 return TRANSFER_OK;
             }
@@ -188,36 +238,53 @@ int CPipeServer::Connect() {
 int CPipeServer::ReadSome(void* buffer, uint32_t count, std::chrono::milliseconds timeout,
                           uint32_t* transferred) {
     *transferred = 0;
-    if (m_impl->clientFd < 0) {
+    Impl& impl = *m_impl;
+    if (impl.clientFd < 0) {
         return TRANSFER_CLOSED;
     }
-    if (count == 0) {
+    if (count == 0 || impl.shutDown) {
         return TRANSFER_FAILED;
     }
-    if (m_impl->shutDown) {
-        return TRANSFER_FAILED;
+    if (impl.receivedEnd > impl.receivedStart) {
+        const uint32_t n = std::min(count, impl.receivedEnd - impl.receivedStart);
+        std::memcpy(buffer, impl.received + impl.receivedStart, n);
+        impl.receivedStart += n;
+        *transferred = n;
+        return TRANSFER_OK;
     }
-    // Bytes that are there already are taken at once; only an empty socket is
-    // waited for (one system call less per transfer on a busy channel).
-    ssize_t got;
-    do {
-        got = recv(m_impl->clientFd, buffer, count, MSG_DONTWAIT);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        const int ready = PollOrWake(m_impl->clientFd, POLLIN, m_impl->wakeRead, timeout);
-        if (ready < 0) {
+    if (timeout.count() <= 0) {
+        return TRANSFER_TIMED_OUT;
+    }
+    const long waitMs =
+        timeout.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<long>(timeout.count());
+    if (impl.receiveWaitMs < 0 || std::labs(impl.receiveWaitMs - waitMs) > kReceiveWaitSlackMs) {
+        const timeval wait{waitMs / 1000, (waitMs % 1000) * 1000};
+        if (setsockopt(impl.clientFd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) {
             return TRANSFER_FAILED;
         }
-        if (ready == 0) {
-            return TRANSFER_TIMED_OUT;
-        }
-        do {
-            got = recv(m_impl->clientFd, buffer, count, MSG_DONTWAIT);
-        } while (got < 0 && errno == EINTR);
+        impl.receiveWaitMs = waitMs;
+    }
+    // Large reads go straight to the caller; small ones fill the buffer.
+    const bool direct = count >= kReceiveBufferSize;
+    ssize_t got;
+    do {
+        got = direct ? recv(impl.clientFd, buffer, count, 0)
+                     : recv(impl.clientFd, impl.received, kReceiveBufferSize, 0);
+    } while (got < 0 && errno == EINTR && !impl.shutDown);
+    if (impl.shutDown) {
+        return TRANSFER_FAILED;
     }
     if (got > 0) {
-        *transferred = static_cast<uint32_t>(got);
-        return TRANSFER_OK;
+        if (direct) {
+            *transferred = static_cast<uint32_t>(got);
+            return TRANSFER_OK;
+        }
+        impl.receivedStart = 0;
+        impl.receivedEnd = static_cast<uint32_t>(got);
+        return ReadSome(buffer, count, timeout, transferred);
+    }
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return TRANSFER_TIMED_OUT;
     }
     if (got == 0 || errno == ECONNRESET || errno == EPIPE) {
         return TRANSFER_CLOSED;
@@ -271,5 +338,5 @@ int CPipeServer::WriteAll(const void* buffer, uint32_t count, std::chrono::milli
 }
 
 void CPipeServer::Disconnect() {
-    CloseFd(&m_impl->clientFd);
+    m_impl->DropClient();
 }

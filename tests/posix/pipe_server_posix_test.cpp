@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,4 +29,35 @@ TEST(PipeServerPosix, TheSocketIsTheUsersAndALeftoverFileIsNoObstacle) {
     EXPECT_EQ(next.Create(), 1);
     EXPECT_EQ(CPipeServer("").Create(), 0);
     EXPECT_EQ(CPipeServer(path.substr(0, path.rfind('/') + 1)).Create(), 0);
+}
+
+// Bytes read ahead from a client go with it, and Shutdown ends a read that is
+// waiting on a silent client long before its time-out.
+TEST(PipeServerPosix, ReadAheadStaysWithItsClientAndShutdownEndsAWait) {
+    using namespace std::chrono_literals;
+    TestChannelName channel;
+    CPipeServer server(channel.Name());
+    ASSERT_EQ(server.Create(), 1);
+    char bytes[8] = {};
+    uint32_t got = 0;
+    {
+        TestClient first(channel.Name());
+        first.Send("abcdefgh");
+        ASSERT_EQ(server.Connect(), TRANSFER_OK);
+        ASSERT_EQ(server.ReadSome(bytes, 2, 5s, &got), TRANSFER_OK);
+        EXPECT_EQ(std::string(bytes, got), "ab");
+        server.Disconnect();  // "cdefgh" was read ahead
+    }
+    TestClient second(channel.Name());
+    second.Send("XY");
+    ASSERT_EQ(server.Connect(), TRANSFER_OK);
+    ASSERT_EQ(server.ReadSome(bytes, sizeof bytes, 5s, &got), TRANSFER_OK);
+    EXPECT_EQ(std::string(bytes, got), "XY");
+
+    int result = TRANSFER_OK;
+    std::thread reader([&] { result = server.ReadSome(bytes, sizeof bytes, 60s, &got); });
+    std::this_thread::sleep_for(100ms);
+    server.Shutdown();
+    reader.join();
+    EXPECT_EQ(result, TRANSFER_FAILED);  // not TRANSFER_TIMED_OUT a minute later
 }
