@@ -79,24 +79,30 @@ void CLogger::Log(int32_t level, const char* format, ...) {
     WriteStamp();
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    char small[512];
-    std::string large;
-    const char* text = small;
-    const int length = std::vsnprintf(small, sizeof small, format, args);
-    if (length >= static_cast<int>(sizeof small)) {
-        large.resize(static_cast<size_t>(length) + 1);
-        std::vsnprintf(large.data(), large.size(), format, again);
-        text = large.c_str();
+    if (std::strcmp(format, "%s") == 0) {
+        // A line formatted by the caller is copied as it is.
+        const char* text = va_arg(args, const char*);
+        WriteText(text != nullptr ? text : "");
+    } else {
+        va_list again;
+        va_copy(again, args);
+        char small[512];
+        const int length = std::vsnprintf(small, sizeof small, format, args);
+        if (length >= static_cast<int>(sizeof small)) {
+            std::string large(static_cast<size_t>(length) + 1, '\0');
+            std::vsnprintf(large.data(), large.size(), format, again);
+            WriteText(large.c_str());
+        } else if (length > 0) {
+            WriteText(small);
+        }
+        va_end(again);
     }
-    va_end(again);
     va_end(args);
-    if (length > 0) {
-        std::fwrite(text, 1, static_cast<size_t>(length), m_file);
-        m_sizeEstimate += length + std::count(text, text + length, '\n');
+    // A held line is flushed too when the log may be full, so the size the
+    // file reports is the whole log.
+    if (m_holder != std::this_thread::get_id() || m_sizeEstimate >= m_sizeLimit) {
+        std::fflush(m_file);
     }
-    std::fflush(m_file);
     if (ReachedLimit()) {
         SetAsideFullLog();
         if (m_file != nullptr) {
@@ -108,13 +114,39 @@ void CLogger::Log(int32_t level, const char* format, ...) {
     }
 }
 
+void CLogger::HoldLines() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_holder = std::this_thread::get_id();
+}
+
+void CLogger::ReleaseLines() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_holder = std::thread::id();
+    if (m_file != nullptr) {
+        std::fflush(m_file);
+    }
+}
+
 void CLogger::WriteStamp() {
-    std::tm local{};
-    // A clock outside the runtime's range gives an empty stamp; the message is
-    // still written.
-    const std::string stamp = ToLocalTime(m_clock(), &local) ? FormatLogTimeStamp(local) : "";
-    std::fprintf(m_file, "%s ", stamp.c_str());
-    m_sizeEstimate += static_cast<int64_t>(stamp.size()) + 1;
+    // The stamp is formatted once a second at most: lines in a burst reuse it.
+    const std::time_t now = m_clock();
+    if (!m_hasStamp || now != m_stampTime) {
+        std::tm local{};
+        // A clock outside the runtime's range gives an empty stamp; the message
+        // is still written.
+        m_stamp = ToLocalTime(now, &local) ? FormatLogTimeStamp(local) : "";
+        m_stamp.push_back(' ');
+        m_stampTime = now;
+        m_hasStamp = true;
+    }
+    std::fwrite(m_stamp.data(), 1, m_stamp.size(), m_file);
+    m_sizeEstimate += static_cast<int64_t>(m_stamp.size());
+}
+
+void CLogger::WriteText(const char* text) {
+    const size_t length = std::strlen(text);
+    std::fwrite(text, 1, length, m_file);
+    m_sizeEstimate += static_cast<int64_t>(length + std::count(text, text + length, '\n'));
 }
 
 bool CLogger::ReachedLimit() {

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <thread>
 
 // The standard 24-character ctime layout without its line feed, e.g.
 // "Mon Dec  7 09:05:03 2026": the day of the month is right-aligned in a field
@@ -56,6 +57,14 @@ public:
 #endif
         ;
 
+    // From now on the calling thread's lines stay in the stream's buffer until
+    // ReleaseLines (or until the buffer fills): a reply can go out before the
+    // disk is touched. Lines of other threads are written at once, and take
+    // held ones with them.
+    void HoldLines();
+    // Writes the held lines and ends the hold.
+    void ReleaseLines();
+
     bool IsOpen() const {
         return m_file != nullptr;
     }
@@ -64,8 +73,9 @@ public:
     }
 
 private:
-    // Both with m_mutex held (or from the constructor).
+    // With m_mutex held (or from the constructor).
     void WriteStamp();
+    void WriteText(const char* text);
     // Closes the log, renames it to the old log and opens a new, empty one.
     // When the rename fails (the old name is taken by a folder, or another
     // process holds a file open), the log is emptied in place instead: the
@@ -84,5 +94,10 @@ private:
     int32_t m_minLevel = 0;
     Clock m_clock;
     int64_t m_sizeLimit;
+    // The last stamp written, with its blank, and the time it shows.
+    std::string m_stamp;
+    std::time_t m_stampTime = 0;
+    bool m_hasStamp = false;
+    std::thread::id m_holder;  // the thread whose lines are held; none by default
     std::mutex m_mutex;
 };

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -159,6 +160,21 @@ TEST_F(LoggerTest, InstanceIsCreatedOnceAndKeepsFirstPath) {
     EXPECT_EQ(first, again);
     EXPECT_EQ(again->Path(), path_);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "other.log"));
+}
+
+TEST_F(LoggerTest, HeldLinesWaitForTheReleaseButOtherThreadsWriteAtOnce) {
+    CLogger logger(path_, &FixedClock);
+    logger.HoldLines();
+    logger.Log(1, "held\n");
+    EXPECT_EQ(ReadAll(path_), "");
+    std::thread([&] { logger.Log(1, "other\n"); }).join();
+    EXPECT_EQ(ReadAll(path_), Line("held") + Line("other"));  // the other thread's flush takes both
+    logger.Log(1, "held again\n");
+    EXPECT_EQ(ReadAll(path_), Line("held") + Line("other"));
+    logger.ReleaseLines();
+    EXPECT_EQ(ReadAll(path_), Line("held") + Line("other") + Line("held again"));
+    logger.Log(1, "after\n");
+    EXPECT_EQ(ReadAll(path_), Line("held") + Line("other") + Line("held again") + Line("after"));
 }
 
 TEST(LogFiles, OldLogNameGoesBeforeTheExtension) {
