@@ -35,8 +35,11 @@ int ReadExactly(FrameTransport& transport, void* buffer, uint32_t count,
     uint32_t& done = doneOut != nullptr ? *doneOut : local;
     done = 0;
     while (done < count) {
+        // The first read may take the whole limit; later ones what is left of it.
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            done == 0
+                ? limit
+                : std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             return TRANSFER_TIMED_OUT;
         }
