@@ -37,7 +37,8 @@ def about_shows_the_version_asked_once(new_desktop):
 
 
 ERROR = ['Cannot connect to Update Server.\nCheck your Network Connection and try again later']
-OFFER = 'New version(2.6) of Orlivan is available. Do you want to update?\n\n\nWhats new: \n        '
+OFFER = ('New version(2.6) of Orlivan is available. Do you want to update?\n\n\n'
+         'Whats new: \n        ')
 # What the service answers (None: no service), the window, its texts and
 # buttons, the key pressed, what that opens.
 CHECKS = [
