@@ -20,6 +20,7 @@ import time
 
 import dbus
 import pyatspi
+from gi.repository import GLib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PYTHON = '/usr/bin/python3'  # Debian's, with dbus and dbusmock
@@ -197,13 +198,15 @@ class Desktop:
         def window():
             desktop = pyatspi.Registry.getDesktop(0)
             desktop.clear_cache()
-            for app in filter(None, (desktop.getChildAtIndex(i)
-                                     for i in range(desktop.childCount))):
-                app.clear_cache()  # a dialog shown again is the same accessible
-                if app.name == 'orlivan-notifier':
-                    for w in filter(None, app):
-                        if w.name == title and shown(w) and w.childCount:
-                            return w
+            try:
+                for app in filter(None, desktop):
+                    app.clear_cache()  # a dialog shown again is the same accessible
+                    if app.name == 'orlivan-notifier':
+                        for w in filter(None, app):
+                            if w.name == title and shown(w) and w.childCount:
+                                return w
+            except GLib.Error:  # an application busy or gone: asked again
+                pass
             return None
 
         found = {'label': [], 'push button': []}
