@@ -18,6 +18,8 @@ packages+=(clang lld libclang-rt-14-dev libgtest-dev libgmock-dev)
 # parts its tests run against (D-Bus, a notification server, window keys).
 packages+=(qt6-base-dev qt6-qpa-plugins dpkg-dev file desktop-file-utils dbus python3-dbus
            python3-dbusmock xauth xdotool dunst trayer)
+# The texts of its boxes and dialogs, read over the accessibility bus (AT-SPI).
+packages+=(at-spi2-core python3-pyatspi)
 # The service stand-in reads its command line with CLI11 (header-only).
 packages+=(libcli11-dev)
 

@@ -16,36 +16,52 @@ def requests(log, code):
         return f.read().count('command 0x%x' % code)
 
 
+ABOUT = ('Orlivan Notifier\nby Orlivan Software\n\nSupport: support@orlivan.com\n'
+         'Contact: www.orlivan.com/contact')
+
+
 def about_shows_the_version_asked_once(new_desktop):
     desktop = new_desktop()
     desktop.start_notifier()
-    log = desktop.serve('--version', '2.5.1')
-    for _ in range(2):
+    # Without a service no version line; then the service's, asked once and kept.
+    log = None
+    for line in ([], ['Orlivan Version 2.5.1'], ['Orlivan Version 2.5.1']):
+        if line and log is None:
+            log = desktop.serve('--version', '2.5.1')
         desktop.click_menu('About')
-        wait_for(lambda: desktop.windows('Orlivan Info'), 'the About dialog')
+        texts = desktop.texts('Orlivan Info')
+        check(texts == (line + [ABOUT], ['OK']), 'About shows %r' % (texts,))
         desktop.screenshot('linux-about.png')
         desktop.press('Orlivan Info')
     check(requests(log, 0x305) == 1, 'the version is asked once, then kept')
 
 
-# What the service answers (None: no service), the window, what its key opens.
+ERROR = ['Cannot connect to Update Server.\nCheck your Network Connection and try again later']
+OFFER = ('New version(2.6) of Orlivan is available. Do you want to update?\n\n\n'
+         'Whats new: \n        ')
+# What the service answers (None: no service), the window, its texts and
+# buttons, the key pressed, what that opens.
 CHECKS = [
-    (['--status', '4', '--text', '2.5.1'], 'Orlivan', 'Return', []),
-    (['--status', '7'], 'Update Error', 'Return', []),
-    (None, 'Update Error', 'Return', []),
-    (['--status', '5', '--text', 'a;2.6;Faster blocking'], 'Orlivan Update', 'Return',
-     [INSTALLER]),
-    (['--status', '5', '--text', 'a;2.6;x'], 'Orlivan Update', 'Escape', []),
+    (['--status', '4', '--text', '2.5.1'], 'Orlivan',
+     (['This version of Orlivan(2.5.1) is the latest version.'], ['OK']), 'Return', []),
+    (['--status', '7'], 'Update Error', (ERROR, ['OK']), 'Return', []),
+    (None, 'Update Error', (ERROR, ['OK']), 'Return', []),
+    (['--status', '5', '--text', 'a;2.6;Faster blocking'], 'Orlivan Update',
+     ([OFFER + 'Faster blocking'], ['OK', 'Cancel']), 'Return', [INSTALLER]),
+    (['--status', '5', '--text', 'a;2.6;x'], 'Orlivan Update', ([OFFER + 'x'], ['OK', 'Cancel']),
+     'Escape', []),
 ]
 
 
 def check_update_by_status(new_desktop):
-    for serve, title, key, opened in CHECKS:
+    for serve, title, texts, key, opened in CHECKS:
         desktop = new_desktop()
         desktop.start_notifier()
         if serve is not None:
             desktop.serve(*serve)
         desktop.click_menu('Check Update')
+        shown = desktop.texts(title)
+        check(shown == texts, '%s shows %r' % (title, shown))
         desktop.press(title, key)
         desktop.click_menu('Online Help')  # then the help page, so the list is never empty
         pages = wait_for(lambda: desktop.recorded('opened')[-1:] == [

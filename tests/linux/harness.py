@@ -5,7 +5,10 @@ one scenario's world: a fresh folder with the channel folder, the log, a
 configuration naming an install folder whose settings program records its
 starts, an xdg-open on PATH that records what it opens; the notification
 server (python-dbusmock's notification_daemon, or dunst), our
-StatusNotifierWatcher template, orlivan-notifier, and the stand-in.
+StatusNotifierWatcher template, orlivan-notifier, and the stand-in. Qt's
+widgets are exported on the accessibility bus (AT-SPI, started by the session
+bus on first use), where the texts of boxes and dialogs are read as a screen
+reader reads them.
 """
 
 import os
@@ -16,6 +19,8 @@ import tempfile
 import time
 
 import dbus
+import pyatspi
+from gi.repository import GLib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PYTHON = '/usr/bin/python3'  # Debian's, with dbus and dbusmock
@@ -70,6 +75,7 @@ class Desktop:
                     if k not in ('DEFAULT_BROWSER', 'BROWSER', 'XDG_CURRENT_DESKTOP')}
         self.env.update(ORLIVAN_CHANNEL_DIR=self.channels, QT_QPA_PLATFORM='xcb',
                         ORLIVAN_CONFIG=self.root + '/notifier.conf',
+                        QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1',
                         XDG_STATE_HOME=self.root + '/state',
                         PATH=self.root + '/bin:' + os.environ['PATH'])
         self.processes = []
@@ -182,6 +188,37 @@ class Desktop:
     def windows(self, title):
         return subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^%s$' % title],
                               capture_output=True, text=True).stdout.split()
+
+    def texts(self, title):
+        """Waits for orlivan-notifier's window `title` on the accessibility bus;
+        (its shown labels' texts, its buttons' names), in the widgets' order."""
+        def shown(accessible):
+            return accessible.getState().contains(pyatspi.STATE_SHOWING)
+
+        def window():
+            desktop = pyatspi.Registry.getDesktop(0)
+            desktop.clear_cache()
+            try:
+                for app in filter(None, desktop):
+                    app.clear_cache()  # a dialog shown again is the same accessible
+                    if app.name == 'orlivan-notifier':
+                        for w in filter(None, app):
+                            if w.name == title and shown(w) and w.childCount:
+                                return w
+            except GLib.Error:  # an application busy or gone: asked again
+                pass
+            return None
+
+        found = {'label': [], 'push button': []}
+
+        def collect(accessible):
+            for child in filter(None, accessible):
+                if shown(child) and child.getRoleName() in found and child.name:
+                    found[child.getRoleName()].append(child.name)
+                collect(child)
+
+        collect(wait_for(window, 'the window "%s" on the accessibility bus' % title))
+        return found['label'], found['push button']
 
     def press(self, title, key='Return'):
         """Waits for the window `title` and presses `key` in it, as the user would."""

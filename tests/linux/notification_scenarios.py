@@ -56,7 +56,8 @@ def driver_error_box_holds_the_reply(new_desktop):
     desktop = new_desktop()
     desktop.start_notifier()
     sender = desktop.send_async('driver-error', '--error-code', '-5')
-    wait_for(lambda: desktop.windows('Orlivan Driver Error'), 'the driver-error box')
+    texts = desktop.texts('Orlivan Driver Error')
+    check(texts == (['Orlivan driver failed! to load with error -5'], ['OK']), repr(texts))
     time.sleep(1.5)
     check(sender.poll() is None, 'the reply came before the box was closed')
     desktop.press('Orlivan Driver Error')
@@ -111,10 +112,15 @@ def no_tray_and_no_notification_server_still_answers(new_desktop):
     check(desktop.log().count('ShowNotification') == 3, desktop.log())
 
 
+BUSY = 'Another instance of Orlivan Notifier is running or communication channel busy'
+
+
 def second_instance_says_so_and_ends(new_desktop):
     desktop = new_desktop()
     desktop.start_notifier()
     second = desktop.start_notifier(wait=False)
+    texts = desktop.texts('orlivan-notifier')
+    check(texts == ([BUSY], ['OK']), 'the second instance shows %r' % (texts,))
     desktop.press('orlivan-notifier')
     check(second.wait(10) == 0, 'the second instance ends with code 0')
     check('reply 1' in desktop.send('ack-only').stdout, 'the first keeps its channel')
@@ -122,8 +128,7 @@ def second_instance_says_so_and_ends(new_desktop):
     env = {k: v for k, v in desktop.env.items() if k not in ('DISPLAY', 'QT_QPA_PLATFORM')}
     headless = subprocess.run([desktop.program], env=env, capture_output=True, text=True,
                               timeout=10)
-    check(headless.returncode == 0 and 'Another instance of Orlivan Notifier is running or '
-          'communication channel busy' in headless.stderr, headless.stderr)
+    check(headless.returncode == 0 and BUSY in headless.stderr, headless.stderr)
 
 
 def dunst_shows_a_notification(new_desktop):
