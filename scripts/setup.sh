@@ -2,8 +2,8 @@
 # Idempotent set-up of a Debian 12 machine for building and testing: installs
 # only what is missing (i386 architecture, MinGW-w64 i686 posix, Wine with
 # wine32 and wine64, Xvfb, CMake, Ninja, GoogleTest, Google Benchmark, clang,
-# ImageMagick for screenshots; Qt 6, D-Bus, dunst and xdotool for the Linux
-# notifier) and boots the base Wine prefixes once.
+# ImageMagick for screenshots; Qt 6, D-Bus, dunst, xdotool and weston for the
+# Linux notifier) and boots the base Wine prefixes once.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -20,6 +20,8 @@ packages+=(qt6-base-dev qt6-qpa-plugins dpkg-dev file desktop-file-utils dbus py
            python3-dbusmock xauth xdotool dunst trayer)
 # The texts of its boxes and dialogs, read over the accessibility bus (AT-SPI).
 packages+=(at-spi2-core python3-pyatspi)
+# ... and on Wayland: Qt's Wayland plugin and a headless compositor (weston).
+packages+=(qt6-wayland weston)
 # The service stand-in reads its command line with CLI11 (header-only).
 packages+=(libcli11-dev)
 

@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    RemoveChannelWhenDisplayIsLost();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kProgramCaption));
     QApplication::setDesktopFileName(QStringLiteral("orlivan-notifier"));

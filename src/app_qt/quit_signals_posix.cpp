@@ -1,15 +1,20 @@
 #include "app_qt/quit_signals_posix.h"
 
 #include <QSocketNotifier>
+#include <QString>
+#include <QtGlobal>
 
 #include <csignal>
 
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "channel/pipe_server_posix.h"
+
 namespace {
 
 int g_signalSocket[2] = {-1, -1};
+QtMessageHandler g_nextMessageHandler = nullptr;
 
 void OnSignal(int) {
     const char byte = 1;
@@ -17,7 +22,22 @@ void OnSignal(int) {
     [[maybe_unused]] const ssize_t written = write(g_signalSocket[0], &byte, 1);
 }
 
+void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    // Qt's Wayland client says "The Wayland connection broke ..." or "... experienced
+    // a fatal error ..." and then ends the process without exit handlers.
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("The Wayland connection "))) {
+        RemoveLiveSocketFiles();
+    }
+    if (g_nextMessageHandler != nullptr) {
+        g_nextMessageHandler(type, context, message);
+    }
+}
+
 }  // namespace
+
+void RemoveChannelWhenDisplayIsLost() {
+    g_nextMessageHandler = qInstallMessageHandler(&OnQtMessage);
+}
 
 void CatchQuitSignals(QObject* parent, std::function<void()> quit) {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalSocket) != 0) {

@@ -11,7 +11,14 @@
 // word and body, when the client has sent it, which keeps an acknowledged
 // record to one receive, the log line and the reply. What is left in the
 // buffer belongs to the connected client and goes when it is dropped.
+//
+// A process may end through exit() with its server still alive: the toolkit
+// ends the program that way when the display server goes away at the end of
+// a session, and no destructor runs then. The socket file of every live
+// server is removed by an exit handler too, and on request by a program about
+// to end without exit handlers (pipe_server_posix.h).
 #include "channel/pipe_server.h"
+#include "channel/pipe_server_posix.h"
 
 #include <algorithm>
 #include <atomic>
@@ -49,6 +56,7 @@ struct CPipeServer::Impl {
     int lockFd = -1;
     int wakeRead = -1;
     int wakeWrite = -1;
+    int exitRemoval = -1;  // the slot that removes the socket file at exit; -1: none
     std::atomic<bool> shutDown{false};
     CPeerRefusals refusals;
     // Guards the client's descriptor while it is taken or dropped, so Shutdown
@@ -71,6 +79,44 @@ struct CPipeServer::Impl {
 };
 
 namespace {
+
+// The socket files the exit handler removes. Slots are taken and given back
+// with atomics only, so the handler may run on any thread at any moment; a
+// server that finds every slot taken leaves its file to the next server. A
+// child forked from the process (a program being started) removes nothing.
+constexpr int kExitRemovalSlots = 8;
+enum : int { kSlotFree, kSlotFilling, kSlotArmed };
+struct ExitRemoval {
+    std::atomic<int> state{kSlotFree};
+    pid_t owner = 0;
+    char path[sizeof(sockaddr_un::sun_path)];
+};
+ExitRemoval g_exitRemovals[kExitRemovalSlots];
+
+// A slot that removes `path` at exit, or -1. `path` fits sun_path.
+int ArmExitRemoval(const std::string& path) {
+    static const bool registered = std::atexit(&RemoveLiveSocketFiles) == 0;
+    if (!registered) {
+        return -1;
+    }
+    for (int i = 0; i < kExitRemovalSlots; ++i) {
+        int expected = kSlotFree;
+        if (g_exitRemovals[i].state.compare_exchange_strong(expected, kSlotFilling)) {
+            g_exitRemovals[i].owner = getpid();
+            std::memcpy(g_exitRemovals[i].path, path.c_str(), path.size() + 1);
+            g_exitRemovals[i].state.store(kSlotArmed);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void DisarmExitRemoval(int* slot) {
+    if (*slot >= 0) {
+        g_exitRemovals[*slot].state.store(kSlotFree);
+        *slot = -1;
+    }
+}
 
 void CloseFd(int* fd) {
     if (*fd >= 0) {
@@ -104,10 +150,20 @@ int PollOrWake(int fd, short events, int wakeFd, std::chrono::milliseconds timeo
 
 }  // namespace
 
+void RemoveLiveSocketFiles() {
+    const pid_t self = getpid();
+    for (ExitRemoval& slot : g_exitRemovals) {
+        if (slot.state.load() == kSlotArmed && slot.owner == self) {
+            unlink(slot.path);  // the server's lock is held until the process is gone
+        }
+    }
+}
+
 CPipeServer::CPipeServer(std::string name) : m_name(std::move(name)), m_impl(new Impl) {}
 
 CPipeServer::~CPipeServer() {
     m_impl->DropClient();
+    DisarmExitRemoval(&m_impl->exitRemoval);
     if (m_impl->listenFd >= 0) {
         CloseFd(&m_impl->listenFd);
         unlink(m_name.c_str());  // still under the lock: nobody else can own it yet
@@ -172,6 +228,7 @@ int CPipeServer::Create() {
     m_impl->lockFd = lockFd;
     m_impl->wakeRead = wake[0];
     m_impl->wakeWrite = wake[1];
+    m_impl->exitRemoval = ArmExitRemoval(m_name);
     return 1;
 }
 

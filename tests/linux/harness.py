@@ -5,7 +5,9 @@ one scenario's world: a fresh folder with the channel folder, the log, a
 configuration naming an install folder whose settings program records its
 starts, an xdg-open on PATH that records what it opens; the notification
 server (python-dbusmock's notification_daemon, or dunst), our
-StatusNotifierWatcher template, orlivan-notifier, and the stand-in. Qt's
+StatusNotifierWatcher template, orlivan-notifier, and the stand-in. The
+notifier runs on xvfb-run's display, or on a display of the scenario's own
+that it can take away: an Xvfb, or weston's headless Wayland compositor. Qt's
 widgets are exported on the accessibility bus (AT-SPI, started by the session
 bus on first use), where the texts of boxes and dialogs are read as a screen
 reader reads them.
@@ -58,7 +60,7 @@ def has_owner(name):
 
 
 class Desktop:
-    def __init__(self, build, watcher=True, notifications='mock'):
+    def __init__(self, build, watcher=True, notifications='mock', display=None):
         self.build = build
         self.root = tempfile.mkdtemp(prefix='orlivan-linux-')
         self.channels = self.root + '/channels'
@@ -80,6 +82,10 @@ class Desktop:
                         PATH=self.root + '/bin:' + os.environ['PATH'])
         self.processes = []
         self.notifier = None
+        self.display = display  # None: xvfb-run's; 'x11' or 'wayland': the scenario's own
+        self.display_server = None
+        if display:
+            self.start_display()
         if watcher:
             self.start_watcher()
         if notifications:
@@ -97,6 +103,35 @@ class Desktop:
                                    stderr=subprocess.DEVNULL)
         self.processes.append(process)
         return process
+
+    def start_display(self):
+        """Starts the scenario's own display server; the notifier gets only it."""
+        if self.display == 'wayland':
+            runtime = self.root + '/runtime'
+            os.makedirs(runtime, mode=0o700, exist_ok=True)
+            self.env.pop('DISPLAY', None)
+            self.env.update(XDG_RUNTIME_DIR=runtime, WAYLAND_DISPLAY='orlivan-wayland',
+                            QT_QPA_PLATFORM='wayland')
+            self.display_server = self._spawn(
+                ['weston', '--backend=headless-backend.so', '--socket=orlivan-wayland',
+                 '--idle-time=0', '--no-config', '--log=%s/weston.log' % self.root])
+            wait_for(lambda: os.path.exists(runtime + '/orlivan-wayland'), 'weston')
+            return
+        # Xvfb picks a free display and writes its number to the pipe.
+        read, write = os.pipe()
+        self.display_server = subprocess.Popen(
+            ['Xvfb', '-displayfd', str(write), '-screen', '0', '1280x800x24', '-nolisten', 'tcp'],
+            pass_fds=[write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.processes.append(self.display_server)
+        os.close(write)
+        with os.fdopen(read) as number:
+            self.env['DISPLAY'] = ':' + wait_for(number.readline, 'the Xvfb display').strip()
+        self.env.pop('XAUTHORITY', None)
+
+    def stop_display(self):
+        """The display server goes away, as at the end of a session."""
+        self.display_server.terminate()
+        self.display_server.wait(10)
 
     def start_watcher(self):
         process = self._spawn([PYTHON, '-m', 'dbusmock', '--template',

@@ -2,8 +2,9 @@
 
 It keeps the items that register (the service names they give), says a host
 is registered, and announces each item with StatusNotifierItemRegistered, as
-a panel's tray does. Tests read the items through the RegisteredStatusNotifierItems
-property and talk to them directly.
+a panel's tray does; an item whose owner leaves the bus is dropped and
+announced with StatusNotifierItemUnregistered. Tests read the items through
+the RegisteredStatusNotifierItems property and talk to them directly.
 """
 
 import dbus
@@ -30,3 +31,16 @@ def load(mock, parameters):
         ('RegisterStatusNotifierHost', 's', '',
          'self.EmitSignal("%s", "StatusNotifierHostRegistered", "", [])\n' % MAIN_IFACE),
     ])
+
+    def owner_changed(name, old_owner, new_owner):
+        if new_owner:
+            return
+        items = [str(i) for i in mock.Get(MAIN_IFACE, 'RegisteredStatusNotifierItems')]
+        for item in [i for i in items if i == name or i.startswith(name + '/')]:
+            items.remove(item)
+            mock.EmitSignal(MAIN_IFACE, 'StatusNotifierItemUnregistered', 's', [item])
+        mock.Set(MAIN_IFACE, 'RegisteredStatusNotifierItems', dbus.Array(items, signature='s'))
+
+    mock.connection.add_signal_receiver(owner_changed, 'NameOwnerChanged',
+                                        'org.freedesktop.DBus', 'org.freedesktop.DBus',
+                                        '/org/freedesktop/DBus')

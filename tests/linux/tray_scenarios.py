@@ -1,6 +1,7 @@
 """The Linux notifier's tray icon as a StatusNotifierWatcher sees it: the
 item's properties and menu over D-Bus, activation, a watcher that appears late
-or restarts, and the icon and socket gone at the end.
+or restarts, the same on Wayland, and the icon and socket gone at the end, by
+a signal or by the display going away.
 Usage: tray_scenarios.py BUILD_DIR [SCENARIO]"""
 
 import os
@@ -42,9 +43,7 @@ def watcher_appearing_late_and_restarting_gets_the_icon(new_desktop):
     check(str(desktop.item_property('ToolTip')[2]) == 'Orlivan Filter Notifier', 'tip')
 
 
-def sigterm_removes_icon_and_socket(new_desktop):
-    desktop = new_desktop()
-    notifier = desktop.start_notifier()
+def end_with_sigterm(desktop, notifier):
     name = desktop.item().bus_name
     notifier.send_signal(signal.SIGTERM)
     check(notifier.wait(10) == 0, 'the notifier ends with code 0')
@@ -52,6 +51,46 @@ def sigterm_removes_icon_and_socket(new_desktop):
     check(not has_owner(name), 'the item is gone from the bus')
 
 
+def sigterm_removes_icon_and_socket(new_desktop):
+    desktop = new_desktop()
+    end_with_sigterm(desktop, desktop.start_notifier())
+
+
+def wayland_icon_notification_and_menu(new_desktop):
+    # xdotool can't press a box on Wayland: the boxes are tested on X11.
+    desktop = new_desktop(display='wayland')
+    notifier = desktop.start_notifier()
+    check(str(desktop.item_property('ToolTip')[2]) == 'Orlivan Filter Notifier', 'tool tip')
+    check([label for label, _ in desktop.menu_entries()] == MENU_LABELS, 'menu')
+    sent = desktop.send('https-site-blocked', '--detail', 'example.com')
+    check('reply 1' in sent.stdout, sent.stdout + sent.stderr)
+    check([n[:3] for n in desktop.notifications()] == [
+        ('HTTPS Site Blocked', 'example.com was blocked by orlivan', 'dialog-information')],
+        'notifications %r' % desktop.notifications())
+    desktop.click_menu('Report Problem')
+    wait_for(lambda: desktop.recorded('opened') == ['http://www.orlivan.com/contact'],
+             'the contact page')
+    end_with_sigterm(desktop, notifier)
+
+
+def display_gone_ends_cleanly(new_desktop):
+    for display in ('x11', 'wayland'):
+        desktop = new_desktop(display=display)
+        notifier = desktop.start_notifier()
+        name = desktop.item().bus_name
+        check('reply 1' in desktop.send('server-down').stdout, display + ': a record served')
+        desktop.stop_display()
+        wait_for(lambda: notifier.poll() is not None, display + ': the notifier to end')
+        check(not os.path.exists(desktop.channel()), display + ': the socket is removed')
+        check(desktop.log().endswith('ShowNotification 4\n'), display + ': the log\'s end')
+        wait_for(lambda: not desktop.items() and not has_owner(name), display + ': the item gone')
+        desktop.start_display()  # the next session
+        desktop.start_notifier()
+        check('reply 1' in desktop.send('ack-only').stdout, display + ': the next start serves')
+        desktop.close()  # its watcher and notification server leave the bus to the next
+
+
 if __name__ == '__main__':
     main([item_shows_tip_icon_and_menu, activation_and_settings_start_the_settings_program,
-          watcher_appearing_late_and_restarting_gets_the_icon, sigterm_removes_icon_and_socket])
+          watcher_appearing_late_and_restarting_gets_the_icon, sigterm_removes_icon_and_socket,
+          wayland_icon_notification_and_menu, display_gone_ends_cleanly])

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "channel_test_transport.h"
@@ -60,4 +62,35 @@ TEST(PipeServerPosix, ReadAheadStaysWithItsClientAndShutdownEndsAWait) {
     server.Shutdown();
     reader.join();
     EXPECT_EQ(result, TRANSFER_FAILED);  // not TRANSFER_TIMED_OUT a minute later
+}
+
+// A process that ends through exit() with its server alive (the toolkit does
+// that when the display goes away) leaves no socket file; a file at the name
+// of a server that was already destroyed is not touched, nor one of the
+// parent's by a forked child's exit.
+TEST(PipeServerPosix, ExitRemovesTheSocketFileOfALiveServerOnly) {
+    for (const bool alive : {true, false}) {
+        TestChannelName channel;
+        const std::string& path = channel.Name();
+        EXPECT_EXIT(
+            {
+                static CPipeServer* kept = nullptr;  // reachable: no leak at exit
+                kept = new CPipeServer(path);
+                if (kept->Create() != 1) {
+                    std::exit(3);
+                }
+                if (!alive) {
+                    delete kept;
+                    close(open(path.c_str(), O_CREAT | O_WRONLY, 0600));
+                }
+                const pid_t child = fork();
+                if (child == 0) {
+                    std::exit(0);
+                }
+                waitpid(child, nullptr, 0);
+                std::exit(access(path.c_str(), F_OK) == 0 ? 0 : 4);
+            },
+            ::testing::ExitedWithCode(0), "");
+        EXPECT_EQ(access(path.c_str(), F_OK) == 0, !alive) << (alive ? "alive" : "destroyed");
+    }
 }
