@@ -98,11 +98,7 @@ void CLogger::Log(int32_t level, const char* format, ...) {
         va_end(again);
     }
     va_end(args);
-    // A held line is flushed too when the log may be full, so the size the
-    // file reports is the whole log.
-    if (m_holder != std::this_thread::get_id() || m_sizeEstimate >= m_sizeLimit) {
-        std::fflush(m_file);
-    }
+    std::fflush(m_file);
     if (ReachedLimit()) {
         SetAsideFullLog();
         if (m_file != nullptr) {
@@ -111,19 +107,6 @@ void CLogger::Log(int32_t level, const char* format, ...) {
             m_sizeEstimate += static_cast<int64_t>(std::strlen(kLogStartMessage)) + 2;
             std::fflush(m_file);
         }
-    }
-}
-
-void CLogger::HoldLines() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_holder = std::this_thread::get_id();
-}
-
-void CLogger::ReleaseLines() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_holder = std::thread::id();
-    if (m_file != nullptr) {
-        std::fflush(m_file);
     }
 }
 

@@ -9,7 +9,6 @@
 #include <ctime>
 #include <mutex>
 #include <string>
-#include <thread>
 
 // The standard 24-character ctime layout without its line feed, e.g.
 // "Mon Dec  7 09:05:03 2026": the day of the month is right-aligned in a field
@@ -57,14 +56,6 @@ public:
 #endif
         ;
 
-    // From now on the calling thread's lines stay in the stream's buffer until
-    // ReleaseLines (or until the buffer fills): a reply can go out before the
-    // disk is touched. Lines of other threads are written at once, and take
-    // held ones with them.
-    void HoldLines();
-    // Writes the held lines and ends the hold.
-    void ReleaseLines();
-
     bool IsOpen() const {
         return m_file != nullptr;
     }
@@ -98,6 +89,5 @@ private:
     std::string m_stamp;
     std::time_t m_stampTime = 0;
     bool m_hasStamp = false;
-    std::thread::id m_holder;  // the thread whose lines are held; none by default
     std::mutex m_mutex;
 };

@@ -55,19 +55,6 @@ PassOutcome ServeNotificationFrame(FrameTransport& transport, const Notification
         return PassOutcome::Dropped;
     }
 
-    // An acknowledge-only record shows nothing: its log line is written after
-    // the reply, so the service's wait does not include the disk.
-    struct HeldLog {
-        CLogger* logger;
-        ~HeldLog() {
-            if (logger != nullptr) {
-                logger->ReleaseLines();
-            }
-        }
-    } held{record.type == NOTIFY_ACK_ONLY ? logger : nullptr};
-    if (held.logger != nullptr) {
-        held.logger->HoldLines();
-    }
     const int32_t reply = handler(record);
     if (reply == 0) {
         return PassOutcome::Handled;

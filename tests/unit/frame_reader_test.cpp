@@ -6,15 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "log/logger.h"
 #include "notify/notification_loop.h"
 
 namespace {
@@ -82,9 +77,6 @@ public:
     }
 
     int WriteAll(const void* buffer, uint32_t count, std::chrono::milliseconds) override {
-        if (onWrite) {
-            onWrite();
-        }
         if (!connected || writeResult != TRANSFER_OK) {
             return connected ? writeResult : TRANSFER_CLOSED;
         }
@@ -117,7 +109,6 @@ public:
     int disconnects = 0;
     uint32_t largestRequest = 0;
     std::string written;
-    std::function<void()> onWrite;  // runs as each reply is written
 
 private:
     std::deque<Step> m_steps;
@@ -323,35 +314,4 @@ TEST(NotificationPass, ReplyToAClientThatHasGoneIsGivenUp) {
     EXPECT_EQ(ServeNotificationFrame(transport, handler, nullptr), PassOutcome::ReplyGivenUp);
     EXPECT_EQ(transport.disconnects, 1);
     EXPECT_EQ(transport.connects, 1);  // no new client was waited for to take the reply
-}
-
-TEST(NotificationPass, OnlyAnAcknowledgeOnlyRecordIsAnsweredBeforeItsLogLine) {
-    const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / "orlivan_pass_log_order.log";
-    std::filesystem::remove(path);
-    const auto logSize = [&] {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        return all.str().size();
-    };
-    {
-        CLogger logger(path.string());
-        auto handler = [&](const NotificationRecord& record) {
-            logger.Log(1, "record %d\n", static_cast<int>(record.type));
-            return 1;
-        };
-        for (const auto& [body, loggedAtReply] :
-             {std::pair{kAckOnly, false}, std::pair{kSiteBlocked, true}}) {
-            ScriptedTransport transport;
-            transport.Send(Frame(body));
-            const size_t before = logSize();
-            size_t atReply = 0;
-            transport.onWrite = [&] { atReply = logSize(); };
-            EXPECT_EQ(ServeNotificationFrame(transport, handler, &logger), PassOutcome::Handled);
-            EXPECT_EQ(atReply > before, loggedAtReply) << body.size();
-            EXPECT_GT(logSize(), before);  // written by the end of the pass either way
-        }
-    }
-    std::filesystem::remove(path);
 }

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace {
 
@@ -162,19 +161,18 @@ TEST_F(LoggerTest, InstanceIsCreatedOnceAndKeepsFirstPath) {
     EXPECT_FALSE(std::filesystem::exists(dir_ / "other.log"));
 }
 
-TEST_F(LoggerTest, HeldLinesWaitForTheReleaseButOtherThreadsWriteAtOnce) {
-    CLogger logger(path_, &FixedClock);
-    logger.HoldLines();
-    logger.Log(1, "held\n");
-    EXPECT_EQ(ReadAll(path_), "");
-    std::thread([&] { logger.Log(1, "other\n"); }).join();
-    EXPECT_EQ(ReadAll(path_), Line("held") + Line("other"));  // the other thread's flush takes both
-    logger.Log(1, "held again\n");
-    EXPECT_EQ(ReadAll(path_), Line("held") + Line("other"));
-    logger.ReleaseLines();
-    EXPECT_EQ(ReadAll(path_), Line("held") + Line("other") + Line("held again"));
-    logger.Log(1, "after\n");
-    EXPECT_EQ(ReadAll(path_), Line("held") + Line("other") + Line("held again") + Line("after"));
+TEST_F(LoggerTest, EachLineCarriesTheTimeItWasWritten) {
+    static std::time_t now = FixedClock();
+    {
+        CLogger logger(path_, [] { return now; });
+        logger.Log(1, "%s", "first\n");
+        logger.Log(1, "%s", "second\n");
+        now += 61;  // a minute and a second later
+        logger.Log(1, "third %d\n", 3);
+    }
+    const std::string later = Line("third 3");
+    EXPECT_EQ(ReadAll(path_),
+              Line("first") + Line("second") + later.substr(0, 14) + "06:04" + later.substr(19));
 }
 
 TEST(LogFiles, OldLogNameGoesBeforeTheExtension) {
