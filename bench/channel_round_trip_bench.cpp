@@ -6,6 +6,9 @@
 // at it. Prints both times and their ratio.
 //
 //   channel_round_trip_bench [ROUND_TRIPS]
+//   channel_round_trip_bench --echo PATH   the raw echo alone, as a server
+//                                          process on the channel PATH (in a
+//                                          private folder) until killed
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -241,6 +244,16 @@ double Measure(const char* tag, int count, Serve serve) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--echo") {
+        CPipeServer server(argv[2]);
+        if (server.Create() != 1) {
+            std::fprintf(stderr, "cannot create the channel %s\n", argv[2]);
+            return 1;
+        }
+        const std::atomic<bool> never{false};
+        RawEcho(server, never);
+        return 0;
+    }
     const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
     if (count <= 0) {
         std::fprintf(stderr, "usage: channel_round_trip_bench [ROUND_TRIPS]\n");

@@ -116,28 +116,43 @@ def main():
     channel = work + '/channels/notification'
     notifier_pid = running['orlivan-notifier'].pid
 
-    def round_trip(mode, cpus):
-        # The client and the raw echo inherit the affinity from taskset.
-        arguments = ['client', channel, round_trips] if mode == 'client' else ['echo', round_trips]
-        return float(subprocess.run(['taskset', '-c', cpus, socket_bench] + arguments,
-                                    capture_output=True, text=True, check=True).stdout)
+    # Two raw echoes, each a server process of its own as the notifier is: one
+    # on the notifier's own channel code (frame reader and socket server, the
+    # channel benchmark's method), one a bare loop of plain reads and writes.
+    echoes = {
+        'raw echo on the channel code': (
+            [os.path.join(build, 'bench', 'channel_round_trip_bench'), '--echo'],
+            work + '/channels/echo'),
+        'bare echo': ([socket_bench, 'echo'], work + '/echo'),
+    }
+    echo_processes = [subprocess.Popen(command + [path]) for command, path in echoes.values()]
+    for _, path in echoes.values():
+        while not os.path.exists(path):
+            time.sleep(0.01)
+
+    def round_trip(path, cpus):
+        return float(subprocess.run(['taskset', '-c', cpus, socket_bench, 'client', path,
+                                     round_trips], capture_output=True, text=True,
+                                    check=True).stdout)
 
     # Measured in alternation, as the machine's load drifts: once with every
     # process free to run on any CPU (wake-ups cross CPUs as the scheduler
-    # places them), once with the client and the server on one CPU (the same
-    # wake-ups for both, so the figure shows the work each does per record).
+    # places them), once with client and server on one CPU (the same wake-ups
+    # for all, so the figure shows the work each server does per record).
     all_cpus = ','.join(str(c) for c in sorted(os.sched_getaffinity(0)))
     one_cpu = str(min(os.sched_getaffinity(0)))
+    servers = dict({'notifier': channel}, **{name: path for name, (_, path) in echoes.items()})
     trips = {}
     for placement, cpus in (('any CPU', all_cpus), ('one CPU', one_cpu)):
-        for task in os.listdir('/proc/%d/task' % notifier_pid):
-            os.sched_setaffinity(int(task), {int(c) for c in cpus.split(',')})
-        notifier_runs, echo_runs = [], []
+        for pid in [notifier_pid] + [p.pid for p in echo_processes]:
+            for task in os.listdir('/proc/%d/task' % pid):
+                os.sched_setaffinity(int(task), {int(c) for c in cpus.split(',')})
+        runs = {name: [] for name in servers}
         for _ in range(3):
-            notifier_runs.append(round_trip('client', cpus))
-            echo_runs.append(round_trip('echo', cpus))
-        trips[placement] = (statistics.median(notifier_runs), statistics.median(echo_runs))
-    stop(*running.values(), watcher)
+            for name, path in servers.items():
+                runs[name].append(round_trip(path, cpus))
+        trips[placement] = {name: statistics.median(r) for name, r in runs.items()}
+    stop(*running.values(), *echo_processes, watcher)
 
     a, b = 'orlivan-notifier', 'minimal Qt tray'
     sa, sb = statistics.median(starts[a]), statistics.median(starts[b])
@@ -147,10 +162,13 @@ def main():
           (memory[a] / 1024, memory[b] / 1024, memory[a] / memory[b]))
     print('wake-ups while idle for %d s (threads put on a CPU): %d vs %d (target 0)' %
           (idle, wakeups[a], wakeups[b]))
-    for placement, (notifier_us, echo_us) in trips.items():
-        print('acknowledge-only round trip, %s, %s per run, median of 3x5 runs: notifier %.2f us, '
-              'raw echo %.2f us, ratio %.2f (target <= 1.3)' % (placement, round_trips, notifier_us,
-                                                                echo_us, notifier_us / echo_us))
+    for placement, figures in trips.items():
+        notifier_us = figures['notifier']
+        print('acknowledge-only round trip, %s (%s per run, median of 3x5 runs): notifier %.2f us'
+              % (placement, round_trips, notifier_us))
+        for name in echoes:
+            print('    against the %s %.2f us: ratio %.2f (target <= 1.3)' %
+                  (name, figures[name], notifier_us / figures[name]))
     subprocess.run(['rm', '-rf', work])
 
 

@@ -21,6 +21,7 @@ build/native-release/bench/channel_round_trip_bench "$round_trips"
 
 cmake --preset linux-release >/dev/null
 cmake --build --preset linux-release --target orlivan-notifier minimal_tray socket_round_trip \
+    channel_round_trip_bench \
     >/dev/null
 echo "== Linux notifier (Qt 6) against a minimal Qt 6 tray program"
 xvfb-run -a dbus-run-session -- /usr/bin/python3 bench/linux_notifier_bench.py \
