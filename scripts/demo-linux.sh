@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Linux notifier's demo: builds orlivan-notifier and the stand-in, starts a
-# private D-Bus session with dunst (a real notification server) and trayer (a
-# real XEmbed tray host), starts orlivan-notifier, lets the stand-in deliver one
+# private D-Bus session with dunst (a real notification server) and
+# xfce4-panel's tray (a real StatusNotifierItem host), starts orlivan-notifier, lets the stand-in deliver one
 # record of each kind and closes the driver-error box as a user would. Without
 # a display it runs on an Xvfb of its own and saves a screenshot after each
 # step in build/demo-linux/; on your display it leaves the notifier running
@@ -61,10 +61,20 @@ trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
 dunst -config /dev/null >/dev/null 2>&1 &
 pids+=($!)
 if [ "$own_display" = 1 ]; then
-    # A panel's tray: orlivan-notifier docks its icon here (X11's XEmbed tray).
-    trayer --edge top --align right --widthtype request --height 32 --tint 0x303030 \
-        --transparent true --alpha 0 >/dev/null 2>&1 &
+    # A panel with only its tray, which hosts orlivan-notifier's item and draws
+    # its icon; the panel's settings daemon, started by the bus, reads them
+    # from a folder of the demo's own.
+    mkdir -p "$demo/config/xfce4/xfconf/xfce-perchannel-xml"
+    cp "$top/tests/linux/xfce4-panel.xml" "$demo/config/xfce4/xfconf/xfce-perchannel-xml/"
+    dbus-update-activation-environment XDG_CONFIG_HOME="$demo/config"
+    XDG_CONFIG_HOME="$demo/config" xfce4-panel --disable-wm-check >/dev/null 2>&1 &
     pids+=($!)
+    for _ in $(seq 1 100); do
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+            org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher |
+            grep -q 'boolean true' && break
+        sleep 0.1
+    done
 fi
 sleep 1
 "$build/src/app_qt/orlivan-notifier" &
@@ -72,15 +82,16 @@ notifier=$!
 pids+=($notifier)
 echo "Started orlivan-notifier (pid $notifier); waiting for its notification channel:"
 service --connect-wait 30000 ack-only
-# Without a StatusNotifierWatcher the icon goes to the X11 tray after a short wait.
-sleep 6
+# The panel draws the icon at once; without a StatusNotifierWatcher (on your
+# display) it goes to the X11 tray after a short wait.
+sleep $((own_display ? 2 : 6))
 shot started
 if [ "$own_display" = 1 ]; then
-    # The tray menu, opened with a right click on the icon in the tray.
-    tray=$(xdotool search --onlyvisible --class trayer 2>/dev/null | head -n 1) || true
+    # The tray menu, opened with a right click on the icon in the panel's tray.
+    tray=$(xdotool search --onlyvisible --class wrapper-2.0 2>/dev/null | head -n 1) || true
     if [ -n "$tray" ]; then
         eval "$(xdotool getwindowgeometry --shell "$tray")"
-        xdotool mousemove $((X + WIDTH - 16)) $((Y + HEIGHT / 2)) click 3
+        xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
         sleep 1
         shot tray-menu
         xdotool key Escape

@@ -17,7 +17,7 @@ packages+=(clang lld libclang-rt-14-dev libgtest-dev libgmock-dev)
 # The Linux notifier: Qt 6 with its X11 plugin, its .deb tools, and the desktop
 # parts its tests run against (D-Bus, a notification server, window keys).
 packages+=(qt6-base-dev qt6-qpa-plugins dpkg-dev file desktop-file-utils dbus python3-dbus
-           python3-dbusmock xauth xdotool dunst trayer)
+           python3-dbusmock xauth xdotool dunst xfce4-panel)
 # The texts of its boxes and dialogs, read over the accessibility bus (AT-SPI).
 packages+=(at-spi2-core python3-pyatspi)
 # ... and on Wayland: Qt's Wayland plugin and a headless compositor (weston).

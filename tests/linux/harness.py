@@ -5,7 +5,8 @@ one scenario's world: a fresh folder with the channel folder, the log, a
 configuration naming an install folder whose settings program records its
 starts, an xdg-open on PATH that records what it opens; the notification
 server (python-dbusmock's notification_daemon, or dunst), our
-StatusNotifierWatcher template, orlivan-notifier, and the stand-in. The
+StatusNotifierWatcher template (or xfce4-panel's tray, a real host),
+orlivan-notifier, and the stand-in. The
 notifier runs on xvfb-run's display, or on a display of the scenario's own
 that it can take away: an Xvfb, or weston's headless Wayland compositor. Qt's
 widgets are exported on the accessibility bus (AT-SPI, started by the session
@@ -86,7 +87,9 @@ class Desktop:
         self.display_server = None
         if display:
             self.start_display()
-        if watcher:
+        if watcher == 'xfce4-panel':
+            self.start_panel()
+        elif watcher:
             self.start_watcher()
         if notifications:
             self._spawn(['dunst'] if notifications == 'dunst' else
@@ -98,8 +101,8 @@ class Desktop:
             f.write('#!/bin/sh\n%s\n' % line)
         os.chmod(path, 0o755)
 
-    def _spawn(self, command):
-        process = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
+    def _spawn(self, command, **env):
+        process = subprocess.Popen(command, env=dict(self.env, **env), stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL)
         self.processes.append(process)
         return process
@@ -138,6 +141,19 @@ class Desktop:
                                HERE + '/status_notifier_watcher.py'])
         wait_for(lambda: has_owner(WATCHER), 'the StatusNotifierWatcher')
         return process
+
+    def start_panel(self):
+        """xfce4-panel with only its tray, which owns the watcher's name, hosts
+        the items and draws their icons. Its settings daemon, started by the
+        bus, reads xfce4-panel.xml here from a private XDG_CONFIG_HOME."""
+        config = self.root + '/config'
+        os.makedirs(config + '/xfce4/xfconf/xfce-perchannel-xml')
+        shutil.copy(HERE + '/xfce4-panel.xml', config + '/xfce4/xfconf/xfce-perchannel-xml')
+        dbus.SessionBus().get_object('org.freedesktop.DBus', '/org/freedesktop/DBus') \
+            .UpdateActivationEnvironment({'XDG_CONFIG_HOME': config},
+                                         dbus_interface='org.freedesktop.DBus')
+        self._spawn(['xfce4-panel', '--disable-wm-check'], XDG_CONFIG_HOME=config)
+        wait_for(lambda: has_owner(WATCHER), 'the panel\'s StatusNotifierWatcher', 30)
 
     def start_notifier(self, wait=True, env=None):
         self.notifier = subprocess.Popen([self.program], env=env or self.env, cwd=self.root,
@@ -199,8 +215,10 @@ class Desktop:
                                 dbus_interface=PROPERTIES))
 
     def item(self):
-        name = wait_for(self.items, 'a registered tray item')[-1]
-        return dbus.SessionBus().get_object(name, '/StatusNotifierItem')
+        # Our watcher keeps the service name the item gives; a panel's keeps
+        # "service/path".
+        name, _, path = str(wait_for(self.items, 'a registered tray item')[-1]).partition('/')
+        return dbus.SessionBus().get_object(name, '/' + (path or 'StatusNotifierItem'))
 
     def item_property(self, name):
         return self.item().Get('org.kde.StatusNotifierItem', name, dbus_interface=PROPERTIES)

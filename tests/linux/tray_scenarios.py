@@ -1,13 +1,15 @@
 """The Linux notifier's tray icon as a StatusNotifierWatcher sees it: the
 item's properties and menu over D-Bus, activation, a watcher that appears late
-or restarts, the same on Wayland, and the icon and socket gone at the end, by
-a signal or by the display going away.
+or restarts, the same on Wayland, the icon drawn by a real panel's tray, and
+the icon and socket gone at the end, by a signal or by the display going away.
 Usage: tray_scenarios.py BUILD_DIR [SCENARIO]"""
 
 import os
 import signal
+import subprocess
 
-from harness import MENU_LABELS, check, has_owner, main, wait_for
+import dbus
+from harness import MENU_LABELS, PROPERTIES, WATCHER, check, has_owner, main, wait_for
 
 
 def item_shows_tip_icon_and_menu(new_desktop):
@@ -73,6 +75,40 @@ def wayland_icon_notification_and_menu(new_desktop):
     end_with_sigterm(desktop, notifier)
 
 
+def icon_drawn_in_panel(width=1280, height=40):
+    """Whether the top strip of the screen, where the panel is, shows the
+    icon's teal (the panel itself is grey)."""
+    strip = subprocess.run(['import', '-window', 'root', '-crop', '%dx%d+0+0' % (width, height),
+                            '-depth', '8', 'rgb:-'], capture_output=True, timeout=20).stdout
+    return any(g > r + 60 and b > r + 60 for r, g, b in zip(*[iter(strip)] * 3))
+
+
+def panel_tray_hosts_the_item(new_desktop):
+    # xfce4-panel's tray: a real StatusNotifierItem host (and XEmbed tray).
+    desktop = new_desktop(watcher='xfce4-panel')
+    bus = dbus.SessionBus()
+    owner = bus.get_object('org.freedesktop.DBus', '/org/freedesktop/DBus') \
+        .GetConnectionUnixProcessID(WATCHER, dbus_interface='org.freedesktop.DBus')
+    with open('/proc/%d/cmdline' % owner) as cmdline:
+        check('libsystray.so' in cmdline.read(), 'the watcher is the panel\'s tray plugin')
+    check(bus.get_object(WATCHER, '/StatusNotifierWatcher').Get(
+        WATCHER, 'IsStatusNotifierHostRegistered', dbus_interface=PROPERTIES), 'a host')
+    notifier = desktop.start_notifier()
+    check(str(desktop.item_property('ToolTip')[2]) == 'Orlivan Filter Notifier', 'tool tip')
+    check([label for label, _ in desktop.menu_entries()] == MENU_LABELS, 'menu')
+    wait_for(icon_drawn_in_panel, 'the icon drawn by the panel')
+    desktop.screenshot('tray-xfce4-panel.png')
+    # On the StatusNotifierItem path Qt shows no window of its own to embed.
+    embedded = subprocess.run(['xdotool', 'search', '--onlyvisible', '--pid', str(notifier.pid)],
+                              capture_output=True, text=True).stdout
+    check(not embedded, 'an XEmbed icon window: ' + embedded)
+    desktop.click_menu('Report Problem')
+    wait_for(lambda: desktop.recorded('opened') == ['http://www.orlivan.com/contact'],
+             'the contact page')
+    end_with_sigterm(desktop, notifier)
+    wait_for(lambda: not icon_drawn_in_panel(), 'the icon gone from the panel')
+
+
 def display_gone_ends_cleanly(new_desktop):
     for display in ('x11', 'wayland'):
         desktop = new_desktop(display=display)
@@ -93,4 +129,5 @@ def display_gone_ends_cleanly(new_desktop):
 if __name__ == '__main__':
     main([item_shows_tip_icon_and_menu, activation_and_settings_start_the_settings_program,
           watcher_appearing_late_and_restarting_gets_the_icon, sigterm_removes_icon_and_socket,
-          wayland_icon_notification_and_menu, display_gone_ends_cleanly])
+          wayland_icon_notification_and_menu, display_gone_ends_cleanly,
+          panel_tray_hosts_the_item])
