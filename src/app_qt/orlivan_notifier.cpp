@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QSessionManager>
 #include <QStyleHints>
 #include <QThread>
 #include <QUrl>
@@ -78,6 +79,14 @@ COrlivanNotifier::COrlivanNotifier() {
     CLogger::GetInstance(logFolder.empty() ? std::string() : LinuxLogFilePath(logFolder))
         ->Log(0, "Orlivan Sys Tray Log\n");
     qApp->installEventFilter(this);
+    // The desktop's autostart entry starts the notifier at every login; a
+    // session manager that also restarted it from the saved session would
+    // start a second one, which finds the channel taken and says so.
+    for (auto request : {&QGuiApplication::saveStateRequest, &QGuiApplication::commitDataRequest}) {
+        connect(qApp, request, this, [](QSessionManager& session) {
+            session.setRestartHint(QSessionManager::RestartNever);
+        });
+    }
     m_trayGrace.setSingleShot(true);
     connect(&m_trayGrace, &QTimer::timeout, this, &COrlivanNotifier::CreateTrayIcon);
 }
@@ -142,6 +151,8 @@ void COrlivanNotifier::RequestQuit() {
     QCoreApplication::exit(0);
 }
 
+// A quit comes from RequestQuit, and at logout from the session manager's
+// "die" (the save before it asks nothing of the user).
 bool COrlivanNotifier::eventFilter(QObject* watched, QEvent* event) {
     if (watched == qApp && event->type() == QEvent::Quit) {
         MarkStopping();

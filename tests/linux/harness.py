@@ -74,8 +74,10 @@ class Desktop:
         with open(self.root + '/notifier.conf', 'w') as conf:
             conf.write('# written by the test\nInstallPath=%s/\n' % self.install)
         self.program = os.path.join(build, 'src', 'app_qt', 'orlivan-notifier')
+        # Run from a desktop, the notifier stays out of that desktop's session.
         self.env = {k: v for k, v in os.environ.items()
-                    if k not in ('DEFAULT_BROWSER', 'BROWSER', 'XDG_CURRENT_DESKTOP')}
+                    if k not in ('DEFAULT_BROWSER', 'BROWSER', 'XDG_CURRENT_DESKTOP',
+                                 'SESSION_MANAGER')}
         self.env.update(ORLIVAN_CHANNEL_DIR=self.channels, QT_QPA_PLATFORM='xcb',
                         ORLIVAN_CONFIG=self.root + '/notifier.conf',
                         QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1',

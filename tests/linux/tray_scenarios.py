@@ -1,15 +1,19 @@
 """The Linux notifier's tray icon as a StatusNotifierWatcher sees it: the
 item's properties and menu over D-Bus, activation, a watcher that appears late
 or restarts, the same on Wayland, the icon drawn by a real panel's tray, and
-the icon and socket gone at the end, by a signal or by the display going away.
+the icon and socket gone at the end, by a signal, by the session's logout or
+by the display going away.
 Usage: tray_scenarios.py BUILD_DIR [SCENARIO]"""
 
+import contextlib
 import os
 import signal
 import subprocess
+import threading
 
 import dbus
-from harness import MENU_LABELS, PROPERTIES, WATCHER, check, has_owner, main, wait_for
+from harness import (MENU_LABELS, PROPERTIES, WATCHER, Failure, Skipped, check, has_owner, main,
+                     wait_for)
 
 
 def item_shows_tip_icon_and_menu(new_desktop):
@@ -56,6 +60,45 @@ def end_with_sigterm(desktop, notifier):
 def sigterm_removes_icon_and_socket(new_desktop):
     desktop = new_desktop()
     end_with_sigterm(desktop, desktop.start_notifier())
+
+
+def session_logout_ends_cleanly(new_desktop):
+    desktop = new_desktop()
+    program = os.path.join(desktop.build, 'tests', 'linux', 'orlivan-test-session-manager')
+    if not os.path.exists(program):
+        raise Skipped('the test session manager was not built (no libSM)')
+    manager = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    desktop.processes.append(manager)
+    said = []
+    threading.Thread(target=lambda: [said.append(line.strip()) for line in manager.stdout],
+                     daemon=True).start()
+    address = wait_for(lambda: said, 'the session manager\'s address')[0]
+    check(address.startswith('SESSION_MANAGER=local/'), address)
+    desktop.env.update(SESSION_MANAGER=address.split('=', 1)[1],
+                       ICEAUTHORITY=desktop.root + '/iceauthority')
+    notifier = desktop.start_notifier()
+    wait_for(lambda: len(said) > 1, 'the notifier to join the session')
+    check(said[1].startswith('registered '), said[1])
+    name = desktop.item().bus_name
+    check('reply 1' in desktop.send('ack-only').stdout, 'a record answered')
+    sender = desktop.send_async('driver-error', '--error-code', '7', '--timeout', '20000')
+    wait_for(lambda: desktop.windows('Orlivan Driver Error'), 'the driver-error box')
+    manager.stdin.write('logout\n')
+    manager.stdin.flush()
+    wait_for(lambda: notifier.poll() is not None, 'the notifier to end')
+    check(notifier.returncode == 0, 'the notifier ends with code 0')
+    with contextlib.suppress(Failure):  # the check below tells what came instead
+        wait_for(lambda: len(said) >= 7, 'the session closed')
+    # Saved without asking the user, and not to be started again by the
+    # session: the desktop's autostart entry starts it at the next login.
+    check(said[2:] == ['save-yourself', 'restart-hint 3', 'save-yourself-done success', 'die',
+                       'closed'], 'the session manager saw %r' % said)
+    out = sender.communicate(timeout=20)[0]
+    check(sender.returncode == 4 and 'reply 1' not in out, 'no reply for the box: ' + out)
+    check(not os.path.exists(desktop.channel()), 'the socket is removed')
+    log = desktop.log()  # the worker's wait for a next record may be cut short after it
+    check('ShowNotification 6\n' in log and log.endswith('\n'), 'the log\'s end: %r' % log)
+    wait_for(lambda: not desktop.items() and not has_owner(name), 'the item gone')
 
 
 def wayland_icon_notification_and_menu(new_desktop):
@@ -129,5 +172,5 @@ def display_gone_ends_cleanly(new_desktop):
 if __name__ == '__main__':
     main([item_shows_tip_icon_and_menu, activation_and_settings_start_the_settings_program,
           watcher_appearing_late_and_restarting_gets_the_icon, sigterm_removes_icon_and_socket,
-          wayland_icon_notification_and_menu, display_gone_ends_cleanly,
-          panel_tray_hosts_the_item])
+          session_logout_ends_cleanly, wayland_icon_notification_and_menu,
+          display_gone_ends_cleanly, panel_tray_hosts_the_item])
