@@ -33,7 +33,7 @@ void LogDroppedFrame(CLogger* logger, CLogRateLimit* dropLines, const char* reas
 
 PassOutcome ServeNotificationFrame(FrameTransport& transport, const NotificationHandler& handler,
                                    CLogger* logger, std::chrono::milliseconds waitLimit,
-                                   CLogRateLimit* dropLines) {
+                                   CLogRateLimit* dropLines, const std::atomic<bool>* stop) {
     uint32_t length = 0;
     FrameError error = FrameError::None;
     std::unique_ptr<void, FreeDeleter> body(ReadFrameBody(transport, &length, &error, waitLimit));
@@ -41,7 +41,8 @@ PassOutcome ServeNotificationFrame(FrameTransport& transport, const Notification
         if (error == FrameError::NotConnected) {
             return PassOutcome::NoClient;
         }
-        if (error != FrameError::Ended) {
+        const bool stopping = stop != nullptr && stop->load();
+        if (error != FrameError::Ended && !stopping) {
             LogDroppedFrame(logger, dropLines, FrameErrorText(error));
         }
         return PassOutcome::Dropped;
@@ -77,7 +78,7 @@ void RunNotificationLoop(FrameTransport& transport, const NotificationHandler& h
     CLogRateLimit dropLines(kDropLineInterval);
     for (;;) {
         const PassOutcome outcome =
-            ServeNotificationFrame(transport, handler, logger, waitLimit, &dropLines);
+            ServeNotificationFrame(transport, handler, logger, waitLimit, &dropLines, stop);
         if (outcome == PassOutcome::NoClient) {
             if (stop != nullptr && stop->load()) {
                 return;

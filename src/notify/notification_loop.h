@@ -35,11 +35,13 @@ enum class PassOutcome {
 // client is dropped without a reply. Problems are logged at level 1 when
 // `logger` is given; a client closing between frames is not a problem. With
 // `dropLines`, the lines about dropped frames pass through it (lines it holds
-// back are counted on the next one written).
+// back are counted on the next one written). Once `stop` is set, a read cut
+// short is the program's own end, not a problem, and is not logged.
 PassOutcome ServeNotificationFrame(FrameTransport& transport, const NotificationHandler& handler,
                                    CLogger* logger,
                                    std::chrono::milliseconds waitLimit = kClientWaitLimit,
-                                   CLogRateLimit* dropLines = nullptr);
+                                   CLogRateLimit* dropLines = nullptr,
+                                   const std::atomic<bool>* stop = nullptr);
 
 // Runs passes until `stop` (when given) is set and the transport refuses to
 // connect; dropped frames are logged at most once per kDropLineInterval. In

@@ -5,11 +5,15 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <deque>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "log/logger.h"
 #include "notify/notification_loop.h"
 
 namespace {
@@ -314,4 +318,26 @@ TEST(NotificationPass, ReplyToAClientThatHasGoneIsGivenUp) {
     EXPECT_EQ(ServeNotificationFrame(transport, handler, nullptr), PassOutcome::ReplyGivenUp);
     EXPECT_EQ(transport.disconnects, 1);
     EXPECT_EQ(transport.connects, 1);  // no new client was waited for to take the reply
+}
+
+TEST(NotificationPass, AReadCutShortByTheProgramsEndIsNotLogged) {
+    const std::string path = testing::TempDir() + "orlivan_pass_stop.log";
+    for (const bool stopping : {false, true}) {
+        std::remove(path.c_str());
+        {
+            CLogger logger(path);
+            ScriptedTransport transport;
+            transport.FailNext();
+            const std::atomic<bool> stop{stopping};
+            auto handler = [](const NotificationRecord&) { return 1; };
+            EXPECT_EQ(ServeNotificationFrame(transport, handler, &logger, kClientWaitLimit, nullptr,
+                                             &stop),
+                      PassOutcome::Dropped);
+        }
+        std::ifstream log(path);
+        const std::string text((std::istreambuf_iterator<char>(log)), {});
+        EXPECT_EQ(text.find("Notification frame dropped: read failed") != std::string::npos,
+                  !stopping);
+    }
+    std::remove(path.c_str());
 }
