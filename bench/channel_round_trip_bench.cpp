@@ -139,7 +139,7 @@ class LogOnlyView : public NotificationView {
 public:
     explicit LogOnlyView(CLogger* logger) : m_logger(logger) {}
     void Log(int32_t level, const std::string& line) override {
-        m_logger->Log(level, "%s", line.c_str());
+        m_logger->LogLine(level, line);
     }
     void ShowBalloon(std::u16string_view, std::u16string_view, std::optional<uint32_t>) override {}
     void Pause(uint32_t) override {}

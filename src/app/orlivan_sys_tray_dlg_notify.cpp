@@ -32,7 +32,7 @@ int COrlivanSysTrayDlg::ShowNotification(const NotificationRecord* record) {
 }
 
 void COrlivanSysTrayDlg::Log(int32_t level, const std::string& line) {
-    CLogger::GetInstance(std::string())->Log(level, "%s", line.c_str());
+    CLogger::GetInstance(std::string())->LogLine(level, line);
 }
 
 void COrlivanSysTrayDlg::ShowBalloon(std::u16string_view title, std::u16string_view text,

@@ -270,7 +270,7 @@ void COrlivanNotifier::OnAbout() {
 // ---- the dispatch's platform side (worker thread) --------------------------
 
 void COrlivanNotifier::Log(int32_t level, const std::string& line) {
-    CLogger::GetInstance(std::string())->Log(level, "%s", line.c_str());
+    CLogger::GetInstance(std::string())->LogLine(level, line);
 }
 
 void COrlivanNotifier::ShowBalloon(std::u16string_view title, std::u16string_view text,

@@ -67,6 +67,14 @@ struct CPipeServer::Impl {
     uint32_t receivedStart = 0;
     uint32_t receivedEnd = 0;
 
+    // Hands out up to `count` bytes read ahead; 0 when none are left.
+    uint32_t TakeReceived(void* buffer, uint32_t count) {
+        const uint32_t n = std::min(count, receivedEnd - receivedStart);
+        std::memcpy(buffer, received + receivedStart, n);
+        receivedStart += n;
+        return n;
+    }
+
     void DropClient() {
         std::lock_guard<std::mutex> lock(clientLock);
         if (clientFd >= 0) {
@@ -302,18 +310,14 @@ int CPipeServer::ReadSome(void* buffer, uint32_t count, std::chrono::millisecond
     if (count == 0 || impl.shutDown) {
         return TRANSFER_FAILED;
     }
-    if (impl.receivedEnd > impl.receivedStart) {
-        const uint32_t n = std::min(count, impl.receivedEnd - impl.receivedStart);
-        std::memcpy(buffer, impl.received + impl.receivedStart, n);
-        impl.receivedStart += n;
-        *transferred = n;
+    *transferred = impl.TakeReceived(buffer, count);
+    if (*transferred > 0) {
         return TRANSFER_OK;
     }
     if (timeout.count() <= 0) {
         return TRANSFER_TIMED_OUT;
     }
-    const long waitMs =
-        timeout.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<long>(timeout.count());
+    const long waitMs = PollTimeout(timeout);
     if (impl.receiveWaitMs < 0 || std::labs(impl.receiveWaitMs - waitMs) > kReceiveWaitSlackMs) {
         const timeval wait{waitMs / 1000, (waitMs % 1000) * 1000};
         if (setsockopt(impl.clientFd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) {
@@ -334,11 +338,12 @@ int CPipeServer::ReadSome(void* buffer, uint32_t count, std::chrono::millisecond
     if (got > 0) {
         if (direct) {
             *transferred = static_cast<uint32_t>(got);
-            return TRANSFER_OK;
+        } else {
+            impl.receivedStart = 0;
+            impl.receivedEnd = static_cast<uint32_t>(got);
+            *transferred = impl.TakeReceived(buffer, count);
         }
-        impl.receivedStart = 0;
-        impl.receivedEnd = static_cast<uint32_t>(got);
-        return ReadSome(buffer, count, timeout, transferred);
+        return TRANSFER_OK;
     }
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         return TRANSFER_TIMED_OUT;

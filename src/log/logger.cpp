@@ -71,33 +71,50 @@ void CLogger::Log(int32_t level, const char* format, ...) {
         return;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_file == nullptr) {
-        std::printf("cannot create Log File %d\n", errno);
-        std::fflush(stdout);
+    if (!StreamOrReport()) {
         return;
     }
-    WriteStamp();
     va_list args;
     va_start(args, format);
-    if (std::strcmp(format, "%s") == 0) {
-        // A line formatted by the caller is copied as it is.
-        const char* text = va_arg(args, const char*);
-        WriteText(text != nullptr ? text : "");
-    } else {
-        va_list again;
-        va_copy(again, args);
-        char small[512];
-        const int length = std::vsnprintf(small, sizeof small, format, args);
-        if (length >= static_cast<int>(sizeof small)) {
-            std::string large(static_cast<size_t>(length) + 1, '\0');
-            std::vsnprintf(large.data(), large.size(), format, again);
-            WriteText(large.c_str());
-        } else if (length > 0) {
-            WriteText(small);
-        }
-        va_end(again);
+    va_list again;
+    va_copy(again, args);
+    char small[512];
+    std::string large;
+    const char* text = small;
+    const int length = std::vsnprintf(small, sizeof small, format, args);
+    if (length >= static_cast<int>(sizeof small)) {
+        large.resize(static_cast<size_t>(length) + 1);
+        std::vsnprintf(large.data(), large.size(), format, again);
+        text = large.c_str();
     }
+    va_end(again);
     va_end(args);
+    WriteLine(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+void CLogger::LogLine(int32_t level, const std::string& line) {
+    if (level < m_minLevel) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (StreamOrReport()) {
+        WriteLine(line.data(), line.size());
+    }
+}
+
+bool CLogger::StreamOrReport() {
+    if (m_file != nullptr) {
+        return true;
+    }
+    std::printf("cannot create Log File %d\n", errno);
+    std::fflush(stdout);
+    return false;
+}
+
+void CLogger::WriteLine(const char* text, size_t length) {
+    WriteStamp();
+    std::fwrite(text, 1, length, m_file);
+    m_sizeEstimate += static_cast<int64_t>(length + std::count(text, text + length, '\n'));
     std::fflush(m_file);
     if (ReachedLimit()) {
         SetAsideFullLog();
@@ -113,23 +130,16 @@ void CLogger::Log(int32_t level, const char* format, ...) {
 void CLogger::WriteStamp() {
     // The stamp is formatted once a second at most: lines in a burst reuse it.
     const std::time_t now = m_clock();
-    if (!m_hasStamp || now != m_stampTime) {
+    if (m_stamp.empty() || now != m_stampTime) {
         std::tm local{};
         // A clock outside the runtime's range gives an empty stamp; the message
         // is still written.
         m_stamp = ToLocalTime(now, &local) ? FormatLogTimeStamp(local) : "";
         m_stamp.push_back(' ');
         m_stampTime = now;
-        m_hasStamp = true;
     }
     std::fwrite(m_stamp.data(), 1, m_stamp.size(), m_file);
     m_sizeEstimate += static_cast<int64_t>(m_stamp.size());
-}
-
-void CLogger::WriteText(const char* text) {
-    const size_t length = std::strlen(text);
-    std::fwrite(text, 1, length, m_file);
-    m_sizeEstimate += static_cast<int64_t>(length + std::count(text, text + length, '\n'));
 }
 
 bool CLogger::ReachedLimit() {

@@ -56,6 +56,10 @@ public:
 #endif
         ;
 
+    // The same for a line the caller has formatted (with its line feed),
+    // written as it stands.
+    void LogLine(int32_t level, const std::string& line);
+
     bool IsOpen() const {
         return m_file != nullptr;
     }
@@ -65,8 +69,11 @@ public:
 
 private:
     // With m_mutex held (or from the constructor).
+    // Whether there is a stream; without one, says so on standard output.
+    bool StreamOrReport();
+    // Writes the stamp and the line, flushes, and sets a full log aside.
+    void WriteLine(const char* text, size_t length);
     void WriteStamp();
-    void WriteText(const char* text);
     // Closes the log, renames it to the old log and opens a new, empty one.
     // When the rename fails (the old name is taken by a folder, or another
     // process holds a file open), the log is emptied in place instead: the
@@ -85,9 +92,9 @@ private:
     int32_t m_minLevel = 0;
     Clock m_clock;
     int64_t m_sizeLimit;
-    // The last stamp written, with its blank, and the time it shows.
+    // The last stamp written, with its blank (empty before the first line),
+    // and the time it shows.
     std::string m_stamp;
     std::time_t m_stampTime = 0;
-    bool m_hasStamp = false;
     std::mutex m_mutex;
 };
