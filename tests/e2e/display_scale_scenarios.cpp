@@ -42,21 +42,13 @@ Layout ShowTemplate(int id, int dpi) {
     GetModuleFileNameW(nullptr, driver, MAX_PATH);
     std::wstring viewer = driver;
     viewer = viewer.substr(0, viewer.find_last_of(L'\\') + 1) + L"e2e_dialog_viewer.exe";
-    std::wstring commandLine = L"\"" + viewer + L"\" " + std::to_wstring(id) + L" " + result;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    Check(CreateProcessW(viewer.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                         nullptr, &startup, &process) != FALSE,
-          "starting " + Utf8(viewer));
-    CloseHandle(process.hThread);
     struct Ender {
         HANDLE process;
         ~Ender() {
             TerminateProcess(process, 1);  // fails harmlessly once it has ended
             CloseHandle(process);
         }
-    } ender{process.hProcess};
+    } ender{StartProgram(viewer, std::to_wstring(id) + L" " + result)};
 
     std::string line;
     WaitOrFail(
@@ -75,9 +67,9 @@ Layout ShowTemplate(int id, int dpi) {
     Pause(Millis(500));  // drawn on the X display
     Screenshot(name, window);
 
-    HWND dialog = FindProcessWindow(process.dwProcessId, L"#32770", nullptr);
+    HWND dialog = FindProcessWindow(GetProcessId(ender.process), L"#32770", nullptr);
     Check(dialog != nullptr && PostMessageW(dialog, WM_CLOSE, 0, 0) != FALSE, "closing the viewer");
-    Check(WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0, "the viewer ended");
+    Check(WaitForSingleObject(ender.process, 10000) == WAIT_OBJECT_0, "the viewer ended");
     return layout;
 }
 

@@ -535,6 +535,18 @@ void EndStartedProcesses() {
     }
 }
 
+HANDLE StartProgram(const std::wstring& program, const std::wstring& arguments) {
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    Check(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                         nullptr, &startup, &info) != FALSE,
+          "starting " + Utf8(commandLine));
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
 Notifier::~Notifier() {
     if (m_process == nullptr) {
         return;

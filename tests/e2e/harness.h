@@ -216,6 +216,10 @@ private:
 // Ends every notifier still running (the driver's last resort on time-out).
 void EndStartedProcesses();
 
+// Starts a helper program (`program` quoted, then `arguments`) and returns its
+// process handle, which the caller closes; fails the scenario when it can't.
+HANDLE StartProgram(const std::wstring& program, const std::wstring& arguments);
+
 // ---------------------------------------------------------------- stand-in
 
 // Where the runner placed the service stand-in in every prefix.

@@ -56,21 +56,14 @@ void RunInstaller(const std::wstring& arguments) {
     IsWow64Process(GetCurrentProcess(), &wow64);
     std::wstring program = windows + std::wstring(wow64 ? L"\\Sysnative" : L"\\System32");
     program += L"\\msiexec.exe";
-    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    Check(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                         nullptr, &startup, &info) != FALSE,
-          "starting " + Utf8(commandLine));
-    CloseHandle(info.hThread);
+    const HANDLE process = StartProgram(program, arguments);
     DWORD code = ERROR_TIMEOUT;
-    if (WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(info.hProcess, &code);
+    if (WaitForSingleObject(process, 60000) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process, &code);
     } else {
-        TerminateProcess(info.hProcess, 1);
+        TerminateProcess(process, 1);
     }
-    CloseHandle(info.hProcess);
+    CloseHandle(process);
     CheckEqual(code, 0, "exit code of msiexec " + Utf8(arguments));
     Note("msiexec " + Utf8(arguments) + ": done");
 }
