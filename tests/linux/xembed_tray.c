@@ -23,8 +23,8 @@ int main(void) {
     XSetErrorHandler(IgnoreErrors);
     const int screen = DefaultScreen(display);
     const Window root = RootWindow(display, screen);
-    const Window tray = XCreateSimpleWindow(display, root, 0, 0, 10 * kIconSize, kIconSize, 0, 0,
-                                            0x808080);
+    const Window tray =
+        XCreateSimpleWindow(display, root, 0, 0, 10 * kIconSize, kIconSize, 0, 0, 0x808080);
     XMapWindow(display, tray);
     char name[32];
     snprintf(name, sizeof name, "_NET_SYSTEM_TRAY_S%d", screen);
