@@ -283,7 +283,7 @@ void CDbusMenu::Event(int id, const QString& eventId, const QDBusVariant&, uint)
     }
 }
 
-QList<int> CDbusMenu::EventGroup(const DbusMenuEvents& events) {
+QList<int> CDbusMenu::EventGroup(const QList<DbusMenuEvent>& events) {
     QList<int> idErrors;
     for (const DbusMenuEvent& event : events) {
         if (!Click(event.id, event.eventId)) {

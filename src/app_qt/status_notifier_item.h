@@ -140,19 +140,21 @@ public:
     QString Status() const { return QStringLiteral("normal"); }
     QStringList IconThemePath() const { return {}; }
 
+    // The lists in parameters are spelled out: QtDBus leaves out a method or
+    // signal whose parameter type is named by an alias.
 public slots:
     uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
                    DbusMenuLayoutItem& layout);
     DbusMenuItems GetGroupProperties(const QList<int>& ids, const QStringList& propertyNames);
     QDBusVariant GetProperty(int id, const QString& name);
     void Event(int id, const QString& eventId, const QDBusVariant& data, uint timestamp);
-    QList<int> EventGroup(const DbusMenuEvents& events);
+    QList<int> EventGroup(const QList<DbusMenuEvent>& events);
     bool AboutToShow(int id);
     QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors);
 
 signals:
-    void ItemsPropertiesUpdated(const DbusMenuItems& updatedProps,
-                                const DbusMenuRemovedList& removedProps);
+    void ItemsPropertiesUpdated(const QList<DbusMenuItem>& updatedProps,
+                                const QList<DbusMenuRemoved>& removedProps);
     void LayoutUpdated(uint revision, int parent);
     void ItemActivationRequested(int id, uint timestamp);
 

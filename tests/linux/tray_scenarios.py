@@ -77,6 +77,13 @@ def host_registering_after_its_watcher_gets_the_item(new_desktop):
                                             for label in MENU_LABELS], 'layout %r' % (root,))
     desktop.click_menu('Online Help')
     wait_for(lambda: desktop.recorded('opened'), 'the help page')
+    # A host may send its events in groups; an unknown id is named back.
+    event = (dbus.Int32(0, variant_level=1), dbus.UInt32(0))
+    errors = menu.EventGroup([(dict(desktop.menu_entries())['Report Problem'], 'clicked') + event,
+                              (42, 'clicked') + event], dbus_interface='com.canonical.dbusmenu')
+    check(errors == [42], 'EventGroup errors %r' % errors)
+    wait_for(lambda: desktop.recorded('opened')[1:] == ['http://www.orlivan.com/contact'],
+             'the contact page')
 
 
 def xembed_windows(notifier):
