@@ -93,8 +93,8 @@ def xembed_windows(notifier):
 
 def xembed_icon_until_a_watcher_appears_late(new_desktop):
     # X11 with a legacy tray and no watcher: the XEmbed icon after the grace;
-    # a watcher 10 s after the start takes it over, and when the watcher is
-    # gone for good the XEmbed icon comes back.
+    # a watcher 10 s after the start takes it over (the item's menu as a
+    # popup), and when the watcher is gone for good the XEmbed icon comes back.
     desktop = new_desktop(watcher=False)
     program = os.path.join(desktop.build, 'tests', 'linux', 'orlivan-test-xembed-tray')
     tray = subprocess.Popen([program], env=desktop.env, stdout=subprocess.PIPE, text=True)
@@ -110,6 +110,11 @@ def xembed_icon_until_a_watcher_appears_late(new_desktop):
     watcher = desktop.start_watcher()
     check(str(desktop.item_property('Title')) == 'Orlivan Notifier', 'the item registered')
     wait_for(lambda: not xembed_windows(notifier), 'the XEmbed icon gone')
+    # An X11 host that draws no menu asks the item for its own.
+    desktop.item().ContextMenu(40, 40, dbus_interface='org.kde.StatusNotifierItem')
+    wait_for(lambda: xembed_windows(notifier), 'the menu')
+    subprocess.run(['xdotool', 'key', 'Escape'], check=True, timeout=10)
+    wait_for(lambda: not xembed_windows(notifier), 'the menu closed')
     watcher.terminate()
     watcher.wait(10)
     wait_for(lambda: xembed_windows(notifier), 'the XEmbed icon back', timeout=15)
