@@ -1,9 +1,6 @@
 #include "app_qt/orlivan_notifier.h"
 
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusServiceWatcher>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -25,6 +22,7 @@
 
 #include "app_qt/desktop_notifier.h"
 #include "app_qt/info_dialog_qt.h"
+#include "app_qt/tray.h"
 #include "app_qt/update_offer_qt.h"
 #include "notify/notification_loop.h"
 #include "channel/pipe_server.h"
@@ -38,8 +36,6 @@
 #include "locations/web_addresses.h"
 
 namespace {
-
-const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 
 QString FromExternal(std::string_view text) {
     return QString::fromStdU16String(DecodeExternalText(text, nullptr));
@@ -87,8 +83,6 @@ COrlivanNotifier::COrlivanNotifier() {
             session.setRestartHint(QSessionManager::RestartNever);
         });
     }
-    m_trayGrace.setSingleShot(true);
-    connect(&m_trayGrace, &QTimer::timeout, this, &COrlivanNotifier::CreateTrayIcon);
 }
 
 COrlivanNotifier::~COrlivanNotifier() {
@@ -101,28 +95,13 @@ void COrlivanNotifier::Start() {
     service->m_pipeServer->SetLogger(CLogger::GetInstance(std::string()));
 
     m_menu = std::make_unique<QMenu>();
-    m_menu->addAction(QStringLiteral("Settings"), this, &COrlivanNotifier::OnSettings);
-    m_menu->addAction(QStringLiteral("Check Update"), this, &COrlivanNotifier::OnCheckUpdate);
-    m_menu->addAction(QStringLiteral("Online Help"), this, &COrlivanNotifier::OnOnlineHelp);
-    m_menu->addAction(QStringLiteral("Report Problem"), this, &COrlivanNotifier::OnReportProblem);
-    m_menu->addAction(QStringLiteral("About"), this, &COrlivanNotifier::OnAbout);
-
-    // Qt decides once per process whether the tray talks to a
-    // StatusNotifierWatcher, when the first icon is made. So without one at
-    // start the icon waits a while for a panel that starts late; a watcher
-    // that appears (again) later gets the icon made anew.
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected()) {
-        m_watcher = new QDBusServiceWatcher(kWatcherService, bus,
-                                            QDBusServiceWatcher::WatchForRegistration, this);
-        connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this,
-                &COrlivanNotifier::OnWatcherRegistered);
+    for (const TrayMenuEntry& entry : kTrayMenu) {
+        m_menu->addAction(QString::fromUtf8(entry.label), this,
+                          [this, command = entry.command] { RunTrayCommand(command); });
     }
-    if (!bus.isConnected() || bus.interface()->isServiceRegistered(kWatcherService)) {
-        CreateTrayIcon();
-    } else if (QGuiApplication::platformName() != QLatin1String("wayland")) {
-        m_trayGrace.start(kTrayWatcherGraceMs);
-    }
+    m_tray = std::make_unique<CTray>(QString::fromUtf8(kTrayTip), [this] { OnTrayActivated(); });
+    m_tray->SetMenu(m_menu.get());
+    m_tray->Show();
 
     m_infoDialog = new CInfoDialogQt();
 
@@ -172,7 +151,7 @@ void COrlivanNotifier::Stop() {
         }
         m_worker.join();
     }
-    m_trayIcon.reset();             // takes the icon off the tray
+    m_tray.reset();                 // takes the icon off the tray
     service->m_pipeServer.reset();  // removes the socket file
 }
 
@@ -206,29 +185,22 @@ bool COrlivanNotifier::RunOnGui(const std::function<void()>& job) {
 
 // ---- tray icon and menu (interface thread) ---------------------------------
 
-void COrlivanNotifier::CreateTrayIcon() {
-    m_trayGrace.stop();
-    m_trayIcon.reset();
-    m_trayIcon = std::make_unique<QSystemTrayIcon>(QApplication::windowIcon());
-    m_trayIcon->setToolTip(QString::fromUtf8(kTrayTip));
-    m_trayIcon->setContextMenu(m_menu.get());
-    connect(m_trayIcon.get(), &QSystemTrayIcon::activated, this,
-            &COrlivanNotifier::OnTrayActivated);
-    m_trayIcon->show();
-}
-
-void COrlivanNotifier::OnWatcherRegistered() {
-    // A panel started late or restarted: it gets the icon anew, as the
-    // Windows notifier adds it again when the taskbar is created.
-    if (!m_stopping) {
-        CreateTrayIcon();
+void COrlivanNotifier::RunTrayCommand(TrayCommand command) {
+    switch (command) {
+        case TrayCommand::Settings:
+            return OnSettings();
+        case TrayCommand::CheckUpdate:
+            return OnCheckUpdate();
+        case TrayCommand::OnlineHelp:
+            return OnOnlineHelp();
+        case TrayCommand::ReportProblem:
+            return OnReportProblem();
+        case TrayCommand::About:
+            return OnAbout();
     }
 }
 
-void COrlivanNotifier::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
-    if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::DoubleClick) {
-        return;
-    }
+void COrlivanNotifier::OnTrayActivated() {
     // Hosts send a click, a double click or both for one double click: the
     // settings program is started once for them.
     const int interval = QGuiApplication::styleHints()->mouseDoubleClickInterval();
@@ -291,11 +263,11 @@ void COrlivanNotifier::ShowBalloon(std::u16string_view title, std::u16string_vie
     QMetaObject::invokeMethod(
         this,
         [this, notification] {
-            if (m_trayIcon != nullptr && !notification.close) {
-                m_trayIcon->showMessage(QString::fromStdString(notification.summary),
-                                        QString::fromStdString(notification.body),
-                                        TrayMessageIcon(notification.icon),
-                                        notification.expireTimeoutMs);
+            if (m_tray != nullptr && !notification.close) {
+                m_tray->ShowMessage(QString::fromStdString(notification.summary),
+                                    QString::fromStdString(notification.body),
+                                    TrayMessageIcon(notification.icon),
+                                    notification.expireTimeoutMs);
             }
         },
         Qt::QueuedConnection);

@@ -6,8 +6,6 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QSystemTrayIcon>
-#include <QTimer>
 
 #include <atomic>
 #include <condition_variable>
@@ -20,21 +18,18 @@
 #include "notify/desktop_notification.h"
 #include "notify/dispatch.h"
 #include "notify/record.h"
+#include "notify/tray_menu.h"
 #include "update/update_ui.h"
 
 class QMenu;
-class QDBusServiceWatcher;
 class CDesktopNotifier;
 class CInfoDialogQt;
+class CTray;
 
 // The tip of the tray icon.
 inline constexpr char kTrayTip[] = "Orlivan Filter Notifier";
 // The caption of the program's own messages (the channel ones).
 inline constexpr char kProgramCaption[] = "orlivan-notifier";
-// How long the tray icon waits at start-up for a StatusNotifierWatcher (a
-// panel that starts after the notifier) before it takes the XEmbed fallback
-// of X11. Wayland has no such fallback: there the icon waits for a watcher.
-constexpr int kTrayWatcherGraceMs = 5000;
 
 class COrlivanNotifier : public QObject, private NotificationView, public CUpdateUi {
     Q_OBJECT
@@ -70,8 +65,6 @@ public:
     void OnReportProblem();
     void OnAbout();
 
-    QSystemTrayIcon* TrayIcon() const { return m_trayIcon.get(); }
-
     // CUpdateUi: the update check's screen (any thread).
     void ShowMessage(const std::string& caption, const std::string& text) override;
     CUpdateDialog* CreateUpdateDialog(const std::string& updateText) override;
@@ -98,18 +91,13 @@ private:
     std::string GetProcessName(int32_t processId) override;
     int64_t Now() override;
 
-    // (Re)creates the tray icon: at start when a watcher is there, when the
-    // grace time ends without one, and whenever a watcher (re)appears.
-    void CreateTrayIcon();
-    void OnWatcherRegistered();
-    void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    void RunTrayCommand(TrayCommand command);
+    void OnTrayActivated();
     void LaunchSettingsProgram();
 
     std::string m_installPath;
     std::unique_ptr<QMenu> m_menu;
-    std::unique_ptr<QSystemTrayIcon> m_trayIcon;
-    QDBusServiceWatcher* m_watcher = nullptr;
-    QTimer m_trayGrace;
+    std::unique_ptr<CTray> m_tray;
     QElapsedTimer m_lastLaunch;
     CInfoDialogQt* m_infoDialog = nullptr;
 

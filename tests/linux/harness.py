@@ -138,9 +138,12 @@ class Desktop:
         self.display_server.terminate()
         self.display_server.wait(10)
 
-    def start_watcher(self):
+    def start_watcher(self, host_delay=None):
+        """Our watcher; with `host_delay` its host registers that many seconds
+        after it."""
+        parameters = ['-p', '{"host_delay": %s}' % host_delay] if host_delay else []
         process = self._spawn([PYTHON, '-m', 'dbusmock', '--template',
-                               HERE + '/status_notifier_watcher.py'])
+                               HERE + '/status_notifier_watcher.py'] + parameters)
         wait_for(lambda: has_owner(WATCHER), 'the StatusNotifierWatcher')
         return process
 

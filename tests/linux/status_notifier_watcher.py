@@ -1,13 +1,16 @@
 """A StatusNotifierWatcher with a host, for python3 -m dbusmock --template.
 
 It keeps the items that register (the service names they give), says a host
-is registered, and announces each item with StatusNotifierItemRegistered, as
+is registered (with the parameter host_delay, in seconds, only after that
+long, when it announces it with StatusNotifierHostRegistered, as a panel
+whose host starts after its watcher does), and announces each item with StatusNotifierItemRegistered, as
 a panel's tray does; an item whose owner leaves the bus is dropped and
 announced with StatusNotifierItemUnregistered. Tests read the items through
 the RegisteredStatusNotifierItems property and talk to them directly.
 """
 
 import dbus
+from gi.repository import GLib
 
 BUS_NAME = 'org.kde.StatusNotifierWatcher'
 MAIN_OBJ = '/StatusNotifierWatcher'
@@ -16,9 +19,10 @@ SYSTEM_BUS = False
 
 
 def load(mock, parameters):
+    host_delay = parameters.get('host_delay')
     mock.AddProperties(MAIN_IFACE, dbus.Dictionary({
         'RegisteredStatusNotifierItems': dbus.Array([], signature='s'),
-        'IsStatusNotifierHostRegistered': dbus.Boolean(True),
+        'IsStatusNotifierHostRegistered': dbus.Boolean(not host_delay),
         'ProtocolVersion': dbus.Int32(0),
     }, signature='sv'))
     mock.AddMethods(MAIN_IFACE, [
@@ -44,3 +48,11 @@ def load(mock, parameters):
     mock.connection.add_signal_receiver(owner_changed, 'NameOwnerChanged',
                                         'org.freedesktop.DBus', 'org.freedesktop.DBus',
                                         '/org/freedesktop/DBus')
+
+    def host_registered():
+        mock.Set(MAIN_IFACE, 'IsStatusNotifierHostRegistered', dbus.Boolean(True))
+        mock.EmitSignal(MAIN_IFACE, 'StatusNotifierHostRegistered', '', [])
+        return False
+
+    if host_delay:
+        GLib.timeout_add(int(host_delay * 1000), host_registered)

@@ -1,6 +1,7 @@
 """The Linux notifier's tray icon as a StatusNotifierWatcher sees it: the
 item's properties and menu over D-Bus, activation, a watcher that appears late
-or restarts, the same on Wayland, the icon drawn by a real panel's tray, and
+or restarts, a host that registers after its watcher, X11's XEmbed icon only
+while no host exists, the same on Wayland, the icon drawn by a real panel's tray, and
 the icon and socket gone at the end, by a signal, by the session's logout or
 by the display going away.
 Usage: tray_scenarios.py BUILD_DIR [SCENARIO]"""
@@ -10,6 +11,7 @@ import os
 import signal
 import subprocess
 import threading
+import time
 
 import dbus
 from harness import (MENU_LABELS, PROPERTIES, WATCHER, Failure, Skipped, check, has_owner, main,
@@ -47,6 +49,75 @@ def watcher_appearing_late_and_restarting_gets_the_icon(new_desktop):
     desktop.start_watcher()
     wait_for(desktop.items, 'the icon on the restarted watcher')
     check(str(desktop.item_property('ToolTip')[2]) == 'Orlivan Filter Notifier', 'tip')
+
+
+def host_registering_after_its_watcher_gets_the_item(new_desktop):
+    # As a desktop whose watcher starts before its host (on Wayland, where no
+    # other icon stands in).
+    desktop = new_desktop(display='wayland', watcher=False)
+    desktop.start_watcher(host_delay=0.5)
+    watcher = dbus.SessionBus().get_object(WATCHER, '/StatusNotifierWatcher')
+    check(not watcher.Get(WATCHER, 'IsStatusNotifierHostRegistered',
+                          dbus_interface=PROPERTIES), 'no host yet')
+    desktop.start_notifier()
+    wait_for(lambda: watcher.Get(WATCHER, 'IsStatusNotifierHostRegistered',
+                                 dbus_interface=PROPERTIES), 'the host')
+    shape = {name: desktop.item_property(name) for name in (
+        'Category', 'Id', 'Title', 'Status', 'IconName', 'ItemIsMenu')}
+    check(shape == {'Category': 'ApplicationStatus', 'Id': 'orlivan-notifier',
+                    'Title': 'Orlivan Notifier', 'Status': 'Active', 'IconName': '',
+                    'ItemIsMenu': False}, 'item %r' % shape)
+    check(str(desktop.item_property('ToolTip')[2]) == 'Orlivan Filter Notifier', 'tool tip')
+    menu = desktop.menu()
+    check(menu.Get('com.canonical.dbusmenu', 'Version', dbus_interface=PROPERTIES) == 3,
+          'dbusmenu version')
+    _, root = menu.GetLayout(0, -1, [], dbus_interface='com.canonical.dbusmenu')
+    check(root[1] == {'children-display': 'submenu'} and
+          [dict(c[1]) for c in root[2]] == [{'label': label, 'enabled': True, 'visible': True}
+                                            for label in MENU_LABELS], 'layout %r' % (root,))
+    desktop.click_menu('Online Help')
+    wait_for(lambda: desktop.recorded('opened'), 'the help page')
+    # A host may send its events in groups; an unknown id is named back.
+    event = (dbus.Int32(0, variant_level=1), dbus.UInt32(0))
+    errors = menu.EventGroup([(dict(desktop.menu_entries())['Report Problem'], 'clicked') + event,
+                              (42, 'clicked') + event], dbus_interface='com.canonical.dbusmenu')
+    check(errors == [42], 'EventGroup errors %r' % errors)
+    wait_for(lambda: desktop.recorded('opened')[1:] == ['http://www.orlivan.com/contact'],
+             'the contact page')
+
+
+def xembed_windows(notifier):
+    return subprocess.run(['xdotool', 'search', '--onlyvisible', '--pid', str(notifier.pid)],
+                          capture_output=True, text=True).stdout.split()
+
+
+def xembed_icon_until_a_watcher_appears_late(new_desktop):
+    # X11 with a legacy tray and no watcher: the XEmbed icon after the grace;
+    # a watcher 10 s after the start takes it over (the item's menu as a
+    # popup), and when the watcher is gone for good the XEmbed icon comes back.
+    desktop = new_desktop(watcher=False)
+    program = os.path.join(desktop.build, 'tests', 'linux', 'orlivan-test-xembed-tray')
+    tray = subprocess.Popen([program], env=desktop.env, stdout=subprocess.PIPE, text=True)
+    desktop.processes.append(tray)
+    check(tray.stdout.readline().strip() == 'ready', 'the XEmbed tray')
+    started = time.monotonic()
+    notifier = desktop.start_notifier()
+    check(tray.stdout.readline().startswith('docked '), 'the icon docked in the XEmbed tray')
+    wait_for(lambda: xembed_windows(notifier), 'the XEmbed icon shown')
+    check(time.monotonic() - started < 10, 'the watcher comes after the XEmbed icon')
+    desktop.screenshot('tray-xembed.png')
+    time.sleep(10 - (time.monotonic() - started))
+    watcher = desktop.start_watcher()
+    check(str(desktop.item_property('Title')) == 'Orlivan Notifier', 'the item registered')
+    wait_for(lambda: not xembed_windows(notifier), 'the XEmbed icon gone')
+    # An X11 host that draws no menu asks the item for its own.
+    desktop.item().ContextMenu(40, 40, dbus_interface='org.kde.StatusNotifierItem')
+    wait_for(lambda: xembed_windows(notifier), 'the menu')
+    subprocess.run(['xdotool', 'key', 'Escape'], check=True, timeout=10)
+    wait_for(lambda: not xembed_windows(notifier), 'the menu closed')
+    watcher.terminate()
+    watcher.wait(10)
+    wait_for(lambda: xembed_windows(notifier), 'the XEmbed icon back', timeout=15)
 
 
 def end_with_sigterm(desktop, notifier):
@@ -171,6 +242,8 @@ def display_gone_ends_cleanly(new_desktop):
 
 if __name__ == '__main__':
     main([item_shows_tip_icon_and_menu, activation_and_settings_start_the_settings_program,
-          watcher_appearing_late_and_restarting_gets_the_icon, sigterm_removes_icon_and_socket,
+          watcher_appearing_late_and_restarting_gets_the_icon,
+          host_registering_after_its_watcher_gets_the_item,
+          xembed_icon_until_a_watcher_appears_late, sigterm_removes_icon_and_socket,
           session_logout_ends_cleanly, wayland_icon_notification_and_menu,
           display_gone_ends_cleanly, panel_tray_hosts_the_item])

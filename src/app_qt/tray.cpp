@@ -1,0 +1,200 @@
+#include "app_qt/tray.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QMenu>
+
+#include <unistd.h>
+
+#include "app_qt/status_notifier_item.h"
+#include "notify/tray_menu.h"
+
+namespace {
+
+const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
+const QString kItemPath = QStringLiteral("/StatusNotifierItem");
+const QString kMenuPath = QStringLiteral("/MenuBar");
+const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString kHostProperty = QStringLiteral("IsStatusNotifierHostRegistered");
+
+QDBusMessage WatcherCall(const QString& interface, const QString& method) {
+    return QDBusMessage::createMethodCall(kWatcherService, kWatcherPath, interface, method);
+}
+
+QDBusMessage HostQuery() {
+    QDBusMessage query = WatcherCall(kProperties, QStringLiteral("Get"));
+    query << kWatcherService << kHostProperty;
+    return query;
+}
+
+bool HostInReply(const QDBusMessage& reply) {
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().first().value<QDBusVariant>().variant().toBool();
+}
+
+}  // namespace
+
+CTray::CTray(const QString& tip, std::function<void()> activated)
+    : m_tip(tip), m_activated(std::move(activated)) {
+    m_grace.setSingleShot(true);
+    connect(&m_grace, &QTimer::timeout, this, [this] {
+        m_graceOver = true;
+        Update();
+    });
+}
+
+CTray::~CTray() {
+    Hide();
+}
+
+void CTray::SetMenu(QMenu* menu) {
+    m_menu = menu;
+}
+
+void CTray::Show() {
+    if (m_shown) {
+        return;
+    }
+    m_shown = true;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const bool busUp = bus.isConnected();
+    if (busUp) {
+        RegisterTrayDbusTypes();
+        m_dbusMenu = new CDbusMenu(m_menu, this);
+        m_item = new CStatusNotifierItem(QApplication::windowIcon(), m_tip, kMenuPath, this);
+        m_item->onActivate = m_activated;
+        m_item->onContextMenu = [this](int x, int y) {
+            // A host that draws no menu of its own (X11's) asks for ours.
+            if (m_menu != nullptr && QGuiApplication::platformName() == QLatin1String("xcb")) {
+                m_menu->popup(QPoint(x, y));
+            }
+        };
+        const auto contents = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                              QDBusConnection::ExportAllProperties;
+        bus.registerObject(kMenuPath, m_dbusMenu, contents);
+        bus.registerObject(kItemPath, m_item, contents);
+        m_serviceName = QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(::getpid());
+        bus.registerService(m_serviceName);
+
+        m_watcher = new QDBusServiceWatcher(
+            kWatcherService, bus,
+            QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration,
+            this);
+        connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, &CTray::OnWatcherUp);
+        connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &CTray::OnWatcherDown);
+        // Followed by the name, so they reach us from whichever watcher owns it.
+        bus.connect(kWatcherService, kWatcherPath, kWatcherService,
+                    QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(OnHostRegistered()));
+        bus.connect(kWatcherService, kWatcherPath, kWatcherService,
+                    QStringLiteral("StatusNotifierHostUnregistered"), this, SLOT(QueryHost()));
+    }
+    const bool watcherUp = busUp && bus.interface()->isServiceRegistered(kWatcherService);
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        // Qt's tray asks the watcher once, when its first icon is made, and
+        // keeps the answer: made while no host exists, it embeds for the
+        // whole session. (Qt asks the same way, blocking, with its own time-out.)
+        m_host = watcherUp && HostInReply(bus.call(HostQuery(), QDBus::Block, 2000));
+        if (!m_host) {
+            m_xembed = std::make_unique<QSystemTrayIcon>(QApplication::windowIcon());
+            m_xembed->setToolTip(m_tip);
+            m_xembed->setContextMenu(m_menu);
+            connect(m_xembed.get(), &QSystemTrayIcon::activated, this, &CTray::OnXembedActivated);
+        }
+    }
+    if (watcherUp) {
+        OnWatcherUp();
+    }
+    m_grace.start(kTrayWatcherGraceMs);
+    Update();
+}
+
+void CTray::Hide() {
+    if (!m_shown) {
+        return;
+    }
+    m_shown = false;
+    m_grace.stop();
+    m_xembed.reset();
+    if (m_item != nullptr) {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        bus.unregisterService(m_serviceName);
+        bus.unregisterObject(kItemPath);
+        bus.unregisterObject(kMenuPath);
+        delete m_watcher;
+        delete m_item;
+        delete m_dbusMenu;
+        m_watcher = nullptr;
+        m_item = nullptr;
+        m_dbusMenu = nullptr;
+    }
+}
+
+void CTray::ShowMessage(const QString& title, const QString& text,
+                        QSystemTrayIcon::MessageIcon icon, int milliseconds) {
+    if (m_xembed != nullptr && m_xembed->isVisible()) {
+        m_xembed->showMessage(title, text, icon, milliseconds);
+    }
+}
+
+void CTray::OnWatcherUp() {
+    // A watcher that starts (or restarts) knows no items: ours registers
+    // again, and whether it has a host is asked anew.
+    QDBusMessage registration =
+        WatcherCall(kWatcherService, QStringLiteral("RegisterStatusNotifierItem"));
+    registration << m_serviceName;
+    QDBusConnection::sessionBus().asyncCall(registration);
+    QueryHost();
+}
+
+void CTray::OnWatcherDown() {
+    SetHost(false);
+}
+
+void CTray::OnHostRegistered() {
+    SetHost(true);
+}
+
+void CTray::QueryHost() {
+    auto* pending =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(HostQuery()), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (m_shown) {
+                    SetHost(HostInReply(call->reply()));
+                }
+            });
+}
+
+void CTray::SetHost(bool registered) {
+    if (registered == m_host) {
+        return;
+    }
+    m_host = registered;
+    if (!registered) {
+        // The host may come back soon (a panel restarting): the grace again.
+        m_graceOver = false;
+        m_grace.start(kTrayWatcherGraceMs);
+    }
+    Update();
+}
+
+void CTray::Update() {
+    const TrayShown shown = ChooseTray(TrayState{m_host, m_xembed != nullptr, m_graceOver});
+    if (m_shown && m_xembed != nullptr) {
+        m_xembed->setVisible(shown == TrayShown::Xembed);
+    }
+}
+
+void CTray::OnXembedActivated(QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+        m_activated();
+    }
+}

@@ -1,0 +1,71 @@
+// The tray icon on a Linux desktop: a StatusNotifierItem whenever a panel's
+// host shows items, however late its watcher or host comes or however often
+// the watcher restarts, and the legacy XEmbed icon of X11 only while no host
+// does. The item is the program's own (over QtDBus), so a host that comes
+// late is seen: Qt's tray asks once per process and keeps the answer.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class QDBusServiceWatcher;
+class QMenu;
+class CStatusNotifierItem;
+class CDbusMenu;
+
+// How long the icon waits for a host, at start and after a host went away
+// (a panel that starts late, a watcher that restarts), before X11's XEmbed
+// icon stands in. Wayland has no such icon: there the item waits for a host.
+constexpr int kTrayWatcherGraceMs = 5000;
+
+class CTray : public QObject {
+    Q_OBJECT
+public:
+    // `tip` is the icon's tool tip; `activated` runs for a click or double
+    // click on the icon (the host's Activate).
+    CTray(const QString& tip, std::function<void()> activated);
+    ~CTray() override;
+
+    // The menu of the icon, its actions in the order of the tray menu's
+    // table (notify/tray_menu.h); it outlives the tray.
+    void SetMenu(QMenu* menu);
+    // Puts the icon up: exports the item and follows the watcher and its hosts.
+    void Show();
+    // Takes the icon down, the item off the bus.
+    void Hide();
+    // A message from the XEmbed icon, while it is the one shown.
+    void ShowMessage(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,
+                     int milliseconds);
+
+private slots:
+    void OnHostRegistered();
+    void QueryHost();
+
+private:
+    void OnWatcherUp();
+    void OnWatcherDown();
+    void SetHost(bool registered);
+    // Shows the XEmbed icon or not, as ChooseTray says.
+    void Update();
+    void OnXembedActivated(QSystemTrayIcon::ActivationReason reason);
+
+    QString m_tip;
+    std::function<void()> m_activated;
+    QMenu* m_menu = nullptr;
+    bool m_shown = false;
+    QString m_serviceName;
+    CStatusNotifierItem* m_item = nullptr;
+    CDbusMenu* m_dbusMenu = nullptr;
+    QDBusServiceWatcher* m_watcher = nullptr;
+    bool m_host = false;
+    bool m_graceOver = false;
+    QTimer m_grace;
+    // X11's icon, made while no host exists (Qt then embeds for good); null
+    // when the icon can't be embedded (Wayland, or a host at start).
+    std::unique_ptr<QSystemTrayIcon> m_xembed;
+};

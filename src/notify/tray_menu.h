@@ -1,0 +1,58 @@
+// The tray icon's menu and which tray shows it, on a desktop where the icon
+// is either a StatusNotifierItem shown by a panel's host or a legacy XEmbed
+// icon: the entries in their order with their commands, the ids the exported
+// menu gives them, and the choice between the two trays.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// The tray item's title, as a panel names it.
+inline constexpr char kTrayTitle[] = "Orlivan Notifier";
+
+enum class TrayCommand { Settings, CheckUpdate, OnlineHelp, ReportProblem, About };
+
+struct TrayMenuEntry {
+    const char* label;
+    TrayCommand command;
+};
+
+// The menu, top to bottom.
+inline constexpr TrayMenuEntry kTrayMenu[] = {
+    {"Settings", TrayCommand::Settings},
+    {"Check Update", TrayCommand::CheckUpdate},
+    {"Online Help", TrayCommand::OnlineHelp},
+    {"Report Problem", TrayCommand::ReportProblem},
+    {"About", TrayCommand::About},
+};
+inline constexpr size_t kTrayMenuSize = sizeof kTrayMenu / sizeof kTrayMenu[0];
+
+// The exported menu's ids: 0 is the menu itself, entry i is i + 1.
+constexpr int32_t kTrayMenuRootId = 0;
+constexpr int32_t TrayMenuId(size_t entry) {
+    return static_cast<int32_t>(entry) + 1;
+}
+// The entry of an id; nothing for the root and unknown ids.
+std::optional<size_t> TrayMenuEntryOfId(int32_t id);
+// The entry a host's menu event runs: a "clicked" on an entry; nothing for
+// other events (hovered, opened, closed) and unknown ids.
+std::optional<size_t> TrayMenuEntryClicked(int32_t id, std::string_view eventId);
+
+// What the desktop offers the icon right now.
+struct TrayState {
+    bool hostRegistered;   // a StatusNotifierWatcher says a host shows items
+    bool xembedAvailable;  // X11, and the toolkit's tray still embeds
+    bool graceOver;        // no host for the whole grace time
+};
+
+enum class TrayShown {
+    Item,    // the StatusNotifierItem alone (or, without a host, nothing yet)
+    Xembed,  // the legacy XEmbed icon
+};
+
+// A host shows the item; without one, the XEmbed icon once the grace time
+// has passed (a panel that starts late, a watcher that restarts), where X11
+// has it.
+TrayShown ChooseTray(const TrayState& state);
