@@ -7,6 +7,14 @@
 #   OrlivanSysTray.exe.debug, orlivan-service.exe.debug   their symbols (not shipped)
 #   SHA256SUMS                            sums of the files above
 # The version is the project version in CMakeLists.txt. Prints the sizes.
+#
+# Signing (Authenticode, SHA-256, with osslsigncode): when ORLIVAN_SIGN_PKCS12
+# names a .p12/.pfx and ORLIVAN_SIGN_PASSWORD holds its password, both
+# programs are signed before they are packed into the zip and the MSI, and the
+# MSI after it is built; the SHA256SUMS are those of the signed files. With
+# ORLIVAN_SIGN_TIMESTAMP_URL the signatures carry an RFC 3161 time stamp from
+# that server, so they stay valid after the certificate expires. Without a
+# certificate the package is built unsigned, and the script says so.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(cd "$here/.." && pwd)
@@ -15,7 +23,20 @@ cd "$top"
 "$here/setup.sh" >/dev/null
 
 build="$top/build/windows-x86"
+if [ -n "${ORLIVAN_SIGN_PKCS12:-}" ]; then
+    if [ ! -r "$ORLIVAN_SIGN_PKCS12" ] || [ -z "${ORLIVAN_SIGN_PASSWORD+set}" ]; then
+        echo "package: ORLIVAN_SIGN_PKCS12 must name a readable .p12/.pfx and" \
+             "ORLIVAN_SIGN_PASSWORD must be set" >&2
+        exit 1
+    fi
+    echo "signing with $ORLIVAN_SIGN_PKCS12${ORLIVAN_SIGN_TIMESTAMP_URL:+, time stamps from $ORLIVAN_SIGN_TIMESTAMP_URL}"
+else
+    echo "UNSIGNED: no certificate given (ORLIVAN_SIGN_PKCS12, ORLIVAN_SIGN_PASSWORD)"
+fi
 cmake --preset windows-x86 >/dev/null
+# The shipped programs and the installer are made again, signed or not as
+# this run asks, and everything packed or summed after them follows.
+rm -f "$build"/packaging/OrlivanNotifier-*-win32/*.exe "$build"/dist/*.msi
 cmake --build --preset windows-x86 --target dist >/dev/null
 
 rm -rf "$top/dist"
@@ -41,4 +62,9 @@ printf '  %-40s %9s bytes\n' \
 echo "installer properties:"
 msiinfo export "$msi" Property | grep -E '^(ProductName|ProductVersion|ProductCode|UpgradeCode)\s' |
     sed 's/^/  /'
+if [ -n "${ORLIVAN_SIGN_PKCS12:-}" ]; then
+    echo "signed: OrlivanSysTray.exe, orlivan-service.exe, $(basename "$msi")"
+else
+    echo "UNSIGNED: OrlivanSysTray.exe, orlivan-service.exe, $(basename "$msi")"
+fi
 echo "in $top/dist"

@@ -11,6 +11,8 @@ packages=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-i686-p
           wine wine64 wine32:i386 xvfb x11-utils imagemagick clang-format)
 # The installer (MSI) of the release package is built with wixl.
 packages+=(wixl msitools)
+# ... and signed with Authenticode (scripts/package.sh with a certificate).
+packages+=(osslsigncode)
 # clang: the second Windows build (with LLVM's linker) and the libFuzzer
 # targets; an installed GoogleTest for the native builds.
 packages+=(clang lld libclang-rt-14-dev libgtest-dev libgmock-dev)

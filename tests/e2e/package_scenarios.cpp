@@ -100,7 +100,9 @@ E2E_SCENARIO(msi_install_upgrade_uninstall_win64) {
     Check(Installed(previous), "the older release is installed");
     RunInstaller(L"/i \"" + package + L"\" /qn");
     Check(Installed(package) && !Installed(previous), "this release replaced the older one");
-    Check(FileExists(program) && FileExists(folder + L"LICENSE.txt"), "the installed files");
+    Check(FileExists(program) && FileExists(folder + L"LICENSE.txt") &&
+              FileExists(folder + L"THIRD-PARTY-NOTICES.txt"),
+          "the installed files");
 
     CheckEqual(MachineText(KEY_WOW64_32KEY, kOrlivanKey, L"Install Path").value_or(L"(none)"),
                folder, "Install Path in the 32-bit view");

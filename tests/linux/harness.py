@@ -15,6 +15,7 @@ reader reads them.
 """
 
 import os
+import pwd
 import shutil
 import subprocess
 import sys
@@ -39,6 +40,17 @@ class Failure(Exception):
 
 class Skipped(Exception):
     pass
+
+
+def second_user():
+    """(uid, gid) of nobody, as whom a cross-user scenario acts. Needs root:
+    skipped without it, a failure under CI (CI=true), where it must run."""
+    if os.geteuid() != 0:
+        if os.environ.get('CI') == 'true':
+            raise Failure('security scenario not run under CI: not root')
+        raise Skipped('needs root to act as a second user')
+    entry = pwd.getpwnam('nobody')
+    return entry.pw_uid, entry.pw_gid
 
 
 def check(condition, message):
