@@ -205,15 +205,36 @@ bool COrlivanNotifier::RunOnGui(const std::function<void()>& job) {
     if (m_stopping) {
         return false;
     }
-    QMetaObject::invokeMethod(
-        this,
-        [this, &job] {
-            if (!m_stopping) {
-                job();
-            }
-        },
-        Qt::BlockingQueuedConnection);
+    // The job is handed over and its end awaited under m_jobMutex, so all the
+    // worker wrote before is seen by the interface thread and all the job
+    // wrote is seen by the worker after (a ThreadSanitizer build checks it).
+    // The queued call only wakes the interface thread.
+    std::unique_lock<std::mutex> lock(m_jobMutex);
+    m_job = &job;
+    m_jobFinished = false;
+    lock.unlock();
+    QMetaObject::invokeMethod(this, "RunPendingJob", Qt::QueuedConnection);
+    lock.lock();
+    m_jobDone.wait(lock, [this] { return m_jobFinished; });
     return !m_stopping;
+}
+
+void COrlivanNotifier::RunPendingJob() {
+    std::unique_lock<std::mutex> lock(m_jobMutex);
+    const std::function<void()>* job = m_job;
+    m_job = nullptr;
+    lock.unlock();
+    if (job == nullptr) {
+        return;
+    }
+    // Skipped once the end began (Stop keeps taking the worker's jobs).
+    if (!m_stopping) {
+        (*job)();
+    }
+    lock.lock();
+    m_jobFinished = true;
+    lock.unlock();
+    m_jobDone.notify_all();
 }
 
 // ---- tray icon and menu (interface thread) ---------------------------------

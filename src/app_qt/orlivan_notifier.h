@@ -128,6 +128,13 @@ private:
     std::mutex m_pauseMutex;
     std::condition_variable m_pauseWake;
 
+    // The worker's job for the interface thread (RunOnGui), one at a time.
+    Q_INVOKABLE void RunPendingJob();
+    std::mutex m_jobMutex;
+    std::condition_variable m_jobDone;
+    const std::function<void()>* m_job = nullptr;
+    bool m_jobFinished = false;
+
     // Worker only.
     std::unique_ptr<CDesktopNotifier> m_desktop;
     CDesktopBalloons m_balloons;
