@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the portable core and posix bindings natively
 # (AddressSanitizer + UBSan, then ThreadSanitizer), each fuzz target for 20 s,
-# the Linux notifier on Xvfb with a private D-Bus session and its .deb, then
+# the Linux notifier on Xvfb with a private D-Bus session and its .deb (and a
+# few of its scenarios under the sanitizers), then
 # the Windows build under Wine on an Xvfb display (unit and component tests,
 # end-to-end scenarios with the real OrlivanSysTray.exe), and the Windows
 # build again with clang (its unit and component tests under Wine).
@@ -88,6 +89,11 @@ run_preset native-tsan
 run_fuzz
 # The Linux notifier: its scenarios start their own Xvfb and D-Bus session.
 run_preset linux-release
+# A few of them again with the notifier under AddressSanitizer and UBSan, then
+# ThreadSanitizer: the worker's boxes (RunOnGui), the end with a box open
+# (Stop), the desktop's activation.
+run_preset linux-asan
+run_preset linux-tsan
 
 start_xvfb || exit 1
 export WINEPREFIX="$top/build/windows-x86/wine/pfx"

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "app_qt/desktop_activation.h"
 #include "app_qt/desktop_notifier.h"
 #include "app_qt/info_dialog_qt.h"
 #include "app_qt/tray.h"
@@ -105,6 +106,7 @@ void COrlivanNotifier::Start() {
 
     m_infoDialog = new CInfoDialogQt();
 
+    m_boxesNeedNotice = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     m_desktop = std::make_unique<CDesktopNotifier>();
     m_worker = std::thread([this, service] {
         RunNotificationLoop(
@@ -113,6 +115,16 @@ void COrlivanNotifier::Start() {
             CLogger::GetInstance(std::string()), kClientWaitLimit, &m_stopping);
         m_workerDone = true;
     });
+
+    // Last, when every command can run: from now on the desktop's activation
+    // reaches this notifier (and a call that started it is delivered).
+    m_activation =
+        new CDesktopActivation([this](TrayCommand command) { RunTrayCommand(command); }, this);
+    if (!m_activation->Publish()) {
+        CLogger::GetInstance(std::string())
+            ->LogLine(0, std::string("Desktop activation unavailable: the bus name ") +
+                             kApplicationId + " is not this notifier's\n");
+    }
 }
 
 void COrlivanNotifier::MarkStopping() {
@@ -172,33 +184,39 @@ bool COrlivanNotifier::RunOnGui(const std::function<void()>& job) {
     if (m_stopping) {
         return false;
     }
-    QMetaObject::invokeMethod(
-        this,
-        [this, &job] {
-            if (!m_stopping) {
-                job();
-            }
-        },
-        Qt::BlockingQueuedConnection);
+    // The job is handed over and its end awaited under m_jobMutex, so all the
+    // worker wrote before is seen by the interface thread and all the job
+    // wrote is seen by the worker after (a ThreadSanitizer build checks it).
+    // The queued call only wakes the interface thread.
+    std::unique_lock<std::mutex> lock(m_jobMutex);
+    m_job = &job;
+    m_jobFinished = false;
+    lock.unlock();
+    QMetaObject::invokeMethod(this, "RunPendingJob", Qt::QueuedConnection);
+    lock.lock();
+    m_jobDone.wait(lock, [this] { return m_jobFinished; });
     return !m_stopping;
 }
 
-// ---- tray icon and menu (interface thread) ---------------------------------
-
-void COrlivanNotifier::RunTrayCommand(TrayCommand command) {
-    switch (command) {
-        case TrayCommand::Settings:
-            return OnSettings();
-        case TrayCommand::CheckUpdate:
-            return OnCheckUpdate();
-        case TrayCommand::OnlineHelp:
-            return OnOnlineHelp();
-        case TrayCommand::ReportProblem:
-            return OnReportProblem();
-        case TrayCommand::About:
-            return OnAbout();
+void COrlivanNotifier::RunPendingJob() {
+    std::unique_lock<std::mutex> lock(m_jobMutex);
+    const std::function<void()>* job = m_job;
+    m_job = nullptr;
+    lock.unlock();
+    if (job == nullptr) {
+        return;
     }
+    // Skipped once the end began (Stop keeps taking the worker's jobs).
+    if (!m_stopping) {
+        (*job)();
+    }
+    lock.lock();
+    m_jobFinished = true;
+    lock.unlock();
+    m_jobDone.notify_all();
 }
+
+// ---- tray icon and menu (interface thread) ---------------------------------
 
 void COrlivanNotifier::OnTrayActivated() {
     // Hosts send a click, a double click or both for one double click: the
@@ -216,6 +234,29 @@ void COrlivanNotifier::LaunchSettingsProgram() {
     // missing program is not reported.
     QProcess::startDetached(QString::fromStdString(LinuxSettingsProgramPath(m_installPath)), {},
                             QDir::currentPath());
+}
+
+void COrlivanNotifier::RunTrayCommand(TrayCommand command) {
+    if (m_stopping) {
+        return;
+    }
+    switch (command) {
+        case TrayCommand::Settings:
+            OnSettings();
+            break;
+        case TrayCommand::CheckUpdate:
+            OnCheckUpdate();
+            break;
+        case TrayCommand::OnlineHelp:
+            OnOnlineHelp();
+            break;
+        case TrayCommand::ReportProblem:
+            OnReportProblem();
+            break;
+        case TrayCommand::About:
+            OnAbout();
+            break;
+    }
 }
 
 void COrlivanNotifier::OnSettings() {
@@ -282,11 +323,21 @@ void COrlivanNotifier::Pause(uint32_t milliseconds) {
 void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_view caption) {
     const QString boxText = QString::fromStdU16String(std::u16string(text));
     const QString boxCaption = QString::fromStdU16String(std::u16string(caption));
+    // Wayland compositors may keep the box behind the window the user clicks
+    // (keep-above is only a request there): a critical notification with the
+    // same words stays on screen until the box is answered.
+    uint32_t notice = 0;
+    bool markup = false;
+    if (m_boxesNeedNotice && m_desktop->Available(&markup)) {
+        notice = m_desktop->Notify(BoxCompanionNotification(caption, text, markup));
+    }
     RunOnGui([&] {
         QMessageBox box(QMessageBox::Critical, boxCaption, boxText, QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
         KeepOnTopFor(box, true);
         box.exec();
     });
+    m_desktop->Close(notice);
 }
 
 void COrlivanNotifier::CheckForUpdateSilently() {
@@ -310,6 +361,7 @@ void COrlivanNotifier::ShowMessage(const std::string& caption, const std::string
     RunOnGui([&] {
         QMessageBox box(QMessageBox::NoIcon, FromExternal(caption), FromExternal(text),
                         QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);  // the service's words, never markup
         KeepOnTopFor(box, worker);
         box.exec();
     });
@@ -328,6 +380,7 @@ void COrlivanNotifier::RunUpdateDialog(CUpdateDialog* offer) {
         auto* layout = new QVBoxLayout(&dialog);
         auto* text = new QLabel(FromExternal(offer->OfferText()), &dialog);
         text->setObjectName(QStringLiteral("offer"));
+        text->setTextFormat(Qt::PlainText);  // the service's words, never markup
         layout->addWidget(text);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
         buttons->button(QDialogButtonBox::Ok)->setDefault(true);

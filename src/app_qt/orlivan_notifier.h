@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "notify/desktop_application.h"
 #include "notify/desktop_notification.h"
 #include "notify/dispatch.h"
 #include "notify/record.h"
@@ -22,6 +23,7 @@
 #include "update/update_ui.h"
 
 class QMenu;
+class CDesktopActivation;
 class CDesktopNotifier;
 class CInfoDialogQt;
 class CTray;
@@ -58,6 +60,10 @@ public:
     // is then skipped or cut short).
     bool RunOnGui(const std::function<void()>& job);
 
+    // A menu command by its entry in the menu's table (the desktop's
+    // activation and actions; interface thread). Nothing once the end began.
+    void RunTrayCommand(TrayCommand command);
+
     // Menu commands (interface thread).
     void OnSettings();
     void OnCheckUpdate();
@@ -91,7 +97,6 @@ private:
     std::string GetProcessName(int32_t processId) override;
     int64_t Now() override;
 
-    void RunTrayCommand(TrayCommand command);
     void OnTrayActivated();
     void LaunchSettingsProgram();
 
@@ -100,12 +105,22 @@ private:
     std::unique_ptr<CTray> m_tray;
     QElapsedTimer m_lastLaunch;
     CInfoDialogQt* m_infoDialog = nullptr;
+    CDesktopActivation* m_activation = nullptr;
+    // The display server may hide a waiting box behind other windows (Wayland).
+    bool m_boxesNeedNotice = false;
 
     std::thread m_worker;
     std::atomic<bool> m_workerDone{false};
     std::atomic<bool> m_stopping{false};
     std::mutex m_pauseMutex;
     std::condition_variable m_pauseWake;
+
+    // The worker's job for the interface thread (RunOnGui), one at a time.
+    Q_INVOKABLE void RunPendingJob();
+    std::mutex m_jobMutex;
+    std::condition_variable m_jobDone;
+    const std::function<void()>* m_job = nullptr;
+    bool m_jobFinished = false;
 
     // Worker only.
     std::unique_ptr<CDesktopNotifier> m_desktop;

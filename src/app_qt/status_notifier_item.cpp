@@ -10,7 +10,7 @@
 #include <QMenu>
 #include <QtEndian>
 
-#include "notify/tray_menu.h"
+#include "notify/desktop_application.h"
 
 // ---- the types on the wire -------------------------------------------------
 

@@ -9,23 +9,21 @@
 #include <optional>
 #include <string_view>
 
-// The tray item's title, as a panel names it.
-inline constexpr char kTrayTitle[] = "Orlivan Notifier";
-
 enum class TrayCommand { Settings, CheckUpdate, OnlineHelp, ReportProblem, About };
 
 struct TrayMenuEntry {
     const char* label;
     TrayCommand command;
+    const char* actionName;  // the desktop entry's action ([Desktop Action <name>])
 };
 
 // The menu, top to bottom.
 inline constexpr TrayMenuEntry kTrayMenu[] = {
-    {"Settings", TrayCommand::Settings},
-    {"Check Update", TrayCommand::CheckUpdate},
-    {"Online Help", TrayCommand::OnlineHelp},
-    {"Report Problem", TrayCommand::ReportProblem},
-    {"About", TrayCommand::About},
+    {"Settings", TrayCommand::Settings, "settings"},
+    {"Check Update", TrayCommand::CheckUpdate, "check-update"},
+    {"Online Help", TrayCommand::OnlineHelp, "online-help"},
+    {"Report Problem", TrayCommand::ReportProblem, "report-problem"},
+    {"About", TrayCommand::About, "about"},
 };
 inline constexpr size_t kTrayMenuSize = sizeof kTrayMenu / sizeof kTrayMenu[0];
 

@@ -14,6 +14,8 @@ bus on first use), where the texts of boxes and dialogs are read as a screen
 reader reads them.
 """
 
+import contextlib
+import glob
 import os
 import pwd
 import shutil
@@ -95,6 +97,16 @@ class Desktop:
                         QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1',
                         XDG_STATE_HOME=self.root + '/state',
                         PATH=self.root + '/bin:' + os.environ['PATH'])
+        # Under the sanitizer builds (presets linux-asan, linux-tsan) the
+        # programs write their reports here; a scenario that leaves one fails.
+        for name in ('ASAN_OPTIONS', 'UBSAN_OPTIONS', 'TSAN_OPTIONS'):
+            self.env[name] = ':'.join(filter(None, [os.environ.get(name),
+                                                    'log_path=%s/sanitizer' % self.root]))
+        self.env['LSAN_OPTIONS'] = ':'.join(filter(None, [os.environ.get('LSAN_OPTIONS'),
+                                                         'suppressions=%s/lsan.supp' % HERE,
+                                                         'print_suppressions=0']))
+        self.env['TSAN_OPTIONS'] += ':suppressions=%s/tsan.supp' % HERE
+        self.sanitizer_reports = []
         self.processes = []
         self.notifier = None
         self.display = display  # None: xvfb-run's; 'x11' or 'wayland': the scenario's own
@@ -183,10 +195,19 @@ class Desktop:
         return self.channels + '/notification'
 
     def close(self):
+        # The notifier ends as at logout, so that what a sanitizer checks at
+        # the end (leaks) is checked too.
+        if self.notifier is not None and self.notifier.poll() is None:
+            self.notifier.terminate()
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                self.notifier.wait(10)
         for process in [self.notifier] + self.processes:
             if process is not None and process.poll() is None:
                 process.kill()
                 process.wait()
+        for report in sorted(glob.glob(self.root + '/sanitizer.*')):
+            with open(report, errors='replace') as f:
+                self.sanitizer_reports.append(f.read())
         shutil.rmtree(self.root, ignore_errors=True)
 
     # ---- the stand-in ----------------------------------------------------
@@ -219,9 +240,10 @@ class Desktop:
                 mock.GetMethodCalls(method, dbus_interface='org.freedesktop.DBus.Mock')]
 
     def notifications(self):
-        """Notify calls: (summary, body, icon, hints, app name, time-out)."""
-        return [(str(a[3]), str(a[4]), str(a[2]), dict(a[6]), str(a[0]), int(a[7]))
-                for a in self._mock_calls('Notify')]
+        """Notify calls: (summary, body, the kind's icon (the image-path hint),
+        hints, app name, time-out, app icon)."""
+        return [(str(a[3]), str(a[4]), str(a[6].get('image-path', '')), dict(a[6]), str(a[0]),
+                 int(a[7]), str(a[2])) for a in self._mock_calls('Notify')]
 
     def closed_notifications(self):
         return self._mock_calls('CloseNotification')
@@ -259,9 +281,8 @@ class Desktop:
         return subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^%s$' % title],
                               capture_output=True, text=True).stdout.split()
 
-    def texts(self, title):
-        """Waits for orlivan-notifier's window `title` on the accessibility bus;
-        (its shown labels' texts, its buttons' names), in the widgets' order."""
+    def accessible_window(self, title):
+        """Waits for orlivan-notifier's window `title` on the accessibility bus."""
         def shown(accessible):
             return accessible.getState().contains(pyatspi.STATE_SHOWING)
 
@@ -279,6 +300,14 @@ class Desktop:
                 pass
             return None
 
+        return wait_for(window, 'the window "%s" on the accessibility bus' % title)
+
+    def texts(self, title):
+        """Waits for orlivan-notifier's window `title` on the accessibility bus;
+        (its shown labels' texts, its buttons' names), in the widgets' order."""
+        def shown(accessible):
+            return accessible.getState().contains(pyatspi.STATE_SHOWING)
+
         found = {'label': [], 'push button': []}
 
         def collect(accessible):
@@ -287,8 +316,21 @@ class Desktop:
                     found[child.getRoleName()].append(child.name)
                 collect(child)
 
-        collect(wait_for(window, 'the window "%s" on the accessibility bus' % title))
+        collect(self.accessible_window(title))
         return found['label'], found['push button']
+
+    def press_button(self, title, name):
+        """Presses the button `name` of the window `title` over the accessibility
+        bus, as a screen reader does (where xdotool can't reach: Wayland)."""
+        def find(accessible):
+            for child in filter(None, accessible):
+                if child.getRoleName() == 'push button' and child.name == name:
+                    return child
+                if (found := find(child)) is not None:
+                    return found
+            return None
+
+        find(self.accessible_window(title)).queryAction().doAction(0)
 
     def press(self, title, key='Return'):
         """Waits for the window `title` and presses `key` in it, as the user would."""
@@ -333,19 +375,25 @@ def main(scenarios):
             desktops.append(Desktop(build, **kwargs))
             return desktops[-1]
 
+        outcome = 'ok   ' + scenario.__name__
         try:
             scenario(new_desktop)
-            print('ok   ' + scenario.__name__, flush=True)
         except Skipped as reason:
             skipped += 1
-            print('skip %s: %s' % (scenario.__name__, reason), flush=True)
+            outcome = 'skip %s: %s' % (scenario.__name__, reason)
         except Exception as error:  # reported; the next scenario runs
             failed += 1
-            print('FAIL %s: %s: %s' % (scenario.__name__, type(error).__name__, error))
+            outcome = 'FAIL %s: %s: %s' % (scenario.__name__, type(error).__name__, error)
             for desktop in desktops:
-                print('     log: ' + desktop.log().replace('\n', '\n          '))
+                outcome += '\n     log: ' + desktop.log().replace('\n', '\n          ')
         finally:
             for desktop in desktops:
                 desktop.close()
+        reports = [r for desktop in desktops for r in desktop.sanitizer_reports]
+        if reports:
+            failed += not outcome.startswith('FAIL')
+            outcome = 'FAIL %s: sanitizer reports (the scenario: %s)\n%s' % (
+                scenario.__name__, outcome.split('\n')[0], '\n'.join(reports))
+        print(outcome, flush=True)
     # 77: ctest's "skipped" (SKIP_RETURN_CODE in CMakeLists.txt).
     sys.exit(1 if failed or not chosen else 77 if skipped == len(chosen) else 0)
