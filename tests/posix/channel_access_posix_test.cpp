@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include <cstring>
 #include <sys/socket.h>
@@ -72,9 +73,27 @@ TEST(ChannelFolderPosix, CreatedPrivateAndJudgedAsItIsOnDisk) {
     EXPECT_EQ(PrepareChannelFolder(top + "/open", FolderUse::Private), FolderVerdict::OpenToOthers);
     EXPECT_EQ(PrepareChannelFolder(top + "/open", FolderUse::Shared), FolderVerdict::Usable);
     ASSERT_EQ(symlink((top + "/new").c_str(), (top + "/link").c_str()), 0);
-    EXPECT_EQ(PrepareChannelFolder(top + "/link", FolderUse::Private), FolderVerdict::NotAFolder);
+    EXPECT_EQ(PrepareChannelFolder(top + "/link", FolderUse::Private), FolderVerdict::SymbolicLink);
+    ASSERT_EQ(std::system(("touch " + top + "/file").c_str()), 0);
+    EXPECT_EQ(PrepareChannelFolder(top + "/file", FolderUse::Private), FolderVerdict::NotAFolder);
     EXPECT_EQ(PrepareChannelFolder(top + "/no/such", FolderUse::Private), FolderVerdict::Missing);
     if (geteuid() == 0) {
+        // Seen by another user, who can't open them: root's private folder is
+        // another user's, the user's own folder of mode 0 can't be opened, nor
+        // can a folder inside root's.
+        ASSERT_EQ(chmod(top.c_str(), 0755), 0);
+        ASSERT_EQ(mkdir((top + "/own").c_str(), 0), 0);
+        ASSERT_EQ(chown((top + "/own").c_str(), kNobody, kNobody), 0);
+        const std::pair<std::string, FolderVerdict> unopened[] = {
+            {top + "/new", FolderVerdict::NotOwned},
+            {top + "/own", FolderVerdict::Unreachable},
+            {top + "/new/inner", FolderVerdict::Unreachable},
+        };
+        for (const auto& [folder, verdict] : unopened) {
+            const pid_t child = AsNobody(
+                [&] { return static_cast<int>(PrepareChannelFolder(folder, FolderUse::Private)); });
+            EXPECT_EQ(ExitCode(child), static_cast<int>(verdict)) << folder;
+        }
         ASSERT_EQ(chown((top + "/new").c_str(), kNobody, kNobody), 0);
         EXPECT_EQ(PrepareChannelFolder(top + "/new", FolderUse::Private), FolderVerdict::NotOwned);
     }
