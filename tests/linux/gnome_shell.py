@@ -19,6 +19,7 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -107,6 +108,14 @@ class GnomeShell:
         self._wait(lambda: self.eval('Main.layoutManager._startingUp') == 'false', 'the start')
         self._wait(lambda: self.eval('Main.overview.hide(); Main.overview.visible') == 'false',
                    'the overview to close')
+        if os.geteuid() == 0:
+            # A root session gets the shell's "privileged user" notice a moment
+            # after the start; it is cleared with the rest of the tray.
+            self._wait(lambda: self.eval(
+                "Main.messageTray.getSources().some(s => s.notifications.some("
+                "n => n.title === 'Logged in as a privileged user'))") == 'true',
+                'the privileged user notice')
+            self.clear_tray()
         if appindicator:
             self._wait(lambda: self._eval_quiet(
                 "Main.extensionManager.lookup('%s')?.state === 1" % APPINDICATOR_EXTENSION)
@@ -237,3 +246,25 @@ class GnomeShell:
             "Main.messageTray.getSources().filter(s => s.title !== 'System Information')"
             '.flatMap(s => s.notifications.map('
             'n => [s.app ? s.app.get_id() : null, n.title, n.bannerBodyText, n.urgency]))')
+
+
+def main():
+    """`gnome_shell.py BUILD_DIR -- COMMAND...`: runs COMMAND in a headless
+    GNOME Shell session with the AppIndicator extension (the Linux demo);
+    its exit code is COMMAND's."""
+    build, separator, command = sys.argv[1], sys.argv[2], sys.argv[3:]
+    if separator != '--' or not command:
+        sys.exit(__doc__ + '\nusage: gnome_shell.py BUILD_DIR -- COMMAND...')
+    shell = GnomeShell(build)
+    try:
+        shell.start(appindicator=True)
+        env = dict(shell.env, **shell.x11, **shell.wayland)
+        sys.exit(subprocess.run(command, env=env).returncode)
+    except ShellError as error:
+        sys.exit('GNOME Shell: %s' % error)
+    finally:
+        shell.stop()
+
+
+if __name__ == '__main__':
+    main()
