@@ -55,10 +55,17 @@ bool CDesktopNotifier::Available(bool* bodyMarkup) {
 uint32_t CDesktopNotifier::Notify(const DesktopNotification& notification) {
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QString::fromUtf8(kDesktopEntryName));
+    hints.insert(QStringLiteral("urgency"),
+                 QVariant::fromValue(static_cast<uchar>(notification.urgency)));  // a byte
+    if (!notification.icon.empty()) {
+        // The record's kind as the notification's image; the product's icon
+        // stays the application's.
+        hints.insert(QStringLiteral("image-path"), QString::fromStdString(notification.icon));
+    }
     const QVariantList arguments = {
         QString::fromUtf8(kDesktopAppName),
         QVariant::fromValue(uint32_t{0}),  // a new notification, replacing none
-        QString::fromStdString(notification.icon),
+        QString::fromUtf8(kApplicationIconName),
         QString::fromStdString(notification.summary),
         QString::fromStdString(notification.body),
         QStringList(),

@@ -21,6 +21,7 @@ CInfoDialogQt::CInfoDialogQt() : m_versionLabel(new QLabel(this)) {
     setWindowTitle(QStringLiteral("Orlivan Info"));
     auto* layout = new QVBoxLayout(this);
     m_versionLabel->setAlignment(Qt::AlignCenter);
+    m_versionLabel->setTextFormat(Qt::PlainText);  // the service's words, never markup
     m_versionLabel->setObjectName(QStringLiteral("version"));
     layout->addWidget(m_versionLabel);
     auto* text = new QLabel(QString::fromUtf8(kAboutText), this);

@@ -12,6 +12,7 @@
 #include "channel/channel_name.h"
 #include "channel/service.h"
 #include "channel/user_account.h"
+#include "notify/desktop_application.h"
 
 namespace {
 
@@ -80,7 +81,9 @@ int main(int argc, char** argv) {
     RemoveChannelWhenDisplayIsLost();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kProgramCaption));
-    QApplication::setDesktopFileName(QStringLiteral("orlivan-notifier"));
+    // The application id: Wayland compositors match the program's windows to
+    // its desktop entry by it.
+    QApplication::setDesktopFileName(QString::fromUtf8(kApplicationId));
     QApplication::setWindowIcon(ProgramIcon());
     // No window of its own: closing a box or dialog must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "app_qt/desktop_activation.h"
 #include "app_qt/desktop_notifier.h"
 #include "app_qt/info_dialog_qt.h"
 #include "app_qt/update_offer_qt.h"
@@ -126,6 +127,7 @@ void COrlivanNotifier::Start() {
 
     m_infoDialog = new CInfoDialogQt();
 
+    m_boxesNeedNotice = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     m_desktop = std::make_unique<CDesktopNotifier>();
     m_worker = std::thread([this, service] {
         RunNotificationLoop(
@@ -134,6 +136,16 @@ void COrlivanNotifier::Start() {
             CLogger::GetInstance(std::string()), kClientWaitLimit, &m_stopping);
         m_workerDone = true;
     });
+
+    // Last, when every command can run: from now on the desktop's activation
+    // reaches this notifier (and a call that started it is delivered).
+    m_activation =
+        new CDesktopActivation([this](TrayCommand command) { RunTrayCommand(command); }, this);
+    if (!m_activation->Publish()) {
+        CLogger::GetInstance(std::string())
+            ->LogLine(0, std::string("Desktop activation unavailable: the bus name ") +
+                             kApplicationId + " is not this notifier's\n");
+    }
 }
 
 void COrlivanNotifier::MarkStopping() {
@@ -246,6 +258,29 @@ void COrlivanNotifier::LaunchSettingsProgram() {
                             QDir::currentPath());
 }
 
+void COrlivanNotifier::RunTrayCommand(TrayCommand command) {
+    if (m_stopping) {
+        return;
+    }
+    switch (command) {
+        case TrayCommand::Settings:
+            OnSettings();
+            break;
+        case TrayCommand::CheckUpdate:
+            OnCheckUpdate();
+            break;
+        case TrayCommand::OnlineHelp:
+            OnOnlineHelp();
+            break;
+        case TrayCommand::ReportProblem:
+            OnReportProblem();
+            break;
+        case TrayCommand::About:
+            OnAbout();
+            break;
+    }
+}
+
 void COrlivanNotifier::OnSettings() {
     LaunchSettingsProgram();
 }
@@ -310,11 +345,21 @@ void COrlivanNotifier::Pause(uint32_t milliseconds) {
 void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_view caption) {
     const QString boxText = QString::fromStdU16String(std::u16string(text));
     const QString boxCaption = QString::fromStdU16String(std::u16string(caption));
+    // Wayland compositors may keep the box behind the window the user clicks
+    // (keep-above is only a request there): a critical notification with the
+    // same words stays on screen until the box is answered.
+    uint32_t notice = 0;
+    bool markup = false;
+    if (m_boxesNeedNotice && m_desktop->Available(&markup)) {
+        notice = m_desktop->Notify(BoxCompanionNotification(caption, text, markup));
+    }
     RunOnGui([&] {
         QMessageBox box(QMessageBox::Critical, boxCaption, boxText, QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
         KeepOnTopFor(box, true);
         box.exec();
     });
+    m_desktop->Close(notice);
 }
 
 void COrlivanNotifier::CheckForUpdateSilently() {
@@ -338,6 +383,7 @@ void COrlivanNotifier::ShowMessage(const std::string& caption, const std::string
     RunOnGui([&] {
         QMessageBox box(QMessageBox::NoIcon, FromExternal(caption), FromExternal(text),
                         QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);  // the service's words, never markup
         KeepOnTopFor(box, worker);
         box.exec();
     });
@@ -356,6 +402,7 @@ void COrlivanNotifier::RunUpdateDialog(CUpdateDialog* offer) {
         auto* layout = new QVBoxLayout(&dialog);
         auto* text = new QLabel(FromExternal(offer->OfferText()), &dialog);
         text->setObjectName(QStringLiteral("offer"));
+        text->setTextFormat(Qt::PlainText);  // the service's words, never markup
         layout->addWidget(text);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
         buttons->button(QDialogButtonBox::Ok)->setDefault(true);

@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "notify/desktop_application.h"
 #include "notify/desktop_notification.h"
 #include "notify/dispatch.h"
 #include "notify/record.h"
@@ -24,6 +25,7 @@
 
 class QMenu;
 class QDBusServiceWatcher;
+class CDesktopActivation;
 class CDesktopNotifier;
 class CInfoDialogQt;
 
@@ -62,6 +64,10 @@ public:
     // the worker it waits for it. False when the program is ending (the job
     // is then skipped or cut short).
     bool RunOnGui(const std::function<void()>& job);
+
+    // A menu command by its entry in the menu's table (the desktop's
+    // activation and actions; interface thread). Nothing once the end began.
+    void RunTrayCommand(TrayCommand command);
 
     // Menu commands (interface thread).
     void OnSettings();
@@ -112,6 +118,9 @@ private:
     QTimer m_trayGrace;
     QElapsedTimer m_lastLaunch;
     CInfoDialogQt* m_infoDialog = nullptr;
+    CDesktopActivation* m_activation = nullptr;
+    // The display server may hide a waiting box behind other windows (Wayland).
+    bool m_boxesNeedNotice = false;
 
     std::thread m_worker;
     std::atomic<bool> m_workerDone{false};

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <cerrno>
 #include <csignal>
 
 #include <sys/socket.h>
@@ -17,9 +18,12 @@ int g_signalSocket[2] = {-1, -1};
 QtMessageHandler g_nextMessageHandler = nullptr;
 
 void OnSignal(int) {
+    // The interrupted code may be about to read errno: it finds it unchanged.
+    const int savedErrno = errno;
     const char byte = 1;
     // Only write(2) is safe here; the event loop does the rest.
     [[maybe_unused]] const ssize_t written = write(g_signalSocket[0], &byte, 1);
+    errno = savedErrno;
 }
 
 void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {

@@ -5,7 +5,9 @@
 #include <cstdio>
 
 FILE* OpenLogStream(const std::string& utf8Path, bool empty) {
-    return std::fopen(utf8Path.c_str(), empty ? "w" : "a");
+    // "e": close-on-exec, so the settings program and the browser the
+    // notifier starts do not inherit the log.
+    return std::fopen(utf8Path.c_str(), empty ? "we" : "ae");
 }
 
 int64_t LogStreamSize(FILE* stream) {

@@ -1,6 +1,7 @@
 #include "notify/desktop_notification.h"
 
 #include "base/text.h"
+#include "notify/dispatch.h"
 
 const char* BalloonIconName(uint32_t infoFlags) {
     switch (infoFlags & 0x0F) {  // NIIF_ICON_MASK
@@ -50,5 +51,19 @@ DesktopNotification CDesktopBalloons::Compose(std::u16string_view title, std::u1
         notification.body = EscapeNotificationMarkup(notification.body);
     }
     notification.icon = BalloonIconName(m_infoFlags);
+    return notification;
+}
+
+DesktopNotification BoxCompanionNotification(std::u16string_view caption, std::u16string_view text,
+                                             bool bodyMarkup) {
+    DesktopNotification notification;
+    notification.summary = Utf16ToUtf8(caption);
+    notification.body = Utf16ToUtf8(text);
+    if (bodyMarkup) {
+        notification.body = EscapeNotificationMarkup(notification.body);
+    }
+    notification.icon = BalloonIconName(kBalloonIconError);
+    notification.urgency = NotificationUrgency::Critical;
+    notification.expireTimeoutMs = 0;  // never expires: closed with the box
     return notification;
 }

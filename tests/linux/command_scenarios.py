@@ -43,8 +43,9 @@ OFFER = ('New version(2.6) of Orlivan is available. Do you want to update?\n\n\n
 # What the service answers (None: no service), the window, its texts and
 # buttons, the key pressed, what that opens.
 CHECKS = [
-    (['--status', '4', '--text', '2.5.1'], 'Orlivan',
-     (['This version of Orlivan(2.5.1) is the latest version.'], ['OK']), 'Return', []),
+    # The service's words are plain text, a tag in them too.
+    (['--status', '4', '--text', '<b>2.5.1</b>'], 'Orlivan',
+     (['This version of Orlivan(<b>2.5.1</b>) is the latest version.'], ['OK']), 'Return', []),
     (['--status', '7'], 'Update Error', (ERROR, ['OK']), 'Return', []),
     (None, 'Update Error', (ERROR, ['OK']), 'Return', []),
     (['--status', '5', '--text', 'a;2.6;Faster blocking'], 'Orlivan Update',

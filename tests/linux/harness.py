@@ -204,9 +204,10 @@ class Desktop:
                 mock.GetMethodCalls(method, dbus_interface='org.freedesktop.DBus.Mock')]
 
     def notifications(self):
-        """Notify calls: (summary, body, icon, hints, app name, time-out)."""
-        return [(str(a[3]), str(a[4]), str(a[2]), dict(a[6]), str(a[0]), int(a[7]))
-                for a in self._mock_calls('Notify')]
+        """Notify calls: (summary, body, the kind's icon (the image-path hint),
+        hints, app name, time-out, app icon)."""
+        return [(str(a[3]), str(a[4]), str(a[6].get('image-path', '')), dict(a[6]), str(a[0]),
+                 int(a[7]), str(a[2])) for a in self._mock_calls('Notify')]
 
     def closed_notifications(self):
         return self._mock_calls('CloseNotification')
@@ -244,9 +245,8 @@ class Desktop:
         return subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^%s$' % title],
                               capture_output=True, text=True).stdout.split()
 
-    def texts(self, title):
-        """Waits for orlivan-notifier's window `title` on the accessibility bus;
-        (its shown labels' texts, its buttons' names), in the widgets' order."""
+    def accessible_window(self, title):
+        """Waits for orlivan-notifier's window `title` on the accessibility bus."""
         def shown(accessible):
             return accessible.getState().contains(pyatspi.STATE_SHOWING)
 
@@ -264,6 +264,14 @@ class Desktop:
                 pass
             return None
 
+        return wait_for(window, 'the window "%s" on the accessibility bus' % title)
+
+    def texts(self, title):
+        """Waits for orlivan-notifier's window `title` on the accessibility bus;
+        (its shown labels' texts, its buttons' names), in the widgets' order."""
+        def shown(accessible):
+            return accessible.getState().contains(pyatspi.STATE_SHOWING)
+
         found = {'label': [], 'push button': []}
 
         def collect(accessible):
@@ -272,8 +280,21 @@ class Desktop:
                     found[child.getRoleName()].append(child.name)
                 collect(child)
 
-        collect(wait_for(window, 'the window "%s" on the accessibility bus' % title))
+        collect(self.accessible_window(title))
         return found['label'], found['push button']
+
+    def press_button(self, title, name):
+        """Presses the button `name` of the window `title` over the accessibility
+        bus, as a screen reader does (where xdotool can't reach: Wayland)."""
+        def find(accessible):
+            for child in filter(None, accessible):
+                if child.getRoleName() == 'push button' and child.name == name:
+                    return child
+                if (found := find(child)) is not None:
+                    return found
+            return None
+
+        find(self.accessible_window(title)).queryAction().doAction(0)
 
     def press(self, title, key='Return'):
         """Waits for the window `title` and presses `key` in it, as the user would."""

@@ -45,8 +45,9 @@ def every_record_type(new_desktop):
         check(reply in line, 'expected %s in %r' % (reply, line))
     shown = desktop.notifications()
     check([n[:3] for n in shown] == [n for _, n, _ in RECORDS if n], 'notifications %r' % shown)
-    check(all(n[3].get('desktop-entry') == 'orlivan-notifier' and n[4] == 'Orlivan Notifier' and
-              n[5] == 10000 for n in shown), 'hints, app name, time-out: %r' % shown)
+    check(all(n[3].get('desktop-entry') == 'com.orlivan.Notifier' and n[3].get('urgency') == 1
+              and n[4] == 'Orlivan Notifier' and n[5] == 10000 and n[6] == 'orlivan-notifier'
+              for n in shown), 'hints, app name, time-out, app icon: %r' % shown)
     check(len(desktop.closed_notifications()) == 1, 'the unknown record closes the last one')
     for code in ('1', '4', '7', '8', '9', '10', '-3', '2', '99'):
         check('ShowNotification %s\n' % code in desktop.log(), 'log line ' + code)

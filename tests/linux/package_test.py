@@ -1,6 +1,7 @@
 """The .deb as a desktop would receive it: built with cpack, unpacked into a
 clean root with dpkg-deb, every file where the desktop looks for it, both
-desktop entries accepted by desktop-file-validate, Depends from dpkg-shlibdeps,
+desktop entries accepted by desktop-file-validate, the D-Bus service that
+starts the notifier, Depends from dpkg-shlibdeps,
 and the unpacked programs start. Usage: package_test.py BUILD_DIR"""
 
 import glob
@@ -14,8 +15,9 @@ import tempfile
 from harness import check
 
 SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
-ENTRIES = ['usr/share/applications/orlivan-notifier.desktop',
+ENTRIES = ['usr/share/applications/com.orlivan.Notifier.desktop',
            'etc/xdg/autostart/orlivan-notifier.desktop']
+SERVICE = 'usr/share/dbus-1/services/com.orlivan.Notifier.service'
 
 
 def run(*command, **kwargs):
@@ -31,7 +33,7 @@ def check_package(build, out):
     run('dpkg-deb', '-x', debs[0], root, check=True)
     icons = ['usr/share/icons/hicolor/%dx%d/apps/orlivan-notifier.png' % (s, s) for s in SIZES]
     for path in ['usr/bin/orlivan-notifier', 'usr/bin/orlivan-service',
-                 'usr/share/doc/orlivan-notifier/copyright'] + ENTRIES + icons:
+                 'usr/share/doc/orlivan-notifier/copyright', SERVICE] + ENTRIES + icons:
         check(os.path.isfile(os.path.join(root, path)), 'missing ' + path)
     for size, path in zip(SIZES, icons):
         with open(os.path.join(root, path), 'rb') as png:
@@ -42,7 +44,12 @@ def check_package(build, out):
         result = run('desktop-file-validate', os.path.join(root, entry))
         check(result.returncode == 0 and not result.stdout.strip(), entry + result.stdout)
         with open(os.path.join(root, entry)) as f:
-            check('Exec=orlivan-notifier\n' in f.read(), entry + ' starts orlivan-notifier')
+            text = f.read()
+        check('Exec=orlivan-notifier\nTryExec=orlivan-notifier\n' in text,
+              entry + ' starts orlivan-notifier')
+    with open(os.path.join(root, SERVICE)) as f:
+        check(f.read().splitlines()[1:] == ['Name=com.orlivan.Notifier',
+                                            'Exec=/usr/bin/orlivan-notifier'], SERVICE)
     depends = run('dpkg-deb', '-f', debs[0], 'Depends').stdout
     for package in ('libqt6widgets6', 'libqt6dbus6', 'libc6', 'libstdc++6'):
         check(package in depends, 'Depends lacks %s: %s' % (package, depends))

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "notify/desktop_application.h"
 #include "notify/desktop_notification.h"
 #include "locations/linux_desktop.h"
 #include "update/update_offer.h"
@@ -15,6 +16,7 @@ TEST(DesktopNotification, BalloonsBecomeNotificationsWithTheirIcons) {
     EXPECT_EQ(n.summary, "Server Down");
     EXPECT_EQ(n.body, "x < y & z");
     EXPECT_EQ(n.icon, "dialog-error");
+    EXPECT_EQ(n.urgency, NotificationUrgency::Normal);  // a banner that expires, errors too
     EXPECT_EQ(n.expireTimeoutMs, 10000);
     // No icon kind given: the last one stays, as on the tray record.
     n = balloons.Compose(u"T", u"caf\u00e9", std::nullopt, true);
@@ -27,6 +29,43 @@ TEST(DesktopNotification, BalloonsBecomeNotificationsWithTheirIcons) {
     EXPECT_STREQ(BalloonIconName(2), "dialog-warning");
     EXPECT_STREQ(BalloonIconName(0), "");
     EXPECT_EQ(CDesktopBalloons().Compose(u"T", u"t", std::nullopt, false).icon, "");
+}
+
+TEST(DesktopNotification, BoxCompanionStaysUntilClosed) {
+    const DesktopNotification n = BoxCompanionNotification(u"Caption", u"a <b> & c", true);
+    EXPECT_FALSE(n.close);
+    EXPECT_EQ(n.summary, "Caption");
+    EXPECT_EQ(n.body, "a &lt;b&gt; &amp; c");
+    EXPECT_EQ(n.icon, "dialog-error");
+    EXPECT_EQ(n.urgency, NotificationUrgency::Critical);
+    EXPECT_EQ(n.expireTimeoutMs, 0);
+    EXPECT_EQ(BoxCompanionNotification(u"C", u"a <b>", false).body, "a <b>");
+}
+
+TEST(DesktopApplication, DesktopActionsRunTheMenuCommands) {
+    const struct {
+        const char* action;
+        std::optional<TrayCommand> command;
+    } cases[] = {
+        {"settings", TrayCommand::Settings},
+        {"check-update", TrayCommand::CheckUpdate},
+        {"online-help", TrayCommand::OnlineHelp},
+        {"report-problem", TrayCommand::ReportProblem},
+        {"about", TrayCommand::About},
+        {"About", std::nullopt},
+        {"", std::nullopt},
+        {"about ", std::nullopt},
+        {"quit", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TrayCommandForAction(c.action), c.command) << c.action;
+    }
+    std::string labels;
+    for (const TrayMenuItem& item : kTrayMenu) {
+        labels += std::string(item.label) + ";";
+    }
+    EXPECT_EQ(labels, "Settings;Check Update;Online Help;Report Problem;About;");
+    EXPECT_EQ(kActivationCommand, TrayCommand::Settings);
 }
 
 TEST(LinuxDesktop, InstallFolderFromTheConfigurationFile) {
