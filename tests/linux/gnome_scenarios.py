@@ -13,6 +13,7 @@ from gnome_shell import APPINDICATOR_EXTENSION, GnomeShell
 from harness import MENU_LABELS, check, wait_for
 
 SHELL = None  # the running GnomeShell
+CRITICAL = 3  # the shell's urgency of a critical notification
 
 
 def gnome_desktop(new_desktop):
@@ -27,9 +28,44 @@ def gnome_desktop(new_desktop):
     return desktop
 
 
+def window_titles():
+    """The titles of the windows on screen (their map animation over)."""
+    return SHELL.eval_json('global.get_window_actors().filter(a => a.visible && '
+                           'a.opacity === 255 && a.scale_x === 1).map(a => a.meta_window'
+                           '.get_title())')
+
+
+def notifier_processes(desktop):
+    """Process ids of this build's orlivan-notifier."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir('/proc')):
+        try:
+            if os.readlink('/proc/%s/exe' % pid) == os.path.realpath(desktop.program):
+                found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
 def set_appindicator(enabled):
     SHELL.eval("Main.extensionManager.%sExtension('%s'); true" %
                ('enable' if enabled else 'disable', APPINDICATOR_EXTENSION))
+
+
+def app(script):
+    """`script` on the notifier's app as the shell knows it (`a`)."""
+    return SHELL.eval_json("(() => { const a = imports.gi.Shell.AppSystem.get_default()"
+                           ".lookup_app('%s'); return %s; })()"
+                           % (SHELL.app_id, script))
+
+
+def action_named(label):
+    """The desktop action whose name is `label`."""
+    actions = app('a.get_app_info().list_actions().map(x => [x, a.get_app_info()'
+                  '.get_action_name(x)])')
+    named = [action for action, name in actions if name == label]
+    check(len(named) == 1, 'one desktop action "%s" in %r' % (label, actions))
+    return named[0]
 
 
 # ---- scenarios -------------------------------------------------------------
@@ -67,7 +103,75 @@ def appindicator_shows_icon_and_menu(new_desktop):
         set_appindicator(False)
 
 
-SCENARIOS = [notice_reaches_the_shell_from_the_desktop_entry, appindicator_shows_icon_and_menu]
+def banner_click_starts_nothing_new(new_desktop):
+    desktop = gnome_desktop(new_desktop)
+    desktop.start_notifier()
+    check('reply 1' in desktop.send('server-down').stdout, 'the notice sent')
+    wait_for(lambda: SHELL.notices(), 'the notice in the tray')
+    before = notifier_processes(desktop)
+    SHELL.eval('Main.messageTray.getSources().flatMap(s => s.notifications)'
+               '.forEach(n => n.activate()); true')
+    # Activating the app does what a double click on the icon does.
+    wait_for(lambda: desktop.recorded('settings-started'), 'the settings program')
+    check(notifier_processes(desktop) == before,
+          'no second notifier: %r, then %r' % (before, notifier_processes(desktop)))
+    titles = window_titles()
+    check(not any('orlivan' in t.lower() for t in titles), 'no box: %r' % titles)
+    SHELL.screenshot('gnome-banner-clicked.png')
+
+
+def desktop_action_opens_about_in_the_running_notifier(new_desktop):
+    desktop = gnome_desktop(new_desktop)
+    desktop.start_notifier()
+    before = notifier_processes(desktop)
+    app("a.launch_action('%s', 0, -1)" % action_named('About'))
+    wait_for(lambda: 'Orlivan Info' in window_titles(), 'the About box')
+    check(notifier_processes(desktop) == before, 'no second notifier')
+    SHELL.screenshot('gnome-action-about.png')
+
+
+def commands_reachable_without_a_tray_host(new_desktop):
+    desktop = gnome_desktop(new_desktop)
+    desktop.start_notifier()
+    check(app('a.get_app_info().should_show()') is True, 'the entry is shown in the overview')
+    names = app('a.get_app_info().list_actions().map(x => a.get_app_info().get_action_name(x))')
+    check(names == MENU_LABELS, 'the desktop actions %r' % names)
+    app("a.launch_action('%s', 0, -1)" % action_named('Report Problem'))
+    wait_for(lambda: desktop.recorded('opened') == ['http://www.orlivan.com/contact'],
+             'the contact page')
+    # Typed into the overview's search, its name finds it.
+    SHELL.eval("Main.overview.show(); Main.overview.searchEntry.set_text('Orlivan'); true")
+    results = ('Main.overview._overview.controls._searchController._searchResults'
+               '._results.applications')
+    wait_for(lambda: SHELL.eval_json(
+        '!Main.overview.animationInProgress && %s' % results) == [SHELL.app_id],
+        'the search result in the overview')
+    SHELL.screenshot('gnome-overview-search.png')
+    SHELL.eval("Main.overview.searchEntry.set_text(''); Main.overview.hide(); true")
+
+
+def driver_error_is_seen_on_wayland(new_desktop):
+    desktop = gnome_desktop(new_desktop)
+    desktop.start_notifier()
+    sender = desktop.send_async('driver-error', '--error-code', '-5', '--timeout', '60000')
+    wait_for(lambda: 'Orlivan Driver Error' in window_titles(), 'the driver-error box')
+    critical = lambda: [n for n in SHELL.notices() if n[1] == 'Orlivan Driver Error'
+                        and n[3] == CRITICAL]
+    wait_for(critical, 'a critical notification beside the box')
+    # The user clicks elsewhere: the shell's own overview comes and goes.
+    SHELL.eval('Main.overview.show(); Main.overview.hide(); true')
+    check(critical(), 'the critical notification stays')
+    SHELL.screenshot('gnome-driver-error.png')
+    check(sender.poll() is None, 'the reply waits for the box')
+    SHELL.eval("global.get_window_actors().map(a => a.meta_window).filter(w => w.get_title() === "
+               "'Orlivan Driver Error').forEach(w => w.delete(global.get_current_time())); true")
+    check('reply 1' in sender.communicate(timeout=30)[0], 'the reply after the box')
+    wait_for(lambda: not critical(), 'the critical notification gone with the box')
+
+
+SCENARIOS = [notice_reaches_the_shell_from_the_desktop_entry, appindicator_shows_icon_and_menu,
+             banner_click_starts_nothing_new, desktop_action_opens_about_in_the_running_notifier,
+             commands_reachable_without_a_tray_host, driver_error_is_seen_on_wayland]
 
 if __name__ == '__main__':
     if sys.argv[1:] == ['--list']:

@@ -55,6 +55,7 @@ def packaged_entry():
 
 class GnomeShell:
     def __init__(self, build):
+        build = os.path.abspath(build)
         self.build = build
         self.root = tempfile.mkdtemp(prefix='orlivan-gnome-')
         self.processes = []
@@ -223,7 +224,9 @@ class GnomeShell:
         return self._bus
 
     def eval_json(self, script):
-        return json.loads(self.eval(script))
+        """The script's result as Python (None for undefined)."""
+        text = self.eval(script)
+        return json.loads(text) if text else None
 
     def screenshot(self, name):
         logs = os.environ.get('ORLIVAN_TEST_LOGS')
