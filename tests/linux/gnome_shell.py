@@ -67,8 +67,10 @@ class GnomeShell:
         os.chmod(runtime, 0o700)
         self.env = {k: v for k, v in os.environ.items()
                     if k not in ('DISPLAY', 'WAYLAND_DISPLAY', 'XAUTHORITY', 'SESSION_MANAGER',
-                                 'DBUS_SESSION_BUS_ADDRESS', 'DBUS_SYSTEM_BUS_ADDRESS')}
-        self.env.update(HOME=self.root + '/home', XDG_RUNTIME_DIR=runtime,
+                                 'DBUS_SESSION_BUS_ADDRESS', 'DBUS_SYSTEM_BUS_ADDRESS',
+                                 'LANGUAGE', 'LC_ALL', 'LC_MESSAGES')}
+        # English, as the shell's texts the tests look for are.
+        self.env.update(LANG='C.UTF-8', HOME=self.root + '/home', XDG_RUNTIME_DIR=runtime,
                         XDG_DATA_HOME=self.root + '/data', XDG_CONFIG_HOME=self.root + '/config',
                         XDG_CACHE_HOME=self.root + '/cache', XDG_CURRENT_DESKTOP='GNOME',
                         XDG_SESSION_TYPE='wayland',
@@ -128,7 +130,6 @@ class GnomeShell:
         apps = self.root + '/data/applications'
         os.makedirs(apps)
         shutil.copy(packaged_entry(), apps)
-        icon = 'orlivan-notifier'
         with open(packaged_entry()) as entry:
             icon = re.search(r'^Icon=(.*)$', entry.read(), re.M).group(1).strip()
         for png in glob.glob(os.path.join(self.build, 'src', 'app_qt', 'icons', '*.png')):
