@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# The Linux notifier's demo: builds orlivan-notifier and the stand-in, starts a
-# private D-Bus session with dunst (a real notification server) and
-# xfce4-panel's tray (a real StatusNotifierItem host), starts orlivan-notifier, lets the stand-in deliver one
-# record of each kind and closes the driver-error box as a user would. Without
-# a display it runs on an Xvfb of its own and saves a screenshot after each
-# step in build/demo-linux/; on your display it leaves the notifier running
-# until you press Ctrl-C.
+# The Linux notifier's demo: builds orlivan-notifier and the stand-in, starts
+# a desktop, starts orlivan-notifier, lets the stand-in deliver one record of
+# each kind and closes the driver-error box as a user would. Without a display
+# it runs in a headless GNOME Shell (Wayland, with the AppIndicator extension,
+# on D-Bus buses of its own: tests/linux/gnome_shell.py) when GNOME Shell is
+# installed, else on an Xvfb of its own with a private D-Bus session, dunst (a
+# real notification server) and xfce4-panel's tray (a real StatusNotifierItem
+# host); either way it saves a screenshot after each step in
+# build/demo-linux/. On your display (private D-Bus session, dunst) it leaves
+# the notifier running until you press Ctrl-C.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(cd "$here/.." && pwd)
@@ -15,6 +18,12 @@ if [ -z "${ORLIVAN_DEMO_IN_SESSION:-}" ]; then
     "$here/setup.sh"
     cmake --preset linux-release >/dev/null
     cmake --build --preset linux-release --target orlivan-notifier orlivan-service >/dev/null
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && command -v gnome-shell >/dev/null; then
+        ORLIVAN_DEMO_IN_SESSION=1 ORLIVAN_DEMO_OWN_DISPLAY=1 ORLIVAN_DEMO_GNOME=1 \
+            /usr/bin/python3 "$top/tests/linux/gnome_shell.py" "$top/build/linux-release" \
+            -- "$0" "$@"
+        exit $?
+    fi
     . "$here/lib/wine.sh"  # start_xvfb, stop_xvfb
     own_display=0
     if [ -z "${DISPLAY:-}" ]; then
@@ -31,6 +40,7 @@ fi
 build="$top/build/linux-release"
 demo="$top/build/demo-linux"
 own_display=$ORLIVAN_DEMO_OWN_DISPLAY
+gnome=${ORLIVAN_DEMO_GNOME:-0}
 rm -rf "$demo"
 mkdir -p "$demo/install/ui"
 # The demo's own channel folder, log and install folder (with a settings
@@ -42,13 +52,25 @@ echo "InstallPath=$demo/install/" >"$ORLIVAN_CONFIG"
 printf '#!/bin/sh\necho "    the settings program was started"\n' >"$demo/install/ui/orlivan-ui"
 chmod +x "$demo/install/ui/orlivan-ui"
 
+# GNOME Shell's own JavaScript (its Eval), for the demo's clicks there.
+shell_eval() {
+    gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell \
+        --method org.gnome.Shell.Eval "$1"
+}
 step=0
 shot() {
     step=$((step + 1))
     if [ "$own_display" = 1 ]; then
         local file
         file=$(printf '%s/%02d-%s.png' "$demo" "$step" "$1")
-        import -window root "$file" 2>/dev/null && echo "    screenshot: $file"
+        if [ "$gnome" = 1 ]; then
+            gdbus call --session --dest org.gnome.Shell.Screenshot \
+                --object-path /org/gnome/Shell/Screenshot \
+                --method org.gnome.Shell.Screenshot.Screenshot false false "$file" >/dev/null &&
+                echo "    screenshot: $file"
+        else
+            import -window root "$file" 2>/dev/null && echo "    screenshot: $file"
+        fi
     fi
 }
 service() {
@@ -58,9 +80,15 @@ service() {
 
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
-dunst -config /dev/null >/dev/null 2>&1 &
-pids+=($!)
-if [ "$own_display" = 1 ]; then
+if [ "$gnome" = 1 ]; then
+    # GNOME Shell is the notification server and, with its AppIndicator
+    # extension, the tray host; the notifier runs on Wayland.
+    export QT_QPA_PLATFORM=wayland
+else
+    dunst -config /dev/null >/dev/null 2>&1 &
+    pids+=($!)
+fi
+if [ "$own_display" = 1 ] && [ "$gnome" = 0 ]; then
     # A panel with only its tray, which hosts orlivan-notifier's item and draws
     # its icon; the panel's settings daemon, started by the bus, reads them
     # from a folder of the demo's own.
@@ -86,7 +114,15 @@ service --connect-wait 30000 ack-only
 # display) it goes to the X11 tray after a short wait.
 sleep $((own_display ? 2 : 6))
 shot started
-if [ "$own_display" = 1 ]; then
+indicator="Object.entries(Main.panel.statusArea).find(([k, v]) => k.startsWith('appindicator-') && v && v.visible)?.[1]"
+if [ "$gnome" = 1 ]; then
+    # The tray menu, opened on the icon in GNOME's top bar.
+    shell_eval "$indicator.menu.open(); true" >/dev/null
+    sleep 1
+    shot tray-menu
+    shell_eval "$indicator.menu.close(); true" >/dev/null
+    sleep 0.5
+elif [ "$own_display" = 1 ]; then
     # The tray menu, opened with a right click on the icon in the panel's tray.
     tray=$(xdotool search --onlyvisible --class wrapper-2.0 2>/dev/null | head -n 1) || true
     if [ -n "$tray" ]; then
@@ -118,14 +154,24 @@ notification notifier-error notifier-error
 echo "Driver error (a message box, closed here as a user would):"
 service driver-error --error-code -5 &
 sender=$!
+box_windows="global.get_window_actors().map(a => a.meta_window).filter(w => w.get_title() === 'Orlivan Driver Error')"
 for _ in $(seq 1 100); do
-    box=$(xdotool search --onlyvisible --name '^Orlivan Driver Error$' 2>/dev/null | head -n 1) || true
-    [ -n "$box" ] && break
+    if [ "$gnome" = 1 ]; then
+        shell_eval "$box_windows.length > 0" | grep -q "'true'" && break
+    else
+        box=$(xdotool search --onlyvisible --name '^Orlivan Driver Error$' 2>/dev/null | head -n 1) || true
+        [ -n "$box" ] && break
+    fi
     sleep 0.1
 done
 sleep 0.5
 shot driver-error-box
-xdotool windowfocus --sync "$box" key Return
+if [ "$gnome" = 1 ]; then
+    # Closed as with its title bar's close button (xdotool can't reach Wayland).
+    shell_eval "$box_windows.forEach(w => w.delete(global.get_current_time())); true" >/dev/null
+else
+    xdotool windowfocus --sync "$box" key Return
+fi
 wait "$sender"
 sleep 0.5
 shot driver-error-closed

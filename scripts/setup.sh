@@ -2,8 +2,8 @@
 # Idempotent set-up of a Debian 12 machine for building and testing: installs
 # only what is missing (i386 architecture, MinGW-w64 i686 posix, Wine with
 # wine32 and wine64, Xvfb, CMake, Ninja, GoogleTest, Google Benchmark, clang,
-# ImageMagick for screenshots; Qt 6, D-Bus, dunst, xdotool and weston for the
-# Linux notifier) and boots the base Wine prefixes once.
+# ImageMagick for screenshots; Qt 6, D-Bus, dunst, xdotool, weston and GNOME
+# Shell for the Linux notifier) and boots the base Wine prefixes once.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -28,19 +28,29 @@ packages+=(qt6-wayland weston)
 packages+=(libsm-dev)
 # The service stand-in reads its command line with CLI11 (header-only).
 packages+=(libcli11-dev)
+# The real GNOME Shell of the GNOME scenarios and the demo, installed without
+# its recommended packages (a display manager among them); gjs runs its
+# notification relay.
+gnome_packages=(gnome-shell mutter xwayland gjs gnome-shell-extension-appindicator
+                gnome-screenshot)
 
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
 missing=()
 for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
+    installed "$p" || missing+=("$p")
+done
+missing_gnome=()
+for p in "${gnome_packages[@]}"; do
+    installed "$p" || missing_gnome+=("$p")
 done
 
+sudo=
+if [ "$(id -u)" -ne 0 ]; then
+    sudo=sudo
+fi
 if [ ${#missing[@]} -gt 0 ]; then
-    sudo=
-    if [ "$(id -u)" -ne 0 ]; then
-        sudo=sudo
-    fi
     echo "setup: installing ${missing[*]}"
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         $sudo dpkg --add-architecture i386
@@ -48,6 +58,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo apt-get update -qq
     # With recommended packages: Wine's bring the fonts and loader parts it expects.
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+if [ ${#missing_gnome[@]} -gt 0 ]; then
+    echo "setup: installing ${missing_gnome[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing_gnome[@]}" >/dev/null
 fi
 
 . "$here/lib/wine.sh"

@@ -171,6 +171,12 @@ std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std
             case FolderVerdict::NotAFolder:
                 *error = dir + " is not a folder";
                 return nullptr;
+            case FolderVerdict::SymbolicLink:
+                *error = dir + " is a symbolic link";
+                return nullptr;
+            case FolderVerdict::Unreachable:
+                *error = "the folder " + dir + " can't be opened";
+                return nullptr;
             case FolderVerdict::NotOwned:
                 *error = "the folder " + dir + " belongs to another user";
                 return nullptr;

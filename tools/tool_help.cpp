@@ -60,7 +60,7 @@ SEND: write notification records to a user's notification channel
                      between tries starts at 1 s and doubles up to
                      --backoff-max; each try is printed. Not with
                      --connect-wait. (posix: a busy notifier's socket queues
-                     up to 8 connections, so there the wait is mostly in the
+                     up to 9 connections, so there the wait is mostly in the
                      reply, bounded by --timeout.)
   --backoff-max MS   longest pause between tries of --wait-free
                      (default 30000)

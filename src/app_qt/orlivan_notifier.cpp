@@ -386,7 +386,7 @@ void COrlivanNotifier::RunUpdateDialog(CUpdateDialog* offer) {
         buttons->button(QDialogButtonBox::Ok)->setDefault(true);
         layout->addWidget(buttons);
         QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&dialog] {
-            OpenWebAddress(InstallerUrl(IsX8664Machine(MachineName())));
+            OpenWebAddress(LinuxPackageUrl(MachineName()).c_str());
             dialog.accept();
         });
         QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);

@@ -4,8 +4,8 @@
 
 #include "base/text.h"
 
-// On Windows the thread's ANSI code page; on posix none (null), so such bytes
-// are taken as Latin-1.
+// On Windows the thread's ANSI code page; on posix Windows-1252, the code page
+// a service written for Western Windows sends.
 CodePageDecoder PlatformCodePageDecoder();
 
 #if defined(_WIN32)

@@ -1,5 +1,5 @@
 #include "base/code_page.h"
 
 CodePageDecoder PlatformCodePageDecoder() {
-    return nullptr;
+    return &DecodeWindows1252;
 }

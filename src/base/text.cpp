@@ -133,20 +133,27 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     return out;
 }
 
+std::u16string DecodeWindows1252(std::string_view text) {
+    // 0x80-0x9F; 0xFFFD where the code page defines nothing.
+    static constexpr char16_t kHigh[32] = {
+        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
+    };
+    std::u16string decoded;
+    decoded.reserve(text.size());
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        decoded.push_back(byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : char16_t{byte});
+    }
+    return decoded;
+}
+
 std::u16string DecodeExternalText(std::string_view text, CodePageDecoder codePage) {
     if (auto utf16 = Utf8ToUtf16(text)) {
         return *utf16;
     }
-    if (codePage != nullptr) {
-        return codePage(text);
-    }
-    // No code page on this platform: take the bytes as Latin-1.
-    std::u16string latin1;
-    latin1.reserve(text.size());
-    for (char c : text) {
-        latin1.push_back(static_cast<unsigned char>(c));
-    }
-    return latin1;
+    return codePage != nullptr ? codePage(text) : DecodeWindows1252(text);
 }
 
 namespace {

@@ -31,9 +31,17 @@ std::u16string WidenBytes(std::string_view text);
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// Windows-1252, the ANSI code page of Western Windows: bytes below 0x80 and
+// from 0xA0 up are the same code points as in Latin-1; 0x80-0x9F are the
+// code page's letters and signs ("\x80" is the euro sign, "\x93" and "\x94"
+// the curly double quotes); the five bytes it leaves undefined (0x81, 0x8D,
+// 0x8F, 0x90, 0x9D) become U+FFFD, so no control character reaches the screen.
+std::u16string DecodeWindows1252(std::string_view text);
+
 // Decodes 8-bit text that came from outside the program (a notification's
 // detail, a process name): as UTF-8 when it is well-formed UTF-8, otherwise
-// through `codePage`, the platform's conversion from the ANSI code page.
+// through `codePage`, the platform's conversion from the ANSI code page, and
+// as Windows-1252 when there is none (null).
 using CodePageDecoder = std::u16string (*)(std::string_view);
 std::u16string DecodeExternalText(std::string_view text, CodePageDecoder codePage);
 

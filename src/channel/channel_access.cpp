@@ -20,17 +20,26 @@ bool CPeerRefusals::FirstRefusal(uint32_t uid) {
 }
 
 FolderVerdict JudgeChannelFolder(const FolderFacts& facts, uint32_t ownUid, FolderUse use) {
-    if (!facts.exists) {
-        return FolderVerdict::Missing;
-    }
-    if (!facts.isDirectory) {
-        return FolderVerdict::NotAFolder;
+    switch (facts.kind) {
+        case FolderKind::Absent:
+            return FolderVerdict::Missing;
+        case FolderKind::SymbolicLink:
+            return FolderVerdict::SymbolicLink;
+        case FolderKind::Other:
+            return FolderVerdict::NotAFolder;
+        case FolderKind::Unknown:
+            return FolderVerdict::Unreachable;
+        case FolderKind::Folder:
+            break;
     }
     if (facts.ownerUid != ownUid) {
         return FolderVerdict::NotOwned;
     }
     const uint32_t forbidden = use == FolderUse::Private ? 0077u : 0022u;
-    return (facts.mode & forbidden) != 0 ? FolderVerdict::OpenToOthers : FolderVerdict::Usable;
+    if ((facts.mode & forbidden) != 0) {
+        return FolderVerdict::OpenToOthers;
+    }
+    return facts.opened ? FolderVerdict::Usable : FolderVerdict::Unreachable;
 }
 
 std::string ChannelFolderRefusalText(FolderVerdict verdict, std::string_view folder) {
@@ -46,11 +55,17 @@ std::string ChannelFolderRefusalText(FolderVerdict verdict, std::string_view fol
                    " can't be created. Orlivan Notifier needs it for its channel and does not "
                    "start.";
         case FolderVerdict::NotAFolder:
-            return name + " is not a folder (or is a symbolic link)" + tail;
+            return name + " is not a folder" + tail;
+        case FolderVerdict::SymbolicLink:
+            return name + " is a symbolic link" + tail;
         case FolderVerdict::NotOwned:
             return "The folder " + name + " belongs to another user" + tail;
         case FolderVerdict::OpenToOthers:
             return "The folder " + name + " is open to other users" + tail;
+        case FolderVerdict::Unreachable:
+            return "The folder " + name +
+                   " can't be opened. Orlivan Notifier needs it for its channel and does not "
+                   "start.";
     }
     return std::string();
 }

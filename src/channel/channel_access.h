@@ -39,25 +39,37 @@ private:
 // channel in /run/orlivan).
 enum class FolderUse { Private, Shared };
 
-// A folder as the file system reports it, symbolic links not followed.
+// What stands at a folder's path, symbolic links not followed.
+enum class FolderKind {
+    Absent,
+    Folder,
+    SymbolicLink,
+    Other,    // a file, a socket, ...
+    Unknown,  // it could not be examined (a folder above it can't be entered)
+};
+
+// A folder as the file system reports it.
 struct FolderFacts {
-    bool exists = false;
-    bool isDirectory = false;
+    FolderKind kind = FolderKind::Absent;
     uint32_t ownerUid = 0;
-    uint32_t mode = 0;  // permission bits
+    uint32_t mode = 0;    // permission bits
+    bool opened = false;  // the notifier could open it
 };
 
 enum class FolderVerdict {
     Usable,
     Missing,       // absent, and it could not be created
-    NotAFolder,    // a file or a symbolic link stands there
+    NotAFolder,    // a file or some other kind of entry stands there
+    SymbolicLink,  // a symbolic link stands there
     NotOwned,      // it belongs to another user
     OpenToOthers,  // others may enter a private folder, or write to a shared one
+    Unreachable,   // it could not be opened (its own mode, or a folder above it)
 };
 
 // A folder is usable when it is a real folder owned by `ownUid` whose mode
 // keeps others out (Private: no group or other bits; Shared: no group or
-// other write bits).
+// other write bits) and that could be opened. Each other case has its own
+// verdict, the owner coming before the mode and the mode before the open.
 FolderVerdict JudgeChannelFolder(const FolderFacts& facts, uint32_t ownUid, FolderUse use);
 
 // The message for a folder that is not usable (empty for a usable one).

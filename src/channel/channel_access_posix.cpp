@@ -19,15 +19,25 @@ FolderVerdict PrepareChannelFolder(const std::string& folder, FolderUse use) {
     // folder itself, so nothing can be swapped in between.
     FolderFacts facts;
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        facts.exists = errno != ENOENT;
+    struct stat info {};
+    bool examined = false;
+    if (fd >= 0) {
+        facts.opened = true;
+        examined = fstat(fd, &info) == 0;
+        close(fd);
+    } else if (errno == ENOENT) {
+        return JudgeChannelFolder(facts, ProcessUserId(), use);
+    } else {
+        // Refused in any case; looking at the entry itself only names the reason.
+        examined = lstat(folder.c_str(), &info) == 0;
+    }
+    if (!examined) {
+        facts.kind = FolderKind::Unknown;
         return JudgeChannelFolder(facts, ProcessUserId(), use);
     }
-    struct stat info {};
-    const bool known = fstat(fd, &info) == 0;
-    close(fd);
-    facts.exists = known;
-    facts.isDirectory = known && S_ISDIR(info.st_mode);
+    facts.kind = S_ISDIR(info.st_mode)   ? FolderKind::Folder
+                 : S_ISLNK(info.st_mode) ? FolderKind::SymbolicLink
+                                         : FolderKind::Other;
     facts.ownerUid = static_cast<uint32_t>(info.st_uid);
     facts.mode = static_cast<uint32_t>(info.st_mode & 07777);
     return JudgeChannelFolder(facts, ProcessUserId(), use);

@@ -60,7 +60,3 @@ std::string LinuxLogFolder(const char* stateHome, const char* home) {
 std::string LinuxLogFilePath(std::string_view logFolder) {
     return std::string(logFolder) + "/OrlivanSysTray.log";
 }
-
-bool IsX8664Machine(std::string_view unameMachine) {
-    return unameMachine == "x86_64";
-}

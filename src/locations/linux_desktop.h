@@ -1,7 +1,6 @@
-// Where the Linux notifier finds the filter's files and keeps its own, and
-// which installer suits the machine: the install folder from a key=value
-// configuration file, the settings program inside it, the log in the user's
-// state folder.
+// Where the Linux notifier finds the filter's files and keeps its own: the
+// install folder from a key=value configuration file, the settings program
+// inside it, the log in the user's state folder.
 #pragma once
 
 #include <cstddef>
@@ -32,15 +31,11 @@ std::string LinuxLogFolder(const char* stateHome, const char* home);
 // <folder>/OrlivanSysTray.log
 std::string LinuxLogFilePath(std::string_view logFolder);
 
-// The architecture test of the update offer on Linux: only a 64-bit x86
-// machine (uname's machine "x86_64") gets the amd64 installer.
-bool IsX8664Machine(std::string_view unameMachine);
-
 #if !defined(_WIN32)
 // Bindings (linux_desktop_posix.cpp).
 // The install folder from $ORLIVAN_CONFIG or /etc/orlivan/notifier.conf.
 std::string ReadInstallFolder();
-// uname's machine name.
+// uname's machine name (which package of an update suits the machine).
 std::string MachineName();
 // Creates `folder` and its missing parents with mode 0700; true when it exists.
 bool MakeFolders(const std::string& folder);

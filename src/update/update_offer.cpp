@@ -28,3 +28,13 @@ bool UsesAmd64Installer(uint16_t nativeArchitecture) {
 const char* InstallerUrl(bool amd64) {
     return amd64 ? URL_INSTALLER_AMD64.data() : URL_INSTALLER_X86.data();
 }
+
+std::string LinuxPackageUrl(std::string_view unameMachine) {
+    std::string url(URL_LINUX_DOWNLOADS.data());
+    for (const LinuxPackageArchitecture& known : kLinuxPackageArchitectures) {
+        if (unameMachine == known.machine) {
+            return url + known.architecture + "/OrlivanUpdate_" + known.architecture + ".deb";
+        }
+    }
+    return url;
+}

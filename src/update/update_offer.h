@@ -29,6 +29,11 @@ constexpr uint16_t NATIVE_ARCHITECTURE_AMD64 = 9;
 // architecture (32-bit x86, Itanium, ARM, unknown) gets the x86 one.
 bool UsesAmd64Installer(uint16_t nativeArchitecture);
 
-// The installer's web address: http, the download host, and the fixed path
-// for the architecture.
+// The Windows installer's web address: http, the download host, and the fixed
+// path for the architecture.
 const char* InstallerUrl(bool amd64);
+
+// The Linux package's web address for a machine of uname's machine name
+// `unameMachine` (see kLinuxPackageArchitectures): the package of its
+// architecture, or the download page for a machine without one.
+std::string LinuxPackageUrl(std::string_view unameMachine);

@@ -1,5 +1,5 @@
 // The decoders of 8-bit text from outside the program (UTF-8, else the code
-// page, here Latin-1), the UTF-16 to UTF-8 encoder, and the cut that fits a
+// page, here Windows-1252), the UTF-16 to UTF-8 encoder, and the cut that fits a
 // text to a field. Input: the field size in units, then the text.
 #include <cstddef>
 #include <cstdint>

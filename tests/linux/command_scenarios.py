@@ -6,9 +6,10 @@ import os
 
 from harness import check, main, wait_for
 
-INSTALLER = 'http://download.orlivan.com/windows7/' + (
-    'amd64/OrlivanUpdate_amd64.exe' if os.uname().machine == 'x86_64'
-    else 'x86/OrlivanUpdate_x86.exe')
+PACKAGE = {'x86_64': 'amd64', 'aarch64': 'arm64', 'i686': 'i386'}.get(os.uname().machine)
+INSTALLER = 'http://download.orlivan.com/linux/' + (
+    '%s/OrlivanUpdate_%s.deb' % (PACKAGE, PACKAGE) if PACKAGE else '')
+HELP = 'http://content.orlivan.com/content/how-setup-internet-parental-controls-linux'
 
 
 def requests(log, code):
@@ -65,9 +66,8 @@ def check_update_by_status(new_desktop):
         check(shown == texts, '%s shows %r' % (title, shown))
         desktop.press(title, key)
         desktop.click_menu('Online Help')  # then the help page, so the list is never empty
-        pages = wait_for(lambda: desktop.recorded('opened')[-1:] == [
-            'http://content.orlivan.com/content/how-setup-internet-parental-controls-windows-7']
-            and desktop.recorded('opened'), 'the help page')
+        pages = wait_for(lambda: desktop.recorded('opened')[-1:] == [HELP]
+                         and desktop.recorded('opened'), 'the help page')
         check(pages[:-1] == opened, '%s %s opened %r' % (title, key, pages))
         desktop.close()  # the next one's watcher takes the bus name
 

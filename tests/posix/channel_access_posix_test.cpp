@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include <cstring>
 #include <pwd.h>
@@ -93,7 +94,9 @@ TEST(ChannelFolderPosix, CreatedPrivateAndJudgedAsItIsOnDisk) {
     EXPECT_EQ(PrepareChannelFolder(top + "/open", FolderUse::Private), FolderVerdict::OpenToOthers);
     EXPECT_EQ(PrepareChannelFolder(top + "/open", FolderUse::Shared), FolderVerdict::Usable);
     ASSERT_EQ(symlink((top + "/new").c_str(), (top + "/link").c_str()), 0);
-    EXPECT_EQ(PrepareChannelFolder(top + "/link", FolderUse::Private), FolderVerdict::NotAFolder);
+    EXPECT_EQ(PrepareChannelFolder(top + "/link", FolderUse::Private), FolderVerdict::SymbolicLink);
+    ASSERT_EQ(std::system(("touch " + top + "/file").c_str()), 0);
+    EXPECT_EQ(PrepareChannelFolder(top + "/file", FolderUse::Private), FolderVerdict::NotAFolder);
     EXPECT_EQ(PrepareChannelFolder(top + "/no/such", FolderUse::Private), FolderVerdict::Missing);
     // And the server refuses to make its channel in a folder that is not private.
     CPipeServer server(top + "/open/notification");
@@ -108,6 +111,24 @@ TEST(ChannelFolderPosix, FolderOfAnotherUserIsNotOwned) {
     ASSERT_EQ(mkdir((top + "/theirs").c_str(), 0700), 0);
     ASSERT_EQ(chown((top + "/theirs").c_str(), other.uid, other.gid), 0);
     EXPECT_EQ(PrepareChannelFolder(top + "/theirs", FolderUse::Private), FolderVerdict::NotOwned);
+    // Seen by the other user, who can't open them: root's private folder is
+    // another user's, the user's own folder of mode 0 can't be opened, nor can
+    // a folder inside root's.
+    ASSERT_EQ(chmod(top.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((top + "/mine").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((top + "/own").c_str(), 0), 0);
+    ASSERT_EQ(chown((top + "/own").c_str(), other.uid, other.gid), 0);
+    const std::pair<std::string, FolderVerdict> unopened[] = {
+        {top + "/mine", FolderVerdict::NotOwned},
+        {top + "/own", FolderVerdict::Unreachable},
+        {top + "/mine/inner", FolderVerdict::Unreachable},
+    };
+    for (const auto& [folder, verdict] : unopened) {
+        const pid_t child = AsUser(other, [&] {
+            return static_cast<int>(PrepareChannelFolder(folder, FolderUse::Private));
+        });
+        EXPECT_EQ(ExitCode(child), static_cast<int>(verdict)) << folder;
+    }
     EXPECT_EQ(std::system(("rm -rf " + top).c_str()), 0);
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 TEST(ChannelAccess, OnlyRootAndTheUserAreServedOrTrusted) {
     EXPECT_TRUE(MayServePeer(0, 1000));
     EXPECT_TRUE(MayServePeer(1000, 1000));
@@ -28,17 +30,25 @@ TEST(ChannelAccess, FolderVerdicts) {
         FolderUse use;
         FolderVerdict verdict;
     } cases[] = {
-        {{true, true, 1000, 0700}, FolderUse::Private, FolderVerdict::Usable},
-        {{true, true, 1000, 0710}, FolderUse::Private, FolderVerdict::OpenToOthers},
-        {{true, true, 1000, 0701}, FolderUse::Private, FolderVerdict::OpenToOthers},
-        {{true, true, 1000, 01777}, FolderUse::Private, FolderVerdict::OpenToOthers},
-        {{true, true, 1001, 0700}, FolderUse::Private, FolderVerdict::NotOwned},
-        {{true, true, 0, 0700}, FolderUse::Private, FolderVerdict::NotOwned},
-        {{true, false, 1000, 0600}, FolderUse::Private, FolderVerdict::NotAFolder},
-        {{false, false, 0, 0}, FolderUse::Private, FolderVerdict::Missing},
-        {{true, true, 1000, 0755}, FolderUse::Shared, FolderVerdict::Usable},
-        {{true, true, 1000, 0775}, FolderUse::Shared, FolderVerdict::OpenToOthers},
-        {{true, true, 1000, 0757}, FolderUse::Shared, FolderVerdict::OpenToOthers},
+        {{FolderKind::Folder, 1000, 0700, true}, FolderUse::Private, FolderVerdict::Usable},
+        {{FolderKind::Folder, 1000, 0710, true}, FolderUse::Private, FolderVerdict::OpenToOthers},
+        {{FolderKind::Folder, 1000, 0701, true}, FolderUse::Private, FolderVerdict::OpenToOthers},
+        {{FolderKind::Folder, 1000, 01777, true}, FolderUse::Private, FolderVerdict::OpenToOthers},
+        {{FolderKind::Folder, 1001, 0700, true}, FolderUse::Private, FolderVerdict::NotOwned},
+        {{FolderKind::Folder, 0, 0700, true}, FolderUse::Private, FolderVerdict::NotOwned},
+        // Seen by a user who could not open it: the owner is the reason.
+        {{FolderKind::Folder, 0, 0700, false}, FolderUse::Private, FolderVerdict::NotOwned},
+        {{FolderKind::Folder, 1000, 0755, false}, FolderUse::Private, FolderVerdict::OpenToOthers},
+        {{FolderKind::Folder, 1000, 0000, false}, FolderUse::Private, FolderVerdict::Unreachable},
+        {{FolderKind::Unknown, 0, 0, false}, FolderUse::Private, FolderVerdict::Unreachable},
+        {{FolderKind::Other, 1000, 0600, false}, FolderUse::Private, FolderVerdict::NotAFolder},
+        {{FolderKind::SymbolicLink, 1000, 0777, false},
+         FolderUse::Private,
+         FolderVerdict::SymbolicLink},
+        {{FolderKind::Absent, 0, 0, false}, FolderUse::Private, FolderVerdict::Missing},
+        {{FolderKind::Folder, 1000, 0755, true}, FolderUse::Shared, FolderVerdict::Usable},
+        {{FolderKind::Folder, 1000, 0775, true}, FolderUse::Shared, FolderVerdict::OpenToOthers},
+        {{FolderKind::Folder, 1000, 0757, true}, FolderUse::Shared, FolderVerdict::OpenToOthers},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(JudgeChannelFolder(c.facts, 1000, c.use), c.verdict) << std::oct << c.facts.mode;
@@ -50,6 +60,18 @@ TEST(ChannelAccess, RefusalTextsAndTheChannelsFolder) {
     EXPECT_EQ(ChannelFolderRefusalText(FolderVerdict::NotOwned, "/tmp/o"),
               "The folder /tmp/o belongs to another user, so the channel of Orlivan Notifier "
               "would not be private. Orlivan Notifier does not start.");
+    // Each refusal names its own reason.
+    const std::pair<FolderVerdict, const char*> reasons[] = {
+        {FolderVerdict::Missing, "The folder /f can't be created."},
+        {FolderVerdict::NotAFolder, "/f is not a folder, so"},
+        {FolderVerdict::SymbolicLink, "/f is a symbolic link, so"},
+        {FolderVerdict::OpenToOthers, "The folder /f is open to other users, so"},
+        {FolderVerdict::Unreachable, "The folder /f can't be opened."},
+    };
+    for (const auto& [verdict, start] : reasons) {
+        EXPECT_TRUE(ChannelFolderRefusalText(verdict, "/f").starts_with(start))
+            << ChannelFolderRefusalText(verdict, "/f");
+    }
     EXPECT_EQ(ChannelFolderOf("/run/user/1/orlivan/notification"), "/run/user/1/orlivan");
     EXPECT_EQ(ChannelFolderOf("/notification"), "");
 }

@@ -299,7 +299,7 @@ TEST_F(Dispatch, UpperBytesAreDecodedNotSignExtended) {
     Show(1, "caf\xC3\xA9.example");  // valid UTF-8
     EXPECT_EQ(view.balloons.at(0).text, u"caf\u00E9.example was blocked by orlivan");
 
-    Show(1, "caf\xE9");  // not UTF-8: the code page decides; Latin-1 without one
+    Show(1, "caf\xE9");  // not UTF-8: the code page decides; Windows-1252 without one
     EXPECT_EQ(view.balloons.at(0).text, u"caf\u00E9 was blocked by orlivan");
 
     auto cyrillic = [](std::string_view text) {

@@ -1,10 +1,13 @@
 // What the Linux notifier decides: notifications from balloons, its files,
-// and the installer for the machine.
+// and the update's package for the machine.
 #include <gtest/gtest.h>
+
+#include <utility>
 
 #include "notify/desktop_application.h"
 #include "notify/desktop_notification.h"
 #include "locations/linux_desktop.h"
+#include "update/update_offer.h"
 
 TEST(DesktopNotification, BalloonsBecomeNotificationsWithTheirIcons) {
     CDesktopBalloons balloons;
@@ -92,8 +95,18 @@ TEST(LinuxDesktop, SettingsProgramLogAndInstaller) {
     EXPECT_EQ(LinuxLogFolder("rel", "/home/u"), "/home/u/.local/state/orlivan");
     EXPECT_EQ(LinuxLogFolder(nullptr, nullptr), "");
     EXPECT_EQ(LinuxLogFilePath("/s/orlivan"), "/s/orlivan/OrlivanSysTray.log");
-    EXPECT_TRUE(IsX8664Machine("x86_64"));
-    for (const char* other : {"i686", "aarch64", "armv7l", "x86_64 ", ""}) {
-        EXPECT_FALSE(IsX8664Machine(other)) << other;
+    // The update's package by the machine's architecture; the download page
+    // for a machine without one.
+    const std::pair<const char*, const char*> packages[] = {
+        {"x86_64", "http://download.orlivan.com/linux/amd64/OrlivanUpdate_amd64.deb"},
+        {"aarch64", "http://download.orlivan.com/linux/arm64/OrlivanUpdate_arm64.deb"},
+        {"armv7l", "http://download.orlivan.com/linux/armhf/OrlivanUpdate_armhf.deb"},
+        {"i686", "http://download.orlivan.com/linux/i386/OrlivanUpdate_i386.deb"},
+        {"riscv64", "http://download.orlivan.com/linux/"},
+        {"x86_64 ", "http://download.orlivan.com/linux/"},
+        {"", "http://download.orlivan.com/linux/"},
+    };
+    for (const auto& [machine, url] : packages) {
+        EXPECT_EQ(LinuxPackageUrl(machine), url) << machine;
     }
 }

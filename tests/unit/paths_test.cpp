@@ -60,8 +60,15 @@ TEST(LogLocation, InProfileFolderOrAtDriveRoot) {
 
 TEST(WebAddresses, HostsAndPathsJoinIntoHttpAddresses) {
     EXPECT_STREQ(
-        URL_ONLINE_HELP.data(),
+        URL_ONLINE_HELP_WINDOWS.data(),
         "http://content.orlivan.com/content/how-setup-internet-parental-controls-windows-7");
+    EXPECT_STREQ(URL_ONLINE_HELP_LINUX.data(),
+                 "http://content.orlivan.com/content/how-setup-internet-parental-controls-linux");
+#if defined(_WIN32)
+    EXPECT_EQ(URL_ONLINE_HELP.data(), URL_ONLINE_HELP_WINDOWS.data());
+#else
+    EXPECT_EQ(URL_ONLINE_HELP.data(), URL_ONLINE_HELP_LINUX.data());
+#endif
     EXPECT_STREQ(URL_CONTACT.data(), "http://www.orlivan.com/contact");
     EXPECT_STREQ(URL_INSTALLER_AMD64.data(),
                  "http://download.orlivan.com/windows7/amd64/OrlivanUpdate_amd64.exe");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <utility>
 
 TEST(IntToString, ShortestDecimalForms) {
     EXPECT_EQ(IntToString(0), "0");
@@ -60,6 +61,26 @@ TEST(TextWidths, ExternalTextFallsBackToCodePage) {
     EXPECT_EQ(DecodeExternalText("caf\xC3\xA9", codePage), u"caf\u00E9");
     EXPECT_EQ(DecodeExternalText("caf\xE9", codePage), u"cp");
     EXPECT_EQ(DecodeExternalText("caf\xE9", nullptr), u"caf\u00E9");
+    // Without a code page: Windows-1252.
+    EXPECT_EQ(DecodeExternalText("\x93"
+                                 "5 \x80\x94",
+                                 nullptr),
+              u"\u201C"
+              "5 \u20AC\u201D");
+}
+
+TEST(TextWidths, Windows1252Table) {
+    const std::pair<unsigned char, char16_t> cases[] = {
+        {0x41, u'A'},   {0x7F, 0x7F},   {0x80, 0x20AC}, {0x81, 0xFFFD}, {0x82, 0x201A},
+        {0x8A, 0x0160}, {0x8D, 0xFFFD}, {0x8E, 0x017D}, {0x8F, 0xFFFD}, {0x90, 0xFFFD},
+        {0x91, 0x2018}, {0x96, 0x2013}, {0x99, 0x2122}, {0x9D, 0xFFFD}, {0x9F, 0x0178},
+        {0xA0, 0xA0},   {0xE9, 0xE9},   {0xFF, 0xFF},   {0x00, 0x00},
+    };
+    for (const auto& [byte, unit] : cases) {
+        EXPECT_EQ(DecodeWindows1252(std::string(1, static_cast<char>(byte))),
+                  std::u16string(1, unit))
+            << std::hex << int{byte};
+    }
 }
 
 TEST(FitText, CutsWithEllipsisWithoutSplittingPairs) {
