@@ -1,15 +1,20 @@
-// The installer of the release package in a 64-bit prefix, run by the native
-// msiexec as a double-click on 64-bit Windows runs it: an older release, then
-// this one in its place, the files and values as the 32-bit notifier sees
-// them, the notifier started by its logon entry, and the uninstall leaving
-// nothing behind. The build names the packages in
-// ORLIVAN_E2E_MSI and ORLIVAN_E2E_PREVIOUS_MSI.
+// The installer of the release package, run by the native msiexec: an older
+// release, then this one in its place, the files and values as the 32-bit
+// notifier sees them, the notifier started by its logon entry, and the
+// uninstall leaving nothing of the program behind; then the same with the
+// notifier running, which the installer ends before it replaces or removes
+// the program. The build names the packages in ORLIVAN_E2E_MSI and
+// ORLIVAN_E2E_PREVIOUS_MSI, and their programs in ORLIVAN_E2E_PROGRAM and
+// ORLIVAN_E2E_PREVIOUS_PROGRAM. Wine's Restart Manager does nothing: what is
+// shown here is the package's own helper and the program's end-session
+// handling, not the Restart Manager's.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
 #include <shlobj.h>
 
 #include <optional>
+#include <vector>
 
 #include "harness.h"
 #include "locations/paths.h"
@@ -48,7 +53,37 @@ bool Installed(const std::wstring& package) {
     return MsiQueryProductStateW(code) == INSTALLSTATE_DEFAULT;
 }
 
-// Runs the native msiexec (64-bit on 64-bit Windows) and checks it succeeds.
+// The four fields of a program's version record, e.g. "1.0.0.1".
+std::string FileVersion(const std::wstring& path) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    std::vector<unsigned char> data(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    Check(size > 0 && GetFileVersionInfoW(path.c_str(), 0, size, data.data()) &&
+              VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) &&
+              length >= sizeof *info,
+          "reading the version record of " + Utf8(path));
+    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(info->dwFileVersionLS));
+}
+
+// What waits for a restart of the computer: files to be replaced or deleted.
+void CheckNothingPending(const std::string& after) {
+    wchar_t pending[4096] = {};
+    DWORD size = sizeof pending;
+    const LONG status =
+        RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, pending, &size);
+    Check(status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && pending[0] == 0),
+          "nothing in PendingFileRenameOperations after " + after + " (first entry: \"" +
+              Utf8(pending) + "\")");
+}
+
+// Runs the native msiexec (64-bit on 64-bit Windows) and checks that it
+// succeeds with exit code 0 (not 3010, a restart of the computer pending).
 void RunInstaller(const std::wstring& arguments) {
     wchar_t windows[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
@@ -122,8 +157,68 @@ E2E_SCENARIO(msi_install_upgrade_uninstall_win64) {
     RunInstaller(L"/x \"" + package + L"\" /qn");
     Check(!Installed(package), "this release is uninstalled");
     Check(!FolderExists(folder), "the install folder is removed");
+    // The value it created stays: from now on it is the filter's.
+    CheckEqual(MachineText(KEY_WOW64_32KEY, kOrlivanKey, L"Install Path").value_or(L"(none)"),
+               folder, "Install Path in the 32-bit view after the uninstall");
     for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        Check(!MachineText(view, kOrlivanKey, nullptr), "HKLM\\SOFTWARE\\Orlivan is removed");
         Check(!MachineText(view, kRunKey, L"OrlivanSysTray"), "the logon entry is removed");
     }
+    Check(!MachineText(KEY_WOW64_64KEY, kOrlivanKey, nullptr), "nothing in the 64-bit view");
+}
+
+E2E_SCENARIO(msi_upgrade_and_uninstall_while_running) {
+    const std::wstring package = PackageFrom(L"ORLIVAN_E2E_MSI");
+    const std::wstring previous = PackageFrom(L"ORLIVAN_E2E_PREVIOUS_MSI");
+    const std::wstring newProgram = PackageFrom(L"ORLIVAN_E2E_PROGRAM");
+    const std::wstring oldProgram = PackageFrom(L"ORLIVAN_E2E_PREVIOUS_PROGRAM");
+    const std::string newVersion = FileVersion(newProgram);
+    Check(newVersion != FileVersion(oldProgram) &&
+              ReadFileBytes(newProgram) != ReadFileBytes(oldProgram),
+          "the two releases' programs differ in version and bytes");
+    wchar_t programFiles[MAX_PATH] = {};
+    Check(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, 0, programFiles) == S_OK,
+          "the 32-bit program files folder");
+    const std::wstring folder = std::wstring(programFiles) + L"\\Orlivan\\";
+    const std::wstring program = folder + L"OrlivanSysTray.exe";
+    const std::wstring run = L"\"" + program + L"\"";
+    CheckNothingPending("the prefix was made");
+
+    // The filter's installer was first and names another folder.
+    const std::wstring filterFolder = L"C:\\Orlivan Filter\\";
+    SetInstallPath(filterFolder);
+    auto checkInstallPath = [&](const std::string& after) {
+        CheckEqual(MachineText(KEY_WOW64_32KEY, kOrlivanKey, L"Install Path").value_or(L"(none)"),
+                   filterFolder, "the filter's Install Path after " + after);
+    };
+
+    RunInstaller(L"/i \"" + previous + L"\" /qn");
+    checkInstallPath("the install");
+    {
+        Notifier old;
+        old.StartCommandLine(run);
+        old.WaitForIcon();
+        RunInstaller(L"/i \"" + package + L"\" /qn");
+        old.WaitForExit(Millis(5000));
+        CheckEqual(old.ExitCode(), 0, "exit code of the notifier the upgrade ended");
+        Check(!old.TrayCalls(NIM_DELETE).empty(), "the ended notifier removed its icon");
+    }
+    Check(Installed(package) && !Installed(previous), "this release replaced the older one");
+    Check(ReadFileBytes(program) == ReadFileBytes(newProgram), "the new program's bytes on disk");
+    CheckEqual(FromUtf8(FileVersion(program)), FromUtf8(newVersion),
+               "version of the program on disk");
+    CheckNothingPending("the upgrade");
+    checkInstallPath("the upgrade");
+
+    {
+        Notifier current;
+        current.StartCommandLine(run);
+        current.WaitForIcon();
+        RunInstaller(L"/x \"" + package + L"\" /qn");
+        current.WaitForExit(Millis(5000));
+        CheckEqual(current.ExitCode(), 0, "exit code of the notifier the uninstall ended");
+    }
+    Check(!Installed(package), "this release is uninstalled");
+    Check(!FileExists(program) && !FolderExists(folder), "the program and its folder are gone");
+    CheckNothingPending("the uninstall");
+    checkInstallPath("the uninstall");
 }
