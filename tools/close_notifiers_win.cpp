@@ -110,13 +110,17 @@ bool Ended(const Target& target) {
 void TakeStep(ClosingStep step, const Target& target) {
     switch (step) {
         case ClosingStep::EndSession: {
-            // As the Restart Manager asks: may it close, then close. A window
-            // that hangs is not waited for; the later steps deal with it.
+            // As the Restart Manager asks: may it close, then close (or, when
+            // it said no, that the end is called off). A window that hangs is
+            // not waited for; the later steps deal with it.
             DWORD_PTR answer = 0;
-            ::SendMessageTimeoutW(target.window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
-                                  SMTO_ABORTIFHUNG | SMTO_BLOCK, 2000, &answer);
-            ::SendMessageTimeoutW(target.window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP,
-                                  SMTO_ABORTIFHUNG | SMTO_BLOCK, 2000, &answer);
+            const bool asked =
+                ::SendMessageTimeoutW(target.window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
+                                      SMTO_ABORTIFHUNG | SMTO_BLOCK, 2000, &answer) != 0;
+            DWORD_PTR ignored = 0;
+            ::SendMessageTimeoutW(target.window, WM_ENDSESSION, asked && answer != FALSE,
+                                  ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG | SMTO_BLOCK, 2000,
+                                  &ignored);
             break;
         }
         case ClosingStep::Close:
