@@ -15,6 +15,6 @@ DWORD WINAPI NotificationThreadProc(LPVOID parameter) {
     RunNotificationLoop(
         *service->m_pipeServer,
         [dialog](const NotificationRecord& record) { return dialog->ShowNotification(&record); },
-        CLogger::GetInstance(std::string()));
+        CLogger::GetInstance(std::string()), kClientWaitLimit, &dialog->Stopping());
     return 0;
 }

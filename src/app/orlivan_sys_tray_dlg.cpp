@@ -10,6 +10,7 @@
 #include "app/notification_thread.h"
 #include "app/resources/resource.h"
 #include "app/update_screen.h"
+#include "channel/pipe_server.h"
 #include "channel/service.h"
 #include "framework/application.h"
 #include "framework/menu.h"
@@ -35,6 +36,31 @@ constexpr UINT_PTR kTrayRetryTimer = 1;
 constexpr UINT kTrayRetryMilliseconds = 2000;
 
 constexpr wchar_t kTrayTip[] = L"Orlivan Filter Notifier";
+
+// How long the end waits for the notification worker to finish the record it
+// is handling. A worker held by an open box is left to end with the process.
+constexpr DWORD kWorkerEndWaitMs = 2000;
+
+// Waits at most `milliseconds` for `thread` to end. Messages other threads
+// send to this one (a dialog of the worker's that touches the main window)
+// are answered meanwhile, so the two never wait for each other; posted
+// messages stay queued.
+void WaitForThreadEnd(HANDLE thread, DWORD milliseconds) {
+    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+    for (;;) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline) {
+            return;
+        }
+        const DWORD waited = ::MsgWaitForMultipleObjects(
+            1, &thread, FALSE, static_cast<DWORD>(deadline - now), QS_SENDMESSAGE);
+        if (waited != WAIT_OBJECT_0 + 1) {
+            return;  // ended, timed out, or failed
+        }
+        MSG message;
+        ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
 
 // The application icon at the size of a system metric (e.g. SM_CXSMICON):
 // the image drawn for that size, so the icon stays sharp at any display
@@ -108,6 +134,8 @@ const MessageMap* COrlivanSysTrayDlg::GetMessageMap() const {
         OnRegisteredMessage<&COrlivanSysTrayDlg::OnTaskbarCreated>(s_taskbarCreatedMessage),
         OnMessage<&COrlivanSysTrayDlg::OnTimer>(WM_TIMER),
         OnMessage<&COrlivanSysTrayDlg::OnDestroy>(WM_DESTROY),
+        OnMessage<&COrlivanSysTrayDlg::OnQueryEndSession>(WM_QUERYENDSESSION),
+        OnMessage<&COrlivanSysTrayDlg::OnEndSession>(WM_ENDSESSION),
     };
     static const MessageMap map = MakeMessageMap(CDialog::GetMessageMap(), entries);
     return &map;
@@ -122,6 +150,14 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
     // The notification channel, before the tray icon exists: when another
     // notifier of this user holds it, the process ends here with a message.
     CService::GetInstance(&ReportChannelBusyAndExit);
+
+    // This instance owns the channel: Windows may start it again, with no
+    // command line, after a crash or hang (Windows Error Reporting offers it
+    // to the user) and after an installer closed it through the Restart
+    // Manager to replace its files. Not after a restart of the computer: the
+    // logon entry starts the notifier then, and a second start would only
+    // find the channel taken.
+    ::RegisterApplicationRestart(nullptr, RESTART_NO_REBOOT);
 
     // Run elevated (started by an elevated installer), the notifier would not
     // get these messages from the shell, which runs with less privilege.
@@ -194,13 +230,50 @@ LRESULT COrlivanSysTrayDlg::OnTimer(WPARAM wParam, LPARAM) {
 }
 
 void COrlivanSysTrayDlg::OnDestroy() {
+    ReleaseAtEnd();
+    Default();
+}
+
+LRESULT COrlivanSysTrayDlg::OnQueryEndSession(WPARAM, LPARAM) {
+    return TRUE;
+}
+
+LRESULT COrlivanSysTrayDlg::OnEndSession(WPARAM wParam, LPARAM) {
+    if (wParam == FALSE) {
+        return 0;  // the end was called off; the program goes on
+    }
+    // After this message returns the system may end the process at any
+    // moment (log-off), and an installer waits for it to end (close-app); a
+    // nested modal loop (About, a box) would hold up the dialog's own end, so
+    // the process ends here.
+    ReleaseAtEnd();
+    ::ExitProcess(0);
+}
+
+void COrlivanSysTrayDlg::ReleaseAtEnd() {
+    if (m_released) {
+        return;
+    }
+    m_released = true;
+    m_stopping = true;
     ::KillTimer(m_hWnd, kTrayRetryTimer);
     NOTIFYICONDATAW record{};
     record.cbSize = sizeof(NOTIFYICONDATAW);
     record.hWnd = m_hWnd;
     record.uID = TRAY_ICON_ID;
     ::Shell_NotifyIconW(NIM_DELETE, &record);
-    Default();
+
+    CService* service = CService::GetInstance();
+    service->m_pipeServer->Shutdown();
+    if (m_hThread != nullptr && m_hThread != INVALID_HANDLE_VALUE) {
+        WaitForThreadEnd(m_hThread, kWorkerEndWaitMs);
+        if (::WaitForSingleObject(m_hThread, 0) == WAIT_OBJECT_0) {
+            // The worker is done with the channel: closing it now tells a
+            // connected service at once that no one listens any more.
+            service->m_pipeServer.reset();
+        }
+    }
+    CLogger::GetInstance(std::string())->Close();
 }
 
 LRESULT COrlivanSysTrayDlg::OnTrayNotify(WPARAM, LPARAM lParam) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <string>
 
 #include "framework/dialog.h"
@@ -31,6 +32,10 @@ public:
     // returns the reply for the service: 1 handled, 0 no reply.
     int ShowNotification(const NotificationRecord* record);
 
+    // Set once the program ends: the notification worker then stops at its
+    // next wait for a client.
+    const std::atomic<bool>& Stopping() const { return m_stopping; }
+
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     const MessageMap* GetMessageMap() const override;
@@ -50,6 +55,17 @@ protected:
     LRESULT OnTimer(WPARAM wParam, LPARAM lParam);
     // The program ends: the icon goes with it.
     void OnDestroy();
+    // Windows asks whether the session may end, or (ENDSESSION_CLOSEAPP) an
+    // installer asks the program to make way: always yes.
+    LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
+    // The session ends (log-off, shut-down) or an installer closes the
+    // program: it lets go of everything at once and the process ends with
+    // code 0, from inside the message, whatever box or dialog is open.
+    LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
+    // What every end does once: the retry timer and the tray icon go, the
+    // channel is shut down and the worker given a bounded time to finish its
+    // record, and the log is closed after its last complete line.
+    void ReleaseAtEnd();
 
     // Fills m_trayIconData and adds the icon; returns 1.
     int AddTrayIcon();
@@ -70,6 +86,8 @@ protected:
     // The install folder, UTF-8.
     std::string m_installPath;
     CInfoDialog* m_pInfoDialog;
+    std::atomic<bool> m_stopping{false};
+    bool m_released = false;
 
 private:
     // How the notification dispatch acts on this dialog (worker thread).

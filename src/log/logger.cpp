@@ -102,9 +102,21 @@ void CLogger::LogLine(int32_t level, const std::string& line) {
     }
 }
 
+void CLogger::Close() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_file != nullptr) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+    m_closed = true;
+}
+
 bool CLogger::StreamOrReport() {
     if (m_file != nullptr) {
         return true;
+    }
+    if (m_closed) {
+        return false;
     }
     std::printf("cannot create Log File %d\n", errno);
     std::fflush(stdout);

@@ -60,6 +60,11 @@ public:
     // written as it stands.
     void LogLine(int32_t level, const std::string& line);
 
+    // The program's end: waits for a line being written to be complete, then
+    // closes the log. Every later line is dropped without a word, so a thread
+    // still running when the process ends can't leave half a line behind.
+    void Close();
+
     bool IsOpen() const {
         return m_file != nullptr;
     }
@@ -96,5 +101,6 @@ private:
     // and the time it shows.
     std::string m_stamp;
     std::time_t m_stampTime = 0;
+    bool m_closed = false;
     std::mutex m_mutex;
 };

@@ -1,9 +1,9 @@
-// The installer of the release package in a 64-bit prefix, run by the native
-// msiexec as a double-click on 64-bit Windows runs it: an older release, then
-// this one in its place, the files and values as the 32-bit notifier sees
-// them, the notifier started by its logon entry, and the uninstall leaving
-// nothing behind. The build names the packages in
-// ORLIVAN_E2E_MSI and ORLIVAN_E2E_PREVIOUS_MSI.
+// The installer of the release package, run by the native msiexec: an older
+// release, then this one in its place, then the uninstall, once as a
+// double-click on 64-bit Windows runs them and once with the notifier running
+// (which the package's helper ends; Wine's Restart Manager does nothing). The
+// build names the packages and their programs in ORLIVAN_E2E_MSI,
+// ORLIVAN_E2E_PREVIOUS_MSI, ORLIVAN_E2E_PROGRAM, ORLIVAN_E2E_PREVIOUS_PROGRAM.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
@@ -48,7 +48,29 @@ bool Installed(const std::wstring& package) {
     return MsiQueryProductStateW(code) == INSTALLSTATE_DEFAULT;
 }
 
-// Runs the native msiexec (64-bit on 64-bit Windows) and checks it succeeds.
+// The program's version record as Windows Installer reads it, e.g. "1.0.0.1".
+std::wstring FileVersion(const std::wstring& path) {
+    wchar_t version[64] = {};
+    DWORD size = 64;
+    Check(MsiGetFileVersionW(path.c_str(), version, &size, nullptr, nullptr) == 0,
+          "reading the version of " + Utf8(path));
+    return version;
+}
+
+// What waits for a restart of the computer: files to be replaced or deleted.
+void CheckNothingPending(const std::string& after) {
+    wchar_t pending[4096] = {};
+    DWORD size = sizeof pending;
+    const LONG status =
+        RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, pending, &size);
+    Check(status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && pending[0] == 0),
+          "nothing in PendingFileRenameOperations after " + after + " (first entry: \"" +
+              Utf8(pending) + "\")");
+}
+
+// Runs the native msiexec (64-bit on 64-bit Windows) and checks that it
+// succeeds with exit code 0 (not 3010, a restart of the computer pending).
 void RunInstaller(const std::wstring& arguments) {
     wchar_t windows[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
@@ -124,8 +146,53 @@ E2E_SCENARIO(msi_install_upgrade_uninstall_win64) {
     RunInstaller(L"/x \"" + package + L"\" /qn");
     Check(!Installed(package), "this release is uninstalled");
     Check(!FolderExists(folder), "the install folder is removed");
+    // The value it created stays: from now on it is the filter's.
+    CheckEqual(MachineText(KEY_WOW64_32KEY, kOrlivanKey, L"Install Path").value_or(L"(none)"),
+               folder, "Install Path in the 32-bit view after the uninstall");
     for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        Check(!MachineText(view, kOrlivanKey, nullptr), "HKLM\\SOFTWARE\\Orlivan is removed");
         Check(!MachineText(view, kRunKey, L"OrlivanSysTray"), "the logon entry is removed");
     }
+    Check(!MachineText(KEY_WOW64_64KEY, kOrlivanKey, nullptr), "nothing in the 64-bit view");
+}
+
+E2E_SCENARIO(msi_upgrade_and_uninstall_while_running) {
+    const std::wstring package = PackageFrom(L"ORLIVAN_E2E_MSI");
+    const std::wstring previous = PackageFrom(L"ORLIVAN_E2E_PREVIOUS_MSI");
+    const std::wstring newProgram = PackageFrom(L"ORLIVAN_E2E_PROGRAM");
+    Check(FileVersion(newProgram) != FileVersion(PackageFrom(L"ORLIVAN_E2E_PREVIOUS_PROGRAM")),
+          "the two releases' programs have different versions");
+    wchar_t programFiles[MAX_PATH] = {};
+    Check(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, 0, programFiles) == S_OK,
+          "the 32-bit program files folder");
+    const std::wstring folder = std::wstring(programFiles) + L"\\Orlivan\\";
+    const std::wstring program = folder + L"OrlivanSysTray.exe";
+    CheckNothingPending("the prefix was made");
+    // The filter's installer was first and names another folder.
+    const std::wstring filterFolder = L"C:\\Orlivan Filter\\";
+    SetInstallPath(filterFolder);
+    // Runs msiexec while a notifier started from the logon entry runs: both
+    // end with code 0, the icon is gone, nothing waits for a restart, and the
+    // filter's value is as it was.
+    auto whileRunning = [&](const std::wstring& arguments, const std::string& what) {
+        Notifier notifier;
+        notifier.StartCommandLine(L"\"" + program + L"\"");
+        notifier.WaitForIcon();
+        RunInstaller(arguments);
+        notifier.WaitForExit(Millis(5000));
+        CheckEqual(notifier.ExitCode(), 0, "exit code of the notifier " + what + " ended");
+        Check(!notifier.TrayCalls(NIM_DELETE).empty(),
+              "the notifier " + what + " ended removed its icon");
+        CheckNothingPending(what);
+        CheckEqual(MachineText(KEY_WOW64_32KEY, kOrlivanKey, L"Install Path").value_or(L"(none)"),
+                   filterFolder, "the filter's Install Path after " + what);
+    };
+
+    RunInstaller(L"/i \"" + previous + L"\" /qn");
+    whileRunning(L"/i \"" + package + L"\" /qn", "the upgrade");
+    Check(Installed(package) && !Installed(previous), "this release replaced the older one");
+    Check(ReadFileBytes(program) == ReadFileBytes(newProgram), "the new program's bytes on disk");
+    CheckEqual(FileVersion(program), FileVersion(newProgram), "version of the program on disk");
+    whileRunning(L"/x \"" + package + L"\" /qn", "the uninstall");
+    Check(!Installed(package), "this release is uninstalled");
+    Check(!FileExists(program) && !FolderExists(folder), "the program and its folder are gone");
 }

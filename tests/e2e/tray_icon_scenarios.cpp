@@ -1,7 +1,9 @@
 // The tray icon's life and the hidden main window: the icon record as the
 // notification area receives it, a window that refuses to be shown but still
-// moves, the end on WM_CLOSE or IDOK with the icon removed, and re-adding the
-// icon when the shell restarts or was not there yet.
+// moves, the end on WM_CLOSE or IDOK with the icon removed, the end when the
+// session ends or an installer closes the program (the end-session messages
+// the Restart Manager sends, sent here by the test), and re-adding the icon
+// when the shell restarts or was not there yet.
 #include <cstdio>
 
 #include "harness.h"
@@ -39,15 +41,16 @@ std::string Describe(const RECT& rect) {
     return text;
 }
 
-// Runs a notifier, ends it with end(), and checks the process ended and the
-// icon it added was deleted.
+// Runs a notifier, ends it with end(), and checks the process ended within
+// `wait` with exit code 0 and the icon it added was deleted.
 template <typename End>
-void CheckEndRemovesIcon(const char* how, End end) {
+void CheckEndRemovesIcon(const char* how, End end, Millis wait = Millis(10000)) {
     Notifier notifier;
     notifier.Start();
     TrayCall add = notifier.WaitForIcon();
     end(notifier);
-    notifier.WaitForExit(Millis(10000));
+    notifier.WaitForExit(wait);
+    CheckEqual(notifier.ExitCode(), 0, std::string("exit code after ") + how);
     auto deletes = notifier.TrayCalls(NIM_DELETE);
     if (deletes.empty()) {
         Fail(std::string("after ") + how + " the process ended without NIM_DELETE of its icon");
@@ -59,6 +62,19 @@ void CheckEndRemovesIcon(const char* how, End end) {
     Check(adds.back().when <= deletes.back().when,
           std::string("no NIM_ADD follows the NIM_DELETE after ") + how);
     Note(std::string(how) + ": process ended, icon deleted");
+}
+
+// What Windows sends when the session ends, and the Restart Manager when an
+// installer closes the program: the question, which must be answered yes,
+// then the end itself. The process may end inside the second message.
+void SendEndSession(const Notifier& notifier, LPARAM reason) {
+    DWORD_PTR answer = 0;
+    Check(SendMessageTimeoutW(notifier.Window(), WM_QUERYENDSESSION, 0, reason, SMTO_ABORTIFHUNG,
+                              5000, &answer) != 0,
+          "WM_QUERYENDSESSION is answered");
+    CheckEqual(static_cast<long long>(answer), TRUE, "answer to WM_QUERYENDSESSION");
+    SendMessageTimeoutW(notifier.Window(), WM_ENDSESSION, TRUE, reason, SMTO_ABORTIFHUNG, 5000,
+                        &answer);
 }
 
 }  // namespace
@@ -128,6 +144,28 @@ E2E_SCENARIO(close_removes_icon) {
     CheckEndRemovesIcon("WM_CLOSE", [](Notifier& notifier) { notifier.PostClose(); });
     CheckEndRemovesIcon("IDOK", [](Notifier& notifier) { notifier.PostCommand(IDOK); });
     CheckEndRemovesIcon("IDCANCEL", [](Notifier& notifier) { notifier.PostCommand(IDCANCEL); });
+}
+
+E2E_SCENARIO(end_session_ends_the_program) {
+    ArrangeStandardInstall();
+    CheckEndRemovesIcon(
+        "WM_ENDSESSION with ENDSESSION_CLOSEAPP",
+        [](Notifier& notifier) { SendEndSession(notifier, ENDSESSION_CLOSEAPP); }, Millis(5000));
+    // At a log-off with the About dialog open: its modal loop would hold up
+    // an end through WM_CLOSE until the user closed it.
+    StandIn service(L"serve --version 1.2.3");
+    service.WaitForOutput("serving");
+    CheckEndRemovesIcon(
+        "WM_ENDSESSION at a log-off with About open",
+        [](Notifier& notifier) {
+            notifier.PostCommand(kCmdAbout);
+            WaitForProcessWindow(notifier.ProcessId(), L"#32770", L"Orlivan Info", Millis(20000));
+            SendEndSession(notifier, ENDSESSION_LOGOFF);
+        },
+        Millis(5000));
+    // Every run's lines are whole (LogLines fails on a line without CR LF).
+    const auto lines = LogLines(ReadFileBytes(LogPathFor(ReadVolatileEnvironment(L"USERPROFILE"))));
+    Check(lines.size() >= 2, "the log holds the start line of each run");
 }
 
 E2E_SCENARIO(taskbar_created_readds_icon) {

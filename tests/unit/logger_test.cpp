@@ -127,6 +127,19 @@ TEST_F(LoggerTest, NoStreamReportsOnStandardOutputEveryTime) {
     EXPECT_FALSE(std::filesystem::exists(dir_ / "no-such-folder"));
 }
 
+TEST_F(LoggerTest, ClosedLogKeepsItsLinesAndDropsLaterOnesSilently) {
+    CLogger logger(path_, &FixedClock);
+    logger.Log(0, "before\n");
+    logger.Close();
+    EXPECT_FALSE(logger.IsOpen());
+    testing::internal::CaptureStdout();
+    logger.Log(0, "after\n");
+    logger.LogLine(0, "after\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    logger.Close();
+    EXPECT_EQ(ReadAll(path_), Line("before"));
+}
+
 TEST_F(LoggerTest, SecondLoggerAppends) {
     {
         CLogger first(path_, &FixedClock);

@@ -1,0 +1,37 @@
+#include "update/notifier_closing.h"
+
+namespace {
+
+char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view FileNameOf(std::string_view path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+ClosingVerdict JudgeNotifierWindow(const NotifierWindowFacts& window, std::string_view ownSid) {
+    if (window.className != kNotifierWindowClass || window.caption != kNotifierWindowCaption ||
+        !SameIgnoringAsciiCase(FileNameOf(window.programPath), kNotifierProgramName)) {
+        return ClosingVerdict::NotNotifier;
+    }
+    if (ownSid.empty() || window.ownerSid != ownSid) {
+        return ClosingVerdict::OtherUser;
+    }
+    return ClosingVerdict::Close;
+}

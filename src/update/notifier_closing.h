@@ -1,0 +1,62 @@
+// Closing running notifiers so that an installer can replace or remove the
+// program: which top-level windows are notifiers that may be closed, and the
+// steps of a bounded close. A helper run by the installer in a user's session
+// (and by the filter's service in every session) follows these rules; it only
+// looks at windows of its own desktop, so one session never reaches another.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// The notifier's hidden main window: a dialog with the program's name as
+// caption, run by OrlivanSysTray.exe.
+inline constexpr char kNotifierWindowClass[] = "#32770";
+inline constexpr char kNotifierWindowCaption[] = "OrlivanSysTray";
+inline constexpr char kNotifierProgramName[] = "OrlivanSysTray.exe";
+
+// What the helper learnt of one top-level window (UTF-8). A field it could
+// not read is empty.
+struct NotifierWindowFacts {
+    std::string className;
+    std::string caption;
+    std::string programPath;  // the full path of the process's program
+    std::string ownerSid;     // the user SID of the process's token
+};
+
+enum class ClosingVerdict {
+    Close,        // a notifier of the helper's own user
+    NotNotifier,  // some other window: left alone
+    OtherUser,    // a notifier of another user, or one whose user is unknown: left alone
+};
+
+// A window is closed only when it is the notifier's main window, its process
+// runs OrlivanSysTray.exe (any folder, file name compared without case), and
+// the process's user is the helper's own user (`ownSid`, never empty).
+ClosingVerdict JudgeNotifierWindow(const NotifierWindowFacts& window, std::string_view ownSid);
+
+enum class ClosingStep {
+    EndSession,  // WM_QUERYENDSESSION and WM_ENDSESSION with ENDSESSION_CLOSEAPP
+    Close,       // WM_CLOSE, for a release that ignores the end-session messages
+    Terminate,   // end the process; the user's own process, as the Restart Manager would
+    GiveUp,      // stop waiting; whatever still runs stays
+};
+
+struct ClosingStage {
+    std::chrono::milliseconds after;  // since the start of the close
+    ClosingStep step;
+};
+
+// The steps in order. Each is taken for the notifiers still running once its
+// time has come; the close ends early when none runs any more.
+inline constexpr ClosingStage kClosingSchedule[] = {
+    {std::chrono::milliseconds(0), ClosingStep::EndSession},
+    {std::chrono::milliseconds(2000), ClosingStep::Close},
+    {std::chrono::milliseconds(8000), ClosingStep::Terminate},
+    {std::chrono::milliseconds(10000), ClosingStep::GiveUp},
+};
+
+// At most this many notifiers are closed in one run (one per user of a desktop
+// is the normal case).
+inline constexpr std::size_t kMaxClosedNotifiers = 32;
