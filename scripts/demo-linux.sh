@@ -14,7 +14,7 @@ cd "$top"
 if [ -z "${ORLIVAN_DEMO_IN_SESSION:-}" ]; then
     "$here/setup.sh"
     cmake --preset linux-release >/dev/null
-    cmake --build --preset linux-release --target orlivan-notifier orlivan-service >/dev/null
+    cmake --build --preset linux-release --target orlivan-notifier orlivan-service-standin >/dev/null
     . "$here/lib/wine.sh"  # start_xvfb, stop_xvfb
     own_display=0
     if [ -z "${DISPLAY:-}" ]; then
@@ -52,7 +52,7 @@ shot() {
     fi
 }
 service() {
-    "$build/tools/orlivan-service" send "$@" 2>&1 | sed 's/^/    /'
+    "$build/tools/orlivan-service-standin" send "$@" 2>&1 | sed 's/^/    /'
     return "${PIPESTATUS[0]}"
 }
 
