@@ -17,7 +17,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 "$here/setup.sh" >/dev/null
 if ! command -v piuparts >/dev/null; then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq piuparts debootstrap >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq piuparts debootstrap >/dev/null 2>&1 ||
+        { echo "piuparts.sh: could not install piuparts and debootstrap" >&2; exit 1; }
 fi
 
 build="$top/build/linux-package"
@@ -25,7 +26,7 @@ cmake --preset linux-package >/dev/null
 cmake --build --preset linux-package >/dev/null
 debs="$build/debs"
 rm -rf "$debs"
-(cd "$build" && cpack -B "$debs" >/dev/null)
+(cd "$build" && cpack -B "$debs" >/dev/null 2>&1)
 
 logs="$top/build/piuparts"
 mkdir -p "$logs"
@@ -35,7 +36,7 @@ for deb in "$debs"/*.deb; do
     package=$(dpkg-deb -f "$deb" Package)
     if piuparts --distribution=bookworm --mirror="$mirror main" \
         --logfile="$logs/$package.log" "$deb" >/dev/null 2>&1; then
-        echo "piuparts: $package: $(tail -1 "$logs/$package.log")"
+        echo "piuparts: $package: $(grep -o 'PASS: All tests\.' "$logs/$package.log" | tail -n 1)"
     else
         echo "piuparts: $package FAILED, see $logs/$package.log" >&2
         status=1
