@@ -36,7 +36,7 @@ msi=$(ls "$top"/dist/OrlivanNotifier-*-win32.msi)
 stage="$build/packaging/$(basename "$zip" .zip)"
 size() { stat -c %s "$1"; }
 echo "package: $(basename "$zip" .zip)"
-printf '  %-47s %9s bytes\n' \
+printf '  %-50s %9s bytes\n' \
     "OrlivanSysTray.exe (unstripped)" "$(size "$build/OrlivanSysTray.exe")" \
     "OrlivanSysTray.exe (stripped, shipped)" "$(size "$stage/OrlivanSysTray.exe")" \
     "orlivan-service-standin.exe (stripped, devtools)" \
