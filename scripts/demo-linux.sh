@@ -17,7 +17,7 @@ cd "$top"
 if [ -z "${ORLIVAN_DEMO_IN_SESSION:-}" ]; then
     "$here/setup.sh"
     cmake --preset linux-release >/dev/null
-    cmake --build --preset linux-release --target orlivan-notifier orlivan-service >/dev/null
+    cmake --build --preset linux-release --target orlivan-notifier orlivan-service-standin >/dev/null
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && command -v gnome-shell >/dev/null; then
         ORLIVAN_DEMO_IN_SESSION=1 ORLIVAN_DEMO_OWN_DISPLAY=1 ORLIVAN_DEMO_GNOME=1 \
             /usr/bin/python3 "$top/tests/linux/gnome_shell.py" "$top/build/linux-release" \
@@ -74,7 +74,7 @@ shot() {
     fi
 }
 service() {
-    "$build/tools/orlivan-service" send "$@" 2>&1 | sed 's/^/    /'
+    "$build/tools/orlivan-service-standin" send "$@" 2>&1 | sed 's/^/    /'
     return "${PIPESTATUS[0]}"
 }
 

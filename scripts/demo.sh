@@ -11,7 +11,7 @@ build=$1 demo=$2 own_display=$3
 install_dir="$WINEPREFIX/drive_c/Program Files/Orlivan"
 mkdir -p "$install_dir" "$WINEPREFIX/drive_c/demo"
 cp "$build/OrlivanSysTray.exe" "$install_dir/"
-cp "$build/tools/orlivan-service.exe" "$build/tests/e2e/e2e_box_closer.exe" \
+cp "$build/tools/orlivan-service-standin.exe" "$build/tests/e2e/e2e_box_closer.exe" \
     "$WINEPREFIX/drive_c/demo/"
 wine reg add 'HKLM\SOFTWARE\Orlivan' /v 'Install Path' /d 'C:\Program Files\Orlivan\' /f >/dev/null
 # One server for all the short Wine processes below (it ends 30 s after the last).
@@ -34,7 +34,7 @@ shot() {
 
 # The stand-in's lines, without the console's carriage returns.
 service() {
-    wine 'C:\demo\orlivan-service.exe' send "$@" 2>&1 | tr -d '\r' | sed 's/^/    /'
+    wine 'C:\demo\orlivan-service-standin.exe' send "$@" 2>&1 | tr -d '\r' | sed 's/^/    /'
     return "${PIPESTATUS[0]}"
 }
 closer() {

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Builds the release package of the Windows program (Release build, preset
 # windows-x86) and puts it in dist/:
-#   OrlivanNotifier-<version>-win32.zip   stripped notifier and service stand-in,
+#   OrlivanNotifier-<version>-win32.zip   for end users: the stripped notifier,
 #                                         docs, LICENSE.txt, SHA256SUMS
+#   OrlivanNotifier-<version>-win32-devtools.zip   for developers and service
+#                                         teams: the stripped service stand-in,
+#                                         docs/protocol.md, LICENSE.txt, SHA256SUMS
 #   OrlivanNotifier-<version>-win32.msi   the installer
-#   OrlivanSysTray.exe.debug, orlivan-service.exe.debug   their symbols (not shipped)
+#   OrlivanSysTray.exe.debug, orlivan-service-standin.exe.debug   their symbols (not shipped)
 #   SHA256SUMS                            sums of the files above
 # The version is the project version in CMakeLists.txt. Prints the sizes.
 #
@@ -36,7 +39,8 @@ fi
 cmake --preset windows-x86 >/dev/null
 # The shipped programs and the installer are made again, signed or not as
 # this run asks, and everything packed or summed after them follows.
-rm -f "$build"/packaging/OrlivanNotifier-*-win32/*.exe "$build"/dist/*.msi
+rm -f "$build"/packaging/OrlivanNotifier-*-win32/*.exe \
+    "$build"/packaging/OrlivanNotifier-*-win32-devtools/*.exe "$build"/dist/*.msi
 cmake --build --preset windows-x86 --target dist >/dev/null
 
 rm -rf "$top/dist"
@@ -49,22 +53,25 @@ cp "$build/dist/SHA256SUMS" "$top/dist/"
 (cd "$top/dist" && sha256sum --quiet -c SHA256SUMS)
 
 zip=$(ls "$top"/dist/OrlivanNotifier-*-win32.zip)
+devtools=$(ls "$top"/dist/OrlivanNotifier-*-win32-devtools.zip)
 msi=$(ls "$top"/dist/OrlivanNotifier-*-win32.msi)
 stage="$build/packaging/$(basename "$zip" .zip)"
 size() { stat -c %s "$1"; }
 echo "package: $(basename "$zip" .zip)"
-printf '  %-40s %9s bytes\n' \
+printf '  %-50s %9s bytes\n' \
     "OrlivanSysTray.exe (unstripped)" "$(size "$build/OrlivanSysTray.exe")" \
     "OrlivanSysTray.exe (stripped, shipped)" "$(size "$stage/OrlivanSysTray.exe")" \
-    "orlivan-service.exe (stripped, shipped)" "$(size "$stage/orlivan-service.exe")" \
+    "orlivan-service-standin.exe (stripped, devtools)" \
+    "$(size "$stage-devtools/orlivan-service-standin.exe")" \
     "$(basename "$zip")" "$(size "$zip")" \
+    "$(basename "$devtools")" "$(size "$devtools")" \
     "$(basename "$msi")" "$(size "$msi")"
 echo "installer properties:"
 msiinfo export "$msi" Property | grep -E '^(ProductName|ProductVersion|ProductCode|UpgradeCode)\s' |
     sed 's/^/  /'
 if [ -n "${ORLIVAN_SIGN_PKCS12:-}" ]; then
-    echo "signed: OrlivanSysTray.exe, orlivan-service.exe, $(basename "$msi")"
+    echo "signed: OrlivanSysTray.exe, orlivan-service-standin.exe, $(basename "$msi")"
 else
-    echo "UNSIGNED: OrlivanSysTray.exe, orlivan-service.exe, $(basename "$msi")"
+    echo "UNSIGNED: OrlivanSysTray.exe, orlivan-service-standin.exe, $(basename "$msi")"
 fi
 echo "in $top/dist"

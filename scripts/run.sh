@@ -12,7 +12,7 @@ cd "$top"
 . "$here/lib/wine.sh"
 
 cmake --preset windows-x86 >/dev/null
-cmake --build --preset windows-x86 --target OrlivanSysTray orlivan-service e2e_box_closer >/dev/null
+cmake --build --preset windows-x86 --target OrlivanSysTray orlivan-service-standin e2e_box_closer >/dev/null
 
 demo="$top/build/demo"
 mkdir -p "$demo"

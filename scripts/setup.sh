@@ -28,6 +28,9 @@ packages+=(qt6-wayland weston)
 packages+=(libsm-dev)
 # The service stand-in reads its command line with CLI11 (header-only).
 packages+=(libcli11-dev)
+# The Debian packages' checks: lintian, AppStream's validator, groff for the
+# manual pages.
+packages+=(lintian appstream groff-base)
 # The real GNOME Shell of the GNOME scenarios and the demo, installed without
 # its recommended packages (a display manager among them); gjs runs its
 # notification relay.

@@ -1,4 +1,4 @@
-// orlivan-service: command-line stand-in for the filter's service.
+// orlivan-service-standin: command-line stand-in for the filter's service.
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -16,18 +16,21 @@ int main(int argc, char** argv) {
     std::string error;
     const std::optional<ToolCommandLine> line = ParseToolArguments(args, &error);
     if (!line) {
-        std::cerr << "orlivan-service: " << error << "\n";
+        std::cerr << "orlivan-service-standin: " << error << "\n";
         if (args.empty()) {
             std::cerr << "\n" << ToolHelpText();
         }
         return TOOL_EXIT_USAGE;
     }
     const PrintFn printError = [](const std::string& text) {
-        std::cerr << "orlivan-service: " << text << std::endl;
+        std::cerr << "orlivan-service-standin: " << text << std::endl;
     };
     switch (line->job) {
         case ToolJob::Help:
             std::cout << ToolHelpText();
+            return TOOL_EXIT_OK;
+        case ToolJob::Version:
+            std::cout << ToolVersionText();
             return TOOL_EXIT_OK;
         case ToolJob::Send:
             return RunSend(

@@ -234,7 +234,12 @@ std::optional<ToolCommandLine> ParseToolArguments(const std::vector<std::string>
         line.job = ToolJob::Help;
         return line;
     }
-    CLI::App app("orlivan-service");
+    // Only as the first word: after "serve", --version is the version it serves.
+    if (args[0] == "--version") {
+        line.job = ToolJob::Version;
+        return line;
+    }
+    CLI::App app("orlivan-service-standin");
     app.set_help_flag();  // the help is ToolHelpText, shown by the caller
     app.require_subcommand(0, 1);
     SendLine send(app, line.send);

@@ -19,3 +19,6 @@ std::optional<int32_t> ParseRecordType(std::string_view text);
 
 // The --help text.
 std::string ToolHelpText();
+
+// The --version text: the program's name and the release, one line.
+std::string ToolVersionText();

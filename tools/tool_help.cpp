@@ -1,16 +1,23 @@
-// The text of orlivan-service --help.
+// The texts of orlivan-service-standin --help and --version. The manual page
+// of the Debian package is made from the help at build time.
+#include "orlivan_version.h"
 #include "tool_arguments.h"
 
+std::string ToolVersionText() {
+    return "orlivan-service-standin " ORLIVAN_VERSION_TEXT "\n";
+}
+
 std::string ToolHelpText() {
-    return R"(orlivan-service: a stand-in for the filter's service, for tests and for
-service developers. It speaks both channels of the notifier exactly as the
-service must.
+    return R"(orlivan-service-standin: a stand-in for the filter's service, for tests and
+for service developers. It speaks both channels of the notifier exactly as
+the service must.
 
 USAGE
-  orlivan-service send [TARGET] [--timeout MS] [--connect-wait MS | --wait-free]
-                       RECORD...
-  orlivan-service serve [OPTIONS]
-  orlivan-service --help
+  orlivan-service-standin send [TARGET] [--timeout MS]
+                               [--connect-wait MS | --wait-free] RECORD...
+  orlivan-service-standin serve [OPTIONS]
+  orlivan-service-standin --help
+  orlivan-service-standin --version   (as the first argument)
 
 SEND: write notification records to a user's notification channel
   All records go over one connection, in order. After each record that the

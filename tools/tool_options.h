@@ -59,7 +59,7 @@ struct ServeOptions {
     std::optional<std::string> logFile;
 };
 
-enum class ToolJob { Help, Send, Serve };
+enum class ToolJob { Help, Version, Send, Serve };
 
 struct ToolCommandLine {
     ToolJob job = ToolJob::Help;

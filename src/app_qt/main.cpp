@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app_qt/orlivan_notifier.h"
 #include "app_qt/quit_signals_posix.h"
@@ -13,10 +14,80 @@
 #include "channel/service.h"
 #include "channel/user_account.h"
 #include "notify/desktop_application.h"
+#include "orlivan_version.h"
 
 namespace {
 
 bool g_guiReady = false;
+
+// The text of --help; the manual page is made from it at build time.
+constexpr char kHelpText[] =
+    R"(orlivan-notifier: the notifier of the Orlivan internet filter for Linux
+desktops. It shows the filter service's notices as desktop notifications,
+keeps the filter's icon and menu in the tray, and offers the filter's
+updates. The package starts it in every graphical session (XDG autostart);
+one notifier runs per user.
+
+USAGE
+  orlivan-notifier            start the notifier (needs a graphical session)
+  orlivan-notifier --help     print this help and exit
+  orlivan-notifier --version  print the version and exit
+  Other arguments are Qt's own options, for example -platform NAME.
+
+CHANNELS
+  The notifier listens on the user's notification channel, a Unix domain
+  socket: $XDG_RUNTIME_DIR/orlivan/notification (without XDG_RUNTIME_DIR
+  /run/user/<uid>/orlivan/notification); only the user can enter the
+  folder. It asks the service's command channel, /run/orlivan/command, for
+  the installed version and for updates.
+
+D-BUS
+  The running notifier owns com.orlivan.Notifier on the session bus and
+  answers org.freedesktop.Application at /com/orlivan/Notifier: activation
+  starts the settings program; the actions settings, check-update,
+  online-help, report-problem and about run the tray menu's commands. When
+  none runs, the bus starts one (com.orlivan.Notifier.service).
+
+ENVIRONMENT
+  ORLIVAN_CHANNEL_DIR  the folder of both channels instead of the above
+  ORLIVAN_CONFIG       the configuration file instead of
+                       /etc/orlivan/notifier.conf
+  XDG_STATE_HOME       where the log folder is (default ~/.local/state)
+  DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM
+                       the graphical session; with none of them set the
+                       notifier does not start
+
+FILES
+  /etc/orlivan/notifier.conf
+      InstallPath= the filter's folder (default /opt/orlivan/); the tray
+      menu's settings program is <folder>/ui/orlivan-ui
+  $XDG_STATE_HOME/orlivan/OrlivanSysTray.log
+      the log
+
+EXIT CODES
+  0 ended by SIGTERM, SIGINT, SIGHUP or the session's logout; or another
+    notifier of this user already runs, or the channel's folder belongs to
+    another user or is open to others (either is said in a message)
+  1 no graphical session, or the display went away
+)";
+
+// --help (or -h) anywhere on the line, or --version: answered on standard
+// output without starting the notifier. Returns whether it was one of them.
+bool AnswerInformationRequest(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kHelpText, stdout);
+            return true;
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("orlivan-notifier %s\n", ORLIVAN_VERSION_TEXT);
+            return true;
+        }
+    }
+    return false;
+}
 
 // The program's own messages: a box on the display, else standard error.
 void ReportToUser(const char* message) {
@@ -67,6 +138,9 @@ QIcon ProgramIcon() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (AnswerInformationRequest(argc, argv)) {
+        return 0;
+    }
     if (!HasDisplay()) {
         // Without a display the same checks answer on standard error: a
         // second instance still ends with code 0.

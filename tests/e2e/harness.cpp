@@ -641,7 +641,7 @@ void Notifier::PostClose() const {
 
 // ---------------------------------------------------------------- stand-in
 
-const wchar_t* const kStandInPath = L"C:\\e2e\\orlivan-service.exe";
+const wchar_t* const kStandInPath = L"C:\\e2e\\orlivan-service-standin.exe";
 
 namespace {
 std::atomic<int> g_standInRuns{0};

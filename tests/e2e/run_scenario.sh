@@ -3,7 +3,7 @@
 # own, an X display (the caller's, or an Xvfb started here), the driver under
 # Wine, then the prefix's wineserver is ended. The prefix is removed when the
 # scenario passes and kept for inspection when it fails. The service stand-in
-# is copied into the prefix as C:\e2e\orlivan-service.exe, where scenarios
+# is copied into the prefix as C:\e2e\orlivan-service-standin.exe, where scenarios
 # start it. A scenario whose name ends in _win64 runs in a 64-bit prefix.
 # Screenshots a scenario asks for are kept in build/test-logs/screenshots/
 # SCENARIO/ (or $ORLIVAN_SCREENSHOTS/SCENARIO/).
@@ -82,7 +82,7 @@ arch=win32
 case "$scenario" in *_win64) arch=win64 ;; esac
 wine_fresh_prefix "$arch" "$prefix"
 mkdir -p "$prefix/drive_c/e2e"
-cp "$stand_in" "$prefix/drive_c/e2e/orlivan-service.exe"
+cp "$stand_in" "$prefix/drive_c/e2e/orlivan-service-standin.exe"
 if [ -z "${DISPLAY:-}" ]; then
     own_display "$runs/$scenario/display" || exit 1
 fi

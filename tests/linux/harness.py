@@ -213,10 +213,10 @@ class Desktop:
     # ---- the stand-in ----------------------------------------------------
 
     def _tool(self, job, args):
-        return [os.path.join(self.build, 'tools', 'orlivan-service'), job] + list(args)
+        return [os.path.join(self.build, 'tools', 'orlivan-service-standin'), job] + list(args)
 
     def send(self, *args, prefix=()):
-        """orlivan-service send ARGS to this notifier; the finished process."""
+        """orlivan-service-standin send ARGS to this notifier; the finished process."""
         return subprocess.run(list(prefix) + self._tool('send', ['--channel', self.channel()] +
                                                         list(args)),
                               env=self.env, capture_output=True, text=True, timeout=60)
@@ -226,7 +226,7 @@ class Desktop:
                                 env=self.env, stdout=subprocess.PIPE, text=True)
 
     def serve(self, *args):
-        """orlivan-service serve ARGS on the command channel; its log file."""
+        """orlivan-service-standin serve ARGS on the command channel; its log file."""
         log = self.root + '/serve.log'
         self._spawn(self._tool('serve', ['--log', log] + list(args)))
         wait_for(lambda: os.path.exists(self.channels + '/command'), 'the command channel')

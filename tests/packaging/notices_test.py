@@ -22,6 +22,7 @@ SYMBOL_MARKERS = [
     ('libstdc++', re.compile(r'^_?__gxx_personality_v0$'),
      ['libstdc++', 'GCC RUNTIME LIBRARY EXCEPTION']),
     ('libgcc', re.compile(r'^_?__udivdi3$'), ['libgcc', 'GCC RUNTIME LIBRARY EXCEPTION']),
+    ('libssp', re.compile(r'^_?__stack_chk_fail$'), ['libssp', 'GCC RUNTIME LIBRARY EXCEPTION']),
 ]
 NEEDED_QT = re.compile(r'\(NEEDED\)\s+Shared library: \[(libQt6\w+)\.so')
 
@@ -59,7 +60,8 @@ def shipped(artefact, folder):
     else:
         run('dpkg-deb', '-x', artefact, folder)
         names = run('dpkg-deb', '-c', artefact).split()
-        copyright = os.path.join(folder, 'usr/share/doc/orlivan-notifier/copyright')
+        package = run('dpkg-deb', '-f', artefact, 'Package').strip()
+        copyright = os.path.join(folder, 'usr/share/doc', package, 'copyright')
         text = open(copyright).read() if os.path.exists(copyright) else ''
     return [os.path.basename(n) for n in names], text
 

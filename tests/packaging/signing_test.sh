@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # scripts/package.sh with a throw-away self-signed code-signing certificate and
 # a throw-away RFC 3161 time-stamp server on this machine (tsa_server.py):
-# both programs in the zip, the program inside the MSI and the MSI itself
-# carry time-stamped Authenticode signatures that osslsigncode verifies against
-# those certificates, and the SHA256SUMS of the zip and of
-# dist/ are those of the signed files. Then without a certificate: the
+# the notifier in the end users' zip, the stand-in in the developers' zip, the
+# program inside the MSI and the MSI itself carry time-stamped Authenticode
+# signatures that osslsigncode verifies against those certificates, and the
+# SHA256SUMS of both zips and of dist/ are those of the signed files. Then without a certificate: the
 # package says it is unsigned and its programs carry no signature.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -45,16 +45,20 @@ out=$(ORLIVAN_SIGN_PKCS12="$work/sign.p12" ORLIVAN_SIGN_PASSWORD=throw-away \
     fail "signed package: $out"
 echo "$out" | grep -q '^signed: ' || fail "no 'signed:' line: $out"
 zip=$(ls "$top"/dist/OrlivanNotifier-*-win32.zip)
+devtools=$(ls "$top"/dist/OrlivanNotifier-*-win32-devtools.zip)
 msi=$(ls "$top"/dist/OrlivanNotifier-*-win32.msi)
-mkdir "$work/zip" "$work/msi"
+mkdir "$work/zip" "$work/devtools" "$work/msi"
 (cd "$work/zip" && python3 -m zipfile -e "$zip" .)
+(cd "$work/devtools" && python3 -m zipfile -e "$devtools" .)
 msiextract -C "$work/msi" "$msi" >/dev/null
 folder=$(ls -d "$work"/zip/OrlivanNotifier-*)
-for file in "$folder/OrlivanSysTray.exe" "$folder/orlivan-service.exe" \
+devfolder=$(ls -d "$work"/devtools/OrlivanNotifier-*)
+for file in "$folder/OrlivanSysTray.exe" "$devfolder/orlivan-service-standin.exe" \
     "$work"/msi/*/*/OrlivanSysTray.exe "$msi"; do
     verify "$file" || fail "signature of $file"
 done
 (cd "$folder" && sha256sum --quiet -c SHA256SUMS) || fail "the zip's SHA256SUMS"
+(cd "$devfolder" && sha256sum --quiet -c SHA256SUMS) || fail "the developers' zip's SHA256SUMS"
 (cd "$top/dist" && sha256sum --quiet -c SHA256SUMS) || fail "dist/SHA256SUMS"
 
 out=$("$top/scripts/package.sh" 2>&1) || fail "unsigned package: $out"

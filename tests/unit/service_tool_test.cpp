@@ -147,6 +147,10 @@ TEST(ToolArguments, ServeOptionsAndHelp) {
 
     EXPECT_FALSE(Parse({"serve", "--status"}, &error));
     EXPECT_EQ(Parse({"serve", "--help"}, &error)->job, ToolJob::Help);
+    // --version first asks for the program's version; after serve it is the one served.
+    EXPECT_EQ(Parse({"--version"}, &error)->job, ToolJob::Version);
+    EXPECT_EQ(Parse({"--version", "serve"}, &error)->job, ToolJob::Version);
+    EXPECT_EQ(Parse({"serve", "--version", "2.0"}, &error)->serve.version, "2.0");
 }
 
 TEST(ToolRecords, FramesCarryTypePayloadAndLength) {

@@ -11,7 +11,12 @@ images are PNG-compressed, the others are device-independent bitmaps with an
 AND mask. Plain Python 3, standard library only; the output depends only on
 this script, so running it again gives the same file.
 
+The same drawing is written as a scalable SVG (--svg) for the Linux desktop:
+the shapes below are outlines given by numbers, which the raster images sample
+and the SVG traces.
+
 Usage: make_icon.py [OUTPUT]   (default: orlivan_sys_tray.ico beside this script)
+       make_icon.py --svg OUTPUT
 """
 
 import os
@@ -49,21 +54,32 @@ PALETTE = [
 ]
 
 
+# The drawing, in units of the icon's side (x right, y down, 0 to 1).
+# The shield: straight sides from its top to its waist, then curving in to a
+# point at its bottom.
+SHIELD_TOP, SHIELD_WAIST, SHIELD_BOTTOM, SHIELD_HALF = 0.06, 0.48, 0.95, 0.38
+# The rim: the shield minus the same outline scaled about this point.
+RIM_WIDTH = 0.07
+INSET_CENTRE = (0.5, 0.45)
+# The funnel: a wide mouth narrowing to a short spout.
+FUNNEL_MOUTH_TOP, FUNNEL_NECK, FUNNEL_SPOUT_END = 0.26, 0.52, 0.74
+FUNNEL_MOUTH_HALF, FUNNEL_SPOUT_HALF = 0.22, 0.055
+
+
 def shield_half_width(y):
     """Half the shield's width at height y (0 = top, 1 = bottom), 0 outside."""
-    top, waist, bottom = 0.06, 0.48, 0.95
-    if y < top or y > bottom:
+    if y < SHIELD_TOP or y > SHIELD_BOTTOM:
         return 0.0
-    if y <= waist:
-        return 0.38
-    t = (y - waist) / (bottom - waist)
-    return 0.38 * (1.0 - t ** 1.7) ** 0.8
+    if y <= SHIELD_WAIST:
+        return SHIELD_HALF
+    t = (y - SHIELD_WAIST) / (SHIELD_BOTTOM - SHIELD_WAIST)
+    return SHIELD_HALF * (1.0 - t ** 1.7) ** 0.8
 
 
 def in_shield(x, y, inset=0.0):
     # The inset shield is the same outline scaled about a point inside it.
     if inset:
-        cx, cy = 0.5, 0.45
+        cx, cy = INSET_CENTRE
         scale = 1.0 / (1.0 - inset)
         x = cx + (x - cx) * scale
         y = cy + (y - cy) * scale
@@ -72,13 +88,12 @@ def in_shield(x, y, inset=0.0):
 
 def in_funnel(x, y):
     """A funnel: a wide mouth narrowing to a short spout."""
-    mouth_top, neck, spout_end = 0.26, 0.52, 0.74
-    if mouth_top <= y <= neck:
-        t = (y - mouth_top) / (neck - mouth_top)
-        half = 0.22 + (0.055 - 0.22) * t
+    if FUNNEL_MOUTH_TOP <= y <= FUNNEL_NECK:
+        t = (y - FUNNEL_MOUTH_TOP) / (FUNNEL_NECK - FUNNEL_MOUTH_TOP)
+        half = FUNNEL_MOUTH_HALF + (FUNNEL_SPOUT_HALF - FUNNEL_MOUTH_HALF) * t
         return abs(x - 0.5) <= half
-    if neck < y <= spout_end:
-        return abs(x - 0.5) <= 0.055
+    if FUNNEL_NECK < y <= FUNNEL_SPOUT_END:
+        return abs(x - 0.5) <= FUNNEL_SPOUT_HALF
     return False
 
 
@@ -86,7 +101,8 @@ def sample(x, y, size):
     """Colour at a point, or None outside the icon."""
     if not in_shield(x, y):
         return None
-    rim = max(0.07, 1.6 / size)
+    # At small sizes the rim keeps at least 1.6 pixels so that it shows.
+    rim = max(RIM_WIDTH, 1.6 / size)
     if not in_shield(x, y, rim):
         return RIM
     if in_funnel(x, y):
@@ -224,8 +240,49 @@ def build_icon():
     return out + b''.join(blobs)
 
 
+def shield_outline(inset=0.0, steps=48):
+    """The shield's outline as points, clockwise from its top right corner;
+    with an inset, the outline scaled as in_shield scales it."""
+    right = [(0.5 + SHIELD_HALF, SHIELD_TOP)]
+    for i in range(steps + 1):
+        y = SHIELD_WAIST + (SHIELD_BOTTOM - SHIELD_WAIST) * i / steps
+        right.append((0.5 + shield_half_width(y), y))
+    left = [(1.0 - x, y) for x, y in reversed(right[:-1])]
+    points = right + left
+    if inset:
+        cx, cy = INSET_CENTRE
+        points = [(cx + (x - cx) * (1.0 - inset), cy + (y - cy) * (1.0 - inset))
+                  for x, y in points]
+    return points
+
+
+def funnel_outline():
+    m, s = FUNNEL_MOUTH_HALF, FUNNEL_SPOUT_HALF
+    return [(0.5 - m, FUNNEL_MOUTH_TOP), (0.5 + m, FUNNEL_MOUTH_TOP),
+            (0.5 + s, FUNNEL_NECK), (0.5 + s, FUNNEL_SPOUT_END),
+            (0.5 - s, FUNNEL_SPOUT_END), (0.5 - s, FUNNEL_NECK)]
+
+
+def build_svg(side=256):
+    """The icon as SVG: the rim's colour under the inset shield, the funnel on
+    top, as sample() paints them at a size where the rim is RIM_WIDTH."""
+    def path(points, colour):
+        d = ' '.join('%s%.2f %.2f' % ('M' if i == 0 else 'L', x * side, y * side)
+                     for i, (x, y) in enumerate(points))
+        return '  <path fill="#%02x%02x%02x" d="%s Z"/>\n' % (colour + (d,))
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n'
+            '<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
+            'viewBox="0 0 %d %d">\n' % (side, side, side, side) +
+            path(shield_outline(), RIM) + path(shield_outline(RIM_WIDTH), TEAL) +
+            path(funnel_outline(), WHITE) + '</svg>\n')
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
+    if sys.argv[1:2] == ['--svg']:
+        with open(sys.argv[2], 'w', encoding='ascii') as f:
+            f.write(build_svg())
+        return
     target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, 'orlivan_sys_tray.ico')
     with open(target, 'wb') as f:
         f.write(build_icon())
