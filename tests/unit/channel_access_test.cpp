@@ -16,7 +16,9 @@ TEST(ChannelAccess, EachRefusedUserIsLoggedOnceWithinABound) {
     CPeerRefusals refusals;
     EXPECT_TRUE(refusals.FirstRefusal(65534));
     EXPECT_FALSE(refusals.FirstRefusal(65534));
-    for (uint32_t uid = 1; uid < CPeerRefusals::kMaxRemembered; ++uid) {
+    EXPECT_FALSE(refusals.FirstRefusal("65534"));  // a uid and its text are one identity
+    EXPECT_TRUE(refusals.FirstRefusal("anonymous"));
+    for (uint32_t uid = 2; uid < CPeerRefusals::kMaxRemembered; ++uid) {
         EXPECT_TRUE(refusals.FirstRefusal(uid));
     }
     EXPECT_FALSE(refusals.FirstRefusal(5000));  // full: nothing more is logged
@@ -52,4 +54,49 @@ TEST(ChannelAccess, RefusalTextsAndTheChannelsFolder) {
               "would not be private. Orlivan Notifier does not start.");
     EXPECT_EQ(ChannelFolderOf("/run/user/1/orlivan/notification"), "/run/user/1/orlivan");
     EXPECT_EQ(ChannelFolderOf("/notification"), "");
+}
+
+// The Windows notification pipe of user S-1-5-21-1-2-3-1000: whom it serves,
+// judged from what the client's token holds.
+TEST(ChannelAccess, PipeClientsServedAndRefused) {
+    using Token = PipeClientIdentity::Token;
+    const std::string user = "S-1-5-21-1-2-3-1000";
+    const std::vector<PipeClientIdentity::Group> interactive = {{"S-1-1-0", true},
+                                                                {"S-1-5-4", true}};
+    const std::vector<PipeClientIdentity::Group> service = {{"S-1-1-0", true}, {"S-1-5-6", true}};
+    const struct {
+        const char* who;
+        PipeClientIdentity client;
+        std::string refusal;  // empty: served
+    } cases[] = {
+        {"the user", {Token::Read, user, interactive}, ""},
+        {"the user, SID in lower case", {Token::Read, "s-1-5-21-1-2-3-1000", {}}, ""},
+        {"LocalSystem", {Token::Read, "S-1-5-18", {}}, ""},
+        {"LocalService", {Token::Read, "S-1-5-19", {}}, ""},
+        {"NetworkService", {Token::Read, "S-1-5-20", {}}, ""},
+        {"a virtual service account", {Token::Read, "S-1-5-80-11-22-33-44-55", service}, ""},
+        {"another user running a service", {Token::Read, "S-1-5-21-1-2-3-1001", service}, ""},
+        {"another user",
+         {Token::Read, "S-1-5-21-1-2-3-1001", interactive},
+         "S-1-5-21-1-2-3-1001 is neither the user nor a service"},
+        {"an administrator",
+         {Token::Read, "S-1-5-21-1-2-3-500", {{"S-1-5-32-544", true}}},
+         "S-1-5-21-1-2-3-500 is neither the user nor a service"},
+        {"SERVICE only as a deny-only group",
+         {Token::Read, "S-1-5-21-1-2-3-1001", {{"S-1-5-6", false}}},
+         "S-1-5-21-1-2-3-1001 is neither the user nor a service"},
+        {"a user whose SID begins with ours",
+         {Token::Read, "S-1-5-21-1-2-3-10001", {}},
+         "S-1-5-21-1-2-3-10001 is neither the user nor a service"},
+        {"the anonymous logon", {Token::Read, "S-1-5-7", service}, "anonymous"},
+        {"a client at the anonymous level", {Token::Anonymous, "", {}}, "anonymous"},
+        {"an unreadable token", {Token::Unreadable, "", {}}, "identity unreadable"},
+        {"a token without its user", {Token::Read, "", service}, "identity unreadable"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PipeClientRefusal(c.client, user), c.refusal) << c.who;
+    }
+    // A channel that does not know its own user serves only the service.
+    EXPECT_EQ(PipeClientRefusal({Token::Read, "", {}}, ""), "identity unreadable");
+    EXPECT_EQ(PipeClientRefusal({Token::Read, "S-1-5-18", {}}, ""), "");
 }
