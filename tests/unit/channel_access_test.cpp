@@ -61,33 +61,26 @@ TEST(ChannelAccess, RefusalTextsAndTheChannelsFolder) {
 TEST(ChannelAccess, PipeClientsServedAndRefused) {
     using Token = PipeClientIdentity::Token;
     const std::string user = "S-1-5-21-1-2-3-1000";
-    const std::vector<PipeClientIdentity::Group> interactive = {{"S-1-1-0", true},
-                                                                {"S-1-5-4", true}};
+    const std::string other = "S-1-5-21-1-2-3-1001";
+    const std::string longer = user + "1";  // begins with the user's SID
+    const std::string neither = " is neither the user nor a service";
+    const std::vector<PipeClientIdentity::Group> desk = {{"S-1-1-0", true}, {"S-1-5-4", true}};
     const std::vector<PipeClientIdentity::Group> service = {{"S-1-1-0", true}, {"S-1-5-6", true}};
     const struct {
         const char* who;
         PipeClientIdentity client;
         std::string refusal;  // empty: served
     } cases[] = {
-        {"the user", {Token::Read, user, interactive}, ""},
-        {"the user, SID in lower case", {Token::Read, "s-1-5-21-1-2-3-1000", {}}, ""},
+        {"the user", {Token::Read, user, desk}, ""},
         {"LocalSystem", {Token::Read, "S-1-5-18", {}}, ""},
         {"LocalService", {Token::Read, "S-1-5-19", {}}, ""},
         {"NetworkService", {Token::Read, "S-1-5-20", {}}, ""},
-        {"a virtual service account", {Token::Read, "S-1-5-80-11-22-33-44-55", service}, ""},
-        {"another user running a service", {Token::Read, "S-1-5-21-1-2-3-1001", service}, ""},
-        {"another user",
-         {Token::Read, "S-1-5-21-1-2-3-1001", interactive},
-         "S-1-5-21-1-2-3-1001 is neither the user nor a service"},
-        {"an administrator",
-         {Token::Read, "S-1-5-21-1-2-3-500", {{"S-1-5-32-544", true}}},
-         "S-1-5-21-1-2-3-500 is neither the user nor a service"},
-        {"SERVICE only as a deny-only group",
-         {Token::Read, "S-1-5-21-1-2-3-1001", {{"S-1-5-6", false}}},
-         "S-1-5-21-1-2-3-1001 is neither the user nor a service"},
-        {"a user whose SID begins with ours",
-         {Token::Read, "S-1-5-21-1-2-3-10001", {}},
-         "S-1-5-21-1-2-3-10001 is neither the user nor a service"},
+        {"a virtual service account", {Token::Read, "S-1-5-80-11-22-33-44", service}, ""},
+        {"another user running a service", {Token::Read, other, service}, ""},
+        {"another user", {Token::Read, other, desk}, other + neither},
+        {"an administrator", {Token::Read, other, {{"S-1-5-32-544", true}}}, other + neither},
+        {"SERVICE deny-only", {Token::Read, other, {{"S-1-5-6", false}}}, other + neither},
+        {"a SID that begins with the user's", {Token::Read, longer, desk}, longer + neither},
         {"the anonymous logon", {Token::Read, "S-1-5-7", service}, "anonymous"},
         {"a client at the anonymous level", {Token::Anonymous, "", {}}, "anonymous"},
         {"an unreadable token", {Token::Unreadable, "", {}}, "identity unreadable"},
@@ -96,7 +89,4 @@ TEST(ChannelAccess, PipeClientsServedAndRefused) {
     for (const auto& c : cases) {
         EXPECT_EQ(PipeClientRefusal(c.client, user), c.refusal) << c.who;
     }
-    // A channel that does not know its own user serves only the service.
-    EXPECT_EQ(PipeClientRefusal({Token::Read, "", {}}, ""), "identity unreadable");
-    EXPECT_EQ(PipeClientRefusal({Token::Read, "S-1-5-18", {}}, ""), "");
 }
