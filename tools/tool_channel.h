@@ -23,8 +23,16 @@ std::string CurrentUserId();
 class CPipeClient;
 
 // Makes `client` accept only a server run by the user `userId` names (or by
-// root) on posix: the notifier of the user addressed. Windows: nothing to do.
+// root) on posix: the notifier of the user addressed; the open then fails for
+// any other. Windows: nothing to do here (see NotifierServerProblem).
 void ExpectNotifierOf(CPipeClient& client, const std::string& userId);
+
+// Windows: checks, once `client` is connected and before anything is written,
+// that the process serving the pipe runs as the user `userId` names (its
+// token's user SID); a pipe of that name created by anybody else would get
+// the user's records. Empty when it does, else the message to print. posix:
+// always empty (ExpectNotifierOf has the open check it).
+std::string NotifierServerProblem(CPipeClient& client, const std::string& userId);
 
 // The listening end of the command channel.
 class CServeListener {

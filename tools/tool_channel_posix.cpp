@@ -151,6 +151,10 @@ void ExpectNotifierOf(CPipeClient& client, const std::string& userId) {
     }
 }
 
+std::string NotifierServerProblem(CPipeClient&, const std::string&) {
+    return std::string();  // checked when the connection was opened
+}
+
 std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std::string* error) {
     sockaddr_un address;
     if (!MakeAddress(name, &address)) {

@@ -7,10 +7,13 @@
 
 #include <windows.h>
 
+#include "base/text.h"
+#include "channel/channel_access.h"
 #include "channel/channel_name.h"
+#include "channel/pipe_client.h"
+#include "channel/pipe_identity_win.h"
 #include "channel/user_account.h"
 #include "channel/user_account_win.h"
-#include "base/text.h"
 
 namespace {
 
@@ -191,5 +194,15 @@ std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std
 }
 
 void ExpectNotifierOf(CPipeClient&, const std::string&) {
-    // The notification pipe's security is the notifier's: nothing to check here.
+    // Windows tells who serves a pipe only once it is open: NotifierServerProblem.
+}
+
+std::string NotifierServerProblem(CPipeClient& client, const std::string& userId) {
+    const std::string server = PipeServerUserSid(reinterpret_cast<HANDLE>(client.m_pipe));
+    if (SameSid(server, userId)) {
+        return std::string();
+    }
+    const std::string who = server.empty() ? "a process whose user can't be read" : server;
+    return "the server of " + client.Name() + " runs as " + who + ", not as " + userId +
+           ": it is not that user's notifier, so nothing was sent";
 }

@@ -23,6 +23,12 @@ SEND: write notification records to a user's notification channel
   All records go over one connection, in order. After each record that the
   notifier answers, the 4-byte reply is read and printed before the next
   record is sent; records the notifier does not answer are not waited for.
+  Before the first record is written, the channel's server is checked: it
+  must run as the addressed user (the current user for --channel). Windows:
+  the process that GetNamedPipeServerProcessId names must have that user's
+  SID in its token, else nothing is sent and send exits with 7 (another
+  user's process took the pipe's name). posix: the socket's peer must run as
+  that user or root, else the channel counts as absent (exit 2).
 
   TARGET (default: the current user)
     --user NAME        the channel of the account NAME
@@ -105,8 +111,9 @@ SERVE: answer the notifier's requests on the command channel
   write of the client.
 
 CHANNEL NAMES
-  Windows: notification channel \\.\pipe\<the user's SID string>, command
-  channel \\.\pipe\orlivan_notifier_cmd_pipe.
+  Windows: notification channel \\.\pipe\<the user's SID string> (the SID
+  of the user's token: --user looks the name up, the current user is this
+  process's token's user), command channel \\.\pipe\orlivan_notifier_cmd_pipe.
   posix: Unix domain sockets: notification channel
   /run/user/<uid>/orlivan/notification (only the user and root can enter the
   folder), command channel /run/orlivan/command. $ORLIVAN_CHANNEL_DIR, when
@@ -124,5 +131,7 @@ EXIT CODES
   4 an expected reply did not come: time-out, or the notifier hung up (send)
   5 unknown user (send)
   6 the command channel can't be served (serve)
+  7 the channel's server runs as another user than the one addressed:
+    nothing was sent (send, Windows)
 )";
 }

@@ -18,6 +18,7 @@ enum ToolExit : int {
     TOOL_EXIT_NO_REPLY = 4,             // send: an expected reply did not come in time
     TOOL_EXIT_UNKNOWN_USER = 5,         // send: the user named can't be resolved
     TOOL_EXIT_CHANNEL_UNAVAILABLE = 6,  // serve: the command channel can't be created
+    TOOL_EXIT_NOT_THE_USERS = 7,        // send (Windows): the channel's server is not the user's
 };
 
 using PrintFn = std::function<void(const std::string&)>;

@@ -150,8 +150,10 @@ int RunSend(const SendOptions& options, const PrintFn& print, const PrintFn& pri
         return TOOL_EXIT_UNKNOWN_USER;
     }
     CPipeClient client(*channel);
-    // Only the addressed user's notifier (or root) may receive that user's records.
-    ExpectNotifierOf(client, user.empty() ? CurrentUserId() : user);
+    // Only the addressed user's notifier (or root on posix) may receive that
+    // user's records.
+    const std::string expected = user.empty() ? CurrentUserId() : user;
+    ExpectNotifierOf(client, expected);
     // The notifier serves one client at a time, and notices that the previous
     // one has gone only at its next read: keep trying for a while. While it
     // waits for the user (the first driver error's box, the first new-update
@@ -180,6 +182,12 @@ int RunSend(const SendOptions& options, const PrintFn& print, const PrintFn& pri
             return TOOL_EXIT_NO_LISTENER;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string stranger = NotifierServerProblem(client, expected);
+    if (!stranger.empty()) {
+        client.Close();
+        printError(stranger);
+        return TOOL_EXIT_NOT_THE_USERS;
     }
     print("connected to " + *channel);
     CClientRecordConnection connection(client);

@@ -12,9 +12,12 @@ DWORD WINAPI NotificationThreadProc(LPVOID parameter) {
     }
     auto* dialog = static_cast<COrlivanSysTrayDlg*>(parameter);
     CService* service = CService::GetInstance();
+    CLogger* logger = CLogger::GetInstance(std::string());
+    // Clients the channel refuses are logged there; only this thread reads it.
+    service->m_pipeServer->SetLogger(logger);
     RunNotificationLoop(
         *service->m_pipeServer,
         [dialog](const NotificationRecord& record) { return dialog->ShowNotification(&record); },
-        CLogger::GetInstance(std::string()), kClientWaitLimit, &dialog->Stopping());
+        logger, kClientWaitLimit, &dialog->Stopping());
     return 0;
 }

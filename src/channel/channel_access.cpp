@@ -10,13 +10,53 @@ bool IsTrustedServer(uint32_t serverUid, uint32_t expectedUid) {
     return serverUid == kRootUid || serverUid == expectedUid;
 }
 
-bool CPeerRefusals::FirstRefusal(uint32_t uid) {
-    if (std::find(m_logged.begin(), m_logged.end(), uid) != m_logged.end() ||
+bool CPeerRefusals::FirstRefusal(std::string_view identity) {
+    if (std::find(m_logged.begin(), m_logged.end(), identity) != m_logged.end() ||
         m_logged.size() >= kMaxRemembered) {
         return false;
     }
-    m_logged.push_back(uid);
+    m_logged.emplace_back(identity);
     return true;
+}
+
+bool SameSid(std::string_view a, std::string_view b) {
+    if (a.empty() || a.size() != b.size()) {
+        return false;
+    }
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string PipeClientRefusal(const PipeClientIdentity& client, std::string_view userSid) {
+    using Token = PipeClientIdentity::Token;
+    if (client.token == Token::Anonymous ||
+        (client.token == Token::Read && SameSid(client.userSid, kAnonymousSid))) {
+        return "anonymous";
+    }
+    if (client.token != Token::Read || client.userSid.empty()) {
+        return "identity unreadable";
+    }
+    for (const char* served : {kLocalSystemSid, kLocalServiceSid, kNetworkServiceSid}) {
+        if (SameSid(client.userSid, served)) {
+            return std::string();
+        }
+    }
+    if (SameSid(client.userSid, userSid)) {
+        return std::string();
+    }
+    for (const PipeClientIdentity::Group& group : client.groups) {
+        if (group.enabled && SameSid(group.sid, kServiceGroupSid)) {
+            return std::string();
+        }
+    }
+    return client.userSid + " is neither the user nor a service";
 }
 
 FolderVerdict JudgeChannelFolder(const FolderFacts& facts, uint32_t ownUid, FolderUse use) {

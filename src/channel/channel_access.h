@@ -1,6 +1,7 @@
-// Who may use the posix channels, and when a channel folder is private
+// Who may use the channels, and when a posix channel folder is private
 // enough to hold them. Decided here from what the system reports (user ids,
-// folder owner and mode); channel_access_posix.cpp asks the system.
+// SIDs and groups of a token, folder owner and mode); channel_access_posix.cpp
+// and pipe_identity_win.cpp ask the system.
 #pragma once
 
 #include <cstddef>
@@ -20,18 +21,55 @@ bool MayServePeer(uint32_t peerUid, uint32_t ownUid);
 // command channel; the addressed user's notifier, for the stand-in's sends.
 bool IsTrustedServer(uint32_t serverUid, uint32_t expectedUid);
 
-// Remembers which refused user ids were already logged, so a peer that keeps
-// trying is logged once. Holds at most kMaxRemembered ids; later ones are
-// not logged at all, so the log can't be flooded by many users either.
+// Remembers which refused identities (a uid, or a refusal text on Windows)
+// were already logged, so a peer that keeps trying is logged once. Holds at
+// most kMaxRemembered; later ones are not logged at all, so the log can't be
+// flooded by many users either.
 class CPeerRefusals {
 public:
     static constexpr size_t kMaxRemembered = 32;
-    // True the first time `uid` is refused.
-    bool FirstRefusal(uint32_t uid);
+    // True the first time `identity` is refused.
+    bool FirstRefusal(std::string_view identity);
+    bool FirstRefusal(uint32_t uid) { return FirstRefusal(std::to_string(uid)); }
 
 private:
-    std::vector<uint32_t> m_logged;
+    std::vector<std::string> m_logged;
 };
+
+// Well-known SIDs the notification pipe's rule names.
+constexpr const char kLocalSystemSid[] = "S-1-5-18";
+constexpr const char kLocalServiceSid[] = "S-1-5-19";
+constexpr const char kNetworkServiceSid[] = "S-1-5-20";
+constexpr const char kServiceGroupSid[] = "S-1-5-6";  // every process a service runs in
+constexpr const char kAnonymousSid[] = "S-1-5-7";
+
+// Whether two SID strings name the same SID: letters compared without regard
+// to case, as Windows compares pipe names ("s-1-5-18" is "S-1-5-18").
+bool SameSid(std::string_view a, std::string_view b);
+
+// A client of the Windows notification pipe as its token describes it.
+struct PipeClientIdentity {
+    enum class Token {
+        Read,        // the fields below are the token's
+        Anonymous,   // the client connected at the anonymous level: no token to read
+        Unreadable,  // the token could not be read
+    };
+    struct Group {
+        std::string sid;
+        bool enabled = false;  // counts for access checks (not disabled, not deny-only)
+    };
+    Token token = Token::Unreadable;
+    std::string userSid;
+    std::vector<Group> groups;
+};
+
+// Why the notification pipe of `userSid` does not serve `client`: empty when
+// it does. Served: the user itself, LocalSystem, LocalService, NetworkService,
+// and any process a service runs (its token holds the SERVICE group, enabled).
+// Refused, with the text the log shows: "anonymous", "identity unreadable",
+// or "<SID> is neither the user nor a service". The text also names the
+// refused identity for CPeerRefusals.
+std::string PipeClientRefusal(const PipeClientIdentity& client, std::string_view userSid);
 
 // How a channel folder is used: private to one user (the notification
 // channel, and both channels under ORLIVAN_CHANNEL_DIR), or shared, where

@@ -2,12 +2,35 @@
 
 #include <cstdlib>
 
+#include "channel/channel_access.h"
+
 std::string WindowsNotificationChannelName(std::string_view sid) {
     return std::string(kWindowsPipePrefix) + std::string(sid);
 }
 
 std::string WindowsCommandChannelName() {
     return std::string(kWindowsPipePrefix) + kCommandPipeBaseName;
+}
+
+std::string UserNameMismatchLine(std::string_view tokenSid,
+                                 const std::optional<std::string>& userName,
+                                 const std::optional<std::string>& nameSid) {
+    if (userName && nameSid && SameSid(*nameSid, tokenSid)) {
+        return std::string();
+    }
+    std::string line = "Notification channel named after " + std::string(tokenSid) +
+                       ", the user the notifier runs as; USERNAME ";
+    if (!userName) {
+        return line + "can't be read\n";
+    }
+    std::string shown = *userName;
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
+    line += "\"" + shown + "\" ";
+    return line + (nameSid ? "names another account (" + *nameSid + ")\n" : "names no account\n");
 }
 
 namespace {

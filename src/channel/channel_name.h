@@ -6,6 +6,7 @@
 // channel with that name is never created.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,18 @@ std::string PosixCommandFolder(const char* channelDir);
 std::string PosixNotificationChannelName(std::string_view folder);
 // <folder>/command
 std::string PosixCommandChannelName(std::string_view folder);
+
+// On Windows the channel is named after the user the notifier's process runs
+// as (its token's user SID), which is the user the service addresses by the
+// session's token. The logon name ("USERNAME" of the volatile environment) is
+// only compared with it: the log line (with its line feed) to write when the
+// name does not resolve to `tokenSid`, or empty when it does. `userName` is
+// the name in UTF-8 (nothing when it can't be read), `nameSid` the SID it
+// resolves to (nothing when it names no account). Control characters of the
+// name are shown as "?", so the line stays one line.
+std::string UserNameMismatchLine(std::string_view tokenSid,
+                                 const std::optional<std::string>& userName,
+                                 const std::optional<std::string>& nameSid);
 
 // This platform's names (the posix ones read ORLIVAN_CHANNEL_DIR, and the
 // notifier's XDG_RUNTIME_DIR). NotificationChannelName is the notifier's;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "notify/frame_transport.h"
 
@@ -23,7 +24,10 @@ public:
 
     // Creates the channel. 1 when it was created; 0 when the name is empty or
     // the platform refuses it (another process holds the name, or it can't be
-    // secured). Every local account may connect; remote clients may not.
+    // secured). Every local account may connect; remote clients may not. Who
+    // is then served is checked per connection, before anything it sent is
+    // handed out: on posix when it connects, on Windows at its first read
+    // (Windows tells who a client is only once something was read from it).
     int Create();
 
     // Ends every wait on this channel for good: a blocked Connect returns
@@ -31,9 +35,16 @@ public:
     // write of a client fails as well). Safe from another thread.
     void Shutdown();
 
-    // Where the channel logs the clients it refuses (posix: peers that are
-    // neither root nor the user); none by default.
+    // Where the channel logs the clients it refuses, once per identity
+    // (posix: peers that are neither root nor the user; Windows: clients that
+    // are neither the user nor a service); none by default.
     void SetLogger(CLogger* logger) { m_logger = logger; }
+
+    // Windows: the user whose channel this is, as a SID string; a client that
+    // runs as this user is served, beside the service accounts. Until set,
+    // Create takes the user the process runs as. posix always serves the
+    // process's own uid and ignores this.
+    void SetServedUser(std::string userSid) { m_servedUser = std::move(userSid); }
 
     const std::string& Name() const { return m_name; }
     bool IsCreated() const;
@@ -50,4 +61,5 @@ private:
     std::string m_name;
     std::unique_ptr<Impl> m_impl;
     CLogger* m_logger = nullptr;
+    std::string m_servedUser;
 };

@@ -2,14 +2,23 @@
 // first and only instance of its name, and never closed between clients, so no
 // other process can take the name. Transfers are overlapped so that every wait
 // on a client is bounded; only the wait for a client to connect is not.
+//
+// The access list lets every local account open the pipe (the service may run
+// as any of them), so who is served is decided per connection: at the first
+// read, which Windows requires before it tells who the client is, the
+// client's token is read and judged (PipeClientRefusal). A refused client is
+// dropped before anything it sent is handed out, and logged once per identity.
 #include <windows.h>
 
 #include <atomic>
 
 #include "base/text.h"
 #include "base/unique_handle_win.h"
+#include "channel/channel_access.h"
+#include "channel/pipe_identity_win.h"
 #include "channel/pipe_security_win.h"
 #include "channel/pipe_server.h"
+#include "log/logger.h"
 
 namespace {
 
@@ -37,6 +46,8 @@ struct CPipeServer::Impl {
     UniqueHandle ioEvent;    // completion of the pending transfer
     UniqueHandle stopEvent;  // set by Shutdown
     bool connected = false;
+    bool clientServed = false;  // the connected client's identity was checked and served
+    CPeerRefusals refusals;
     std::atomic<bool> shutDown{false};
 
     // Waits for the pending transfer of `overlapped` for at most `waitMs`; on
@@ -95,6 +106,12 @@ int CPipeServer::Create() {
     if (m_name.empty() || IsCreated()) {
         return 0;
     }
+    if (m_servedUser.empty()) {
+        m_servedUser = ProcessUserSidString();
+        if (m_servedUser.empty()) {
+            return 0;
+        }
+    }
     // The pipe keeps its own copy of the descriptor.
     const UniquePipeSecurity descriptor(CreatePipeSecurityDescriptor());
     if (!descriptor) {
@@ -152,6 +169,7 @@ int CPipeServer::Connect() {
         return TRANSFER_FAILED;
     }
     m_impl->connected = true;
+    m_impl->clientServed = false;
     return TRANSFER_OK;
 }
 
@@ -168,6 +186,18 @@ int CPipeServer::ReadSome(void* buffer, uint32_t count, std::chrono::millisecond
     const int result = m_impl->Transfer(false, buffer, count, WaitMs(timeout), &got);
     if (result == TRANSFER_OK && got == 0) {
         return TRANSFER_FAILED;
+    }
+    if (result == TRANSFER_OK && !m_impl->clientServed) {
+        const std::string refusal =
+            PipeClientRefusal(ReadPipeClientIdentity(m_impl->pipe.Get(), m_logger), m_servedUser);
+        if (!refusal.empty()) {
+            if (m_logger != nullptr && m_impl->refusals.FirstRefusal(refusal)) {
+                m_logger->Log(1, "Notification client refused: %s\n", refusal.c_str());
+            }
+            Disconnect();
+            return TRANSFER_REFUSED;
+        }
+        m_impl->clientServed = true;
     }
     *transferred = result == TRANSFER_OK ? got : 0;
     return result;

@@ -7,6 +7,7 @@
 #include "commands/command.h"
 #include "commands/command_exchange.h"
 #include "commands/command_reply.h"
+#include "log/logger.h"
 #include "update/update_ui.h"
 
 namespace {
@@ -17,7 +18,13 @@ CService* g_service = nullptr;
 
 CService* CService::GetInstance(ChannelBusyHandler onChannelBusy) {
     if (g_service == nullptr) {
-        g_service = new CService(GetCurrentUserSidString(), onChannelBusy);
+        const std::string user = GetCurrentUserSidString();
+        // The shell has made the logger by now (with the log's path).
+        const std::string note = user.empty() ? std::string() : UserNameMismatchNote(user);
+        if (!note.empty()) {
+            CLogger::GetInstance(std::string())->LogLine(1, note);
+        }
+        g_service = new CService(user, onChannelBusy);
     }
     return g_service;
 }

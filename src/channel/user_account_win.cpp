@@ -1,14 +1,20 @@
-// The user's identifier on Windows: the SID string of the account that the
-// logon session's volatile environment names.
+// The user's identifier on Windows: the SID string of the user the process
+// runs as, the one its token names. The service addresses the logged-on user
+// by the session's token as well; the logon name of the volatile environment
+// ("USERNAME") may name another account of the same name (a local account
+// beside the domain's), so it is only compared with it.
 #include <windows.h>
 
 #include <sddl.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "base/code_page.h"
+#include "base/text.h"
 #include "base/unique_handle_win.h"
+#include "channel/channel_name.h"
+#include "channel/pipe_identity_win.h"
 #include "channel/user_account.h"
 #include "channel/user_account_win.h"
 
@@ -55,13 +61,21 @@ int LookupAccountSidString(const wchar_t* accountName, wchar_t** sidString) {
 }
 
 std::string GetCurrentUserSidString() {
+    return ProcessUserSidString();
+}
+
+std::string UserNameMismatchNote(const std::string& userId) {
+    std::optional<std::string> name;
+    std::optional<std::string> nameSid;
     const std::wstring user = GetSessionUserName();
-    if (user.empty()) {
-        return std::string();
+    if (!user.empty()) {
+        name = Utf16ToUtf8(
+            std::u16string_view(reinterpret_cast<const char16_t*>(user.data()), user.size()));
+        UniqueLocal<wchar_t*> sid;
+        if (LookupAccountSidString(user.c_str(), sid.Put()) == 1 && sid) {
+            const std::wstring text = sid.Get();
+            nameSid = std::string(text.begin(), text.end());  // SID strings are ASCII
+        }
     }
-    UniqueLocal<wchar_t*> sid;
-    if (LookupAccountSidString(user.c_str(), sid.Put()) != 1 || !sid) {
-        return std::string();
-    }
-    return EncodeThreadAnsi(sid.Get());
+    return UserNameMismatchLine(userId, name, nameSid);
 }

@@ -18,6 +18,8 @@ const char* FrameErrorText(FrameError error) {
             return "client stalled";
         case FrameError::Failed:
             return "read failed";
+        case FrameError::Refused:
+            return "client refused";
         case FrameError::BadLength:
             return "length out of bounds";
         case FrameError::NoMemory:
@@ -70,6 +72,8 @@ FrameError ErrorOf(int result) {
             return FrameError::Closed;
         case TRANSFER_TIMED_OUT:
             return FrameError::TimedOut;
+        case TRANSFER_REFUSED:
+            return FrameError::Refused;
         default:
             return FrameError::Failed;
     }

@@ -24,6 +24,7 @@ enum class FrameError {
     Closed,        // the client closed before the frame was whole
     TimedOut,      // the client stalled
     Failed,        // any other transfer failure
+    Refused,       // the channel does not serve this client (it logs that itself)
     BadLength,     // a length of 0 or above kMaxFrameBodyLength
     NoMemory,
 };

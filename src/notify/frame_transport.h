@@ -13,6 +13,7 @@ enum TransferResult : int {
     TRANSFER_FAILED = 0,
     TRANSFER_CLOSED = -1,     // the client closed its end
     TRANSFER_TIMED_OUT = -2,  // the bounded wait ran out; the client is still connected
+    TRANSFER_REFUSED = -3,    // the channel does not serve this client: dropped (and logged) by it
 };
 
 class FrameTransport {
@@ -26,8 +27,9 @@ public:
 
     // Reads at least 1 and at most `count` bytes from the connected client,
     // waiting at most `timeout` for them. TRANSFER_OK with `*transferred` set;
-    // TRANSFER_CLOSED, TRANSFER_TIMED_OUT or TRANSFER_FAILED otherwise. Never
-    // connects a new client.
+    // TRANSFER_CLOSED, TRANSFER_TIMED_OUT or TRANSFER_FAILED otherwise, or
+    // TRANSFER_REFUSED when the first read shows a client the channel does
+    // not serve (nothing it sent is handed out). Never connects a new client.
     virtual int ReadSome(void* buffer, uint32_t count, std::chrono::milliseconds timeout,
                          uint32_t* transferred) = 0;
 

@@ -42,7 +42,8 @@ PassOutcome ServeNotificationFrame(FrameTransport& transport, const Notification
             return PassOutcome::NoClient;
         }
         const bool stopping = stop != nullptr && stop->load();
-        if (error != FrameError::Ended && !stopping) {
+        // A refused client is logged by the channel, once per identity.
+        if (error != FrameError::Ended && error != FrameError::Refused && !stopping) {
             LogDroppedFrame(logger, dropLines, FrameErrorText(error));
         }
         return PassOutcome::Dropped;

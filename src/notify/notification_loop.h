@@ -33,7 +33,8 @@ enum class PassOutcome {
 // One pass: read a frame (waiting for a client if none is connected), decode
 // it, handle it and reply. A body that does not decode is not handled: the
 // client is dropped without a reply. Problems are logged at level 1 when
-// `logger` is given; a client closing between frames is not a problem. With
+// `logger` is given; a client closing between frames is not a problem, and a
+// client the channel refused is logged by the channel itself. With
 // `dropLines`, the lines about dropped frames pass through it (lines it holds
 // back are counted on the next one written). Once `stop` is set, a read cut
 // short is the program's own end, not a problem, and is not logged.

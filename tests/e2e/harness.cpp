@@ -413,8 +413,12 @@ std::wstring ReadVolatileEnvironment(const std::wstring& name) {
     return buffer;
 }
 
+void SetVolatileEnvironment(const std::wstring& name, const std::wstring& value) {
+    SetRegistryText(HKEY_CURRENT_USER, L"Volatile Environment", name.c_str(), value);
+}
+
 void SetProfileFolder(const std::wstring& folder) {
-    SetRegistryText(HKEY_CURRENT_USER, L"Volatile Environment", L"USERPROFILE", folder);
+    SetVolatileEnvironment(L"USERPROFILE", folder);
 }
 
 std::wstring PlaceSettingsProgram(const std::wstring& installFolder) {

@@ -133,6 +133,7 @@ std::string ReadFileBytes(const std::wstring& path);
 void SetInstallPath(const std::wstring& folder);
 void RemoveInstallKey();
 std::wstring ReadVolatileEnvironment(const std::wstring& name);
+void SetVolatileEnvironment(const std::wstring& name, const std::wstring& value);
 void SetProfileFolder(const std::wstring& folder);
 
 // Copies the recorder to folder + "User Interface Files\OrlivanUi.exe" (the

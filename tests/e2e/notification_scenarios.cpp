@@ -24,8 +24,8 @@ constexpr wchar_t kConflictSuffix[] =
 
 // ---------------------------------------------------------------- the user's channel
 
-// The SID string of the account named in the volatile environment, found the
-// way the service finds it for the user it addresses.
+// The SID string of the account named in the volatile environment: under Wine
+// the user every process runs as, whose token's SID names the channel.
 std::wstring UserSidString() {
     std::wstring user = ReadVolatileEnvironment(L"USERNAME");
     DWORD sidSize = 0;
@@ -340,6 +340,32 @@ E2E_SCENARIO(notification_channel_named_after_user_sid) {
     ExpectOutput(output, "connected to " + Utf8(name));
     ExpectOutput(output, "record 1 (type 2 ack-only): reply 1 (01000000)");
     CheckLoggedTypes({2, 2});
+}
+
+// A logon name that resolves to another account (Wine's "SYSTEM") at the
+// notifier's start moves nothing: the channel stays named after the token's
+// user and serves it through its identity check, and the log says what the
+// name resolved to.
+E2E_SCENARIO(channel_named_after_token_not_logon_name) {
+    const std::wstring user = ReadVolatileEnvironment(L"USERNAME");
+    const std::wstring sid = UserSidString();
+    SetVolatileEnvironment(L"USERNAME", L"SYSTEM");
+    Notifier notifier;
+    StartNotifier(notifier);
+    SetVolatileEnvironment(L"USERNAME", user);  // read at the start only
+    ExpectServed("a USERNAME naming SYSTEM");
+    ExpectOutput(SendWithStandIn(L"ack-only"), "connected to " + Utf8(ChannelName()));
+    CheckLoggedTypes({2, 2});
+    const std::string note = " Notification channel named after " + Utf8(sid) +
+                             ", the user the notifier runs as; USERNAME \"SYSTEM\" names another "
+                             "account (S-1-5-18)";
+    int notes = 0;
+    for (const auto& line :
+         LogLines(ReadFileBytes(LogPathFor(ReadVolatileEnvironment(L"USERPROFILE"))))) {
+        notes += line.size() > 24 && line.substr(24) == note ? 1 : 0;
+        Check(line.find("refused") == std::string::npos, "no client was refused: " + line);
+    }
+    CheckEqual(notes, 1, "log lines naming the logon name's account");
 }
 
 E2E_SCENARIO(second_instance_reports_busy_channel) {

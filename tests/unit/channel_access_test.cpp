@@ -18,7 +18,9 @@ TEST(ChannelAccess, EachRefusedUserIsLoggedOnceWithinABound) {
     CPeerRefusals refusals;
     EXPECT_TRUE(refusals.FirstRefusal(65534));
     EXPECT_FALSE(refusals.FirstRefusal(65534));
-    for (uint32_t uid = 1; uid < CPeerRefusals::kMaxRemembered; ++uid) {
+    EXPECT_FALSE(refusals.FirstRefusal("65534"));  // a uid and its text are one identity
+    EXPECT_TRUE(refusals.FirstRefusal("anonymous"));
+    for (uint32_t uid = 2; uid < CPeerRefusals::kMaxRemembered; ++uid) {
         EXPECT_TRUE(refusals.FirstRefusal(uid));
     }
     EXPECT_FALSE(refusals.FirstRefusal(5000));  // full: nothing more is logged
@@ -74,4 +76,39 @@ TEST(ChannelAccess, RefusalTextsAndTheChannelsFolder) {
     }
     EXPECT_EQ(ChannelFolderOf("/run/user/1/orlivan/notification"), "/run/user/1/orlivan");
     EXPECT_EQ(ChannelFolderOf("/notification"), "");
+}
+
+// The Windows notification pipe of user S-1-5-21-1-2-3-1000: whom it serves,
+// judged from what the client's token holds.
+TEST(ChannelAccess, PipeClientsServedAndRefused) {
+    using Token = PipeClientIdentity::Token;
+    const std::string user = "S-1-5-21-1-2-3-1000";
+    const std::string other = "S-1-5-21-1-2-3-1001";
+    const std::string longer = user + "1";  // begins with the user's SID
+    const std::string neither = " is neither the user nor a service";
+    const std::vector<PipeClientIdentity::Group> desk = {{"S-1-1-0", true}, {"S-1-5-4", true}};
+    const std::vector<PipeClientIdentity::Group> service = {{"S-1-1-0", true}, {"S-1-5-6", true}};
+    const struct {
+        const char* who;
+        PipeClientIdentity client;
+        std::string refusal;  // empty: served
+    } cases[] = {
+        {"the user", {Token::Read, user, desk}, ""},
+        {"LocalSystem", {Token::Read, "S-1-5-18", {}}, ""},
+        {"LocalService", {Token::Read, "S-1-5-19", {}}, ""},
+        {"NetworkService", {Token::Read, "S-1-5-20", {}}, ""},
+        {"a virtual service account", {Token::Read, "S-1-5-80-11-22-33-44", service}, ""},
+        {"another user running a service", {Token::Read, other, service}, ""},
+        {"another user", {Token::Read, other, desk}, other + neither},
+        {"an administrator", {Token::Read, other, {{"S-1-5-32-544", true}}}, other + neither},
+        {"SERVICE deny-only", {Token::Read, other, {{"S-1-5-6", false}}}, other + neither},
+        {"a SID that begins with the user's", {Token::Read, longer, desk}, longer + neither},
+        {"the anonymous logon", {Token::Read, "S-1-5-7", service}, "anonymous"},
+        {"a client at the anonymous level", {Token::Anonymous, "", {}}, "anonymous"},
+        {"an unreadable token", {Token::Unreadable, "", {}}, "identity unreadable"},
+        {"a token without its user", {Token::Read, "", service}, "identity unreadable"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PipeClientRefusal(c.client, user), c.refusal) << c.who;
+    }
 }

@@ -47,3 +47,19 @@ TEST(ChannelName, CurrentUserHasAnIdentifier) {
     EXPECT_EQ(id.find_first_not_of("0123456789"), std::string::npos) << id;
 #endif
 }
+
+// The channel is named after the token's user; the logon name is only
+// compared with it, and the log says when it names someone else.
+TEST(ChannelName, UserNameNamingAnotherAccountIsLoggedBesideTheChannelsUser) {
+    const std::string sid = "S-1-5-21-7-8-9-1000";
+    const std::string head =
+        "Notification channel named after S-1-5-21-7-8-9-1000, the user the notifier runs as; "
+        "USERNAME ";
+    EXPECT_EQ(UserNameMismatchLine(sid, "ana", sid), "");
+    EXPECT_EQ(UserNameMismatchLine(sid, "ana", "s-1-5-21-7-8-9-1000"), "");
+    EXPECT_EQ(UserNameMismatchLine(sid, "ana", "S-1-5-21-4-5-6-1000"),
+              head + "\"ana\" names another account (S-1-5-21-4-5-6-1000)\n");
+    EXPECT_EQ(UserNameMismatchLine(sid, "gh\nost", std::nullopt),
+              head + "\"gh?ost\" names no account\n");
+    EXPECT_EQ(UserNameMismatchLine(sid, std::nullopt, std::nullopt), head + "can't be read\n");
+}

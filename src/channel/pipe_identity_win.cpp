@@ -1,0 +1,113 @@
+// Identities read from tokens: the process's own, a pipe client's (while
+// impersonating it, for as short a time as the token's opening takes), and a
+// pipe server's.
+#include "channel/pipe_identity_win.h"
+
+#include <sddl.h>
+
+#include <vector>
+
+#include "base/unique_handle_win.h"
+#include "log/logger.h"
+
+namespace {
+
+// A token information block of `kind`; empty when it can't be read.
+std::vector<BYTE> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
+    DWORD size = 0;
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (size == 0 || !GetTokenInformation(token, kind, buffer.data(), size, &size)) {
+        buffer.clear();
+    }
+    return buffer;
+}
+
+// The SID in string form ("S-1-5-18"); empty on failure. SID strings are ASCII.
+std::string SidString(PSID sid) {
+    UniqueLocal<wchar_t*> text;
+    if (sid == nullptr || !ConvertSidToStringSidW(sid, text.Put()) || !text) {
+        return std::string();
+    }
+    std::string narrow;
+    for (const wchar_t* c = text.Get(); *c != L'\0'; ++c) {
+        narrow += static_cast<char>(*c);
+    }
+    return narrow;
+}
+
+}  // namespace
+
+std::string TokenUserSidString(HANDLE token) {
+    const std::vector<BYTE> user = TokenInformation(token, TokenUser);
+    if (user.empty()) {
+        return std::string();
+    }
+    return SidString(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
+}
+
+std::string ProcessUserSidString() {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) {
+        return std::string();
+    }
+    return TokenUserSidString(token.Get());
+}
+
+PipeClientIdentity ReadPipeClientIdentity(HANDLE pipe, CLogger* logger) {
+    PipeClientIdentity client;
+    if (!ImpersonateNamedPipeClient(pipe)) {
+        return client;  // unreadable
+    }
+    // Opened as ourselves: at the identification level the client's context
+    // can't open the token, and it needs no more than TOKEN_QUERY.
+    UniqueHandle token;
+    const bool opened =
+        OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Put()) != FALSE;
+    const DWORD openError = opened ? ERROR_SUCCESS : GetLastError();
+    if (!RevertToSelf()) {
+        const DWORD error = GetLastError();
+        if (logger != nullptr) {
+            logger->Log(1,
+                        "Notification channel: RevertToSelf failed (error %lu); the notifier "
+                        "ends\n",
+                        static_cast<unsigned long>(error));
+        }
+        TerminateProcess(GetCurrentProcess(), kRevertFailedExitCode);
+        ExitProcess(kRevertFailedExitCode);  // not reached
+    }
+    if (!opened) {
+        client.token = openError == ERROR_CANT_OPEN_ANONYMOUS
+                           ? PipeClientIdentity::Token::Anonymous
+                           : PipeClientIdentity::Token::Unreadable;
+        return client;
+    }
+    // The handle keeps its access after the revert: the token is read as ourselves.
+    client.userSid = TokenUserSidString(token.Get());
+    const std::vector<BYTE> groups = TokenInformation(token.Get(), TokenGroups);
+    if (client.userSid.empty() || groups.empty()) {
+        return client;  // unreadable
+    }
+    const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
+    for (DWORD i = 0; i < list->GroupCount; ++i) {
+        const DWORD attributes = list->Groups[i].Attributes;
+        client.groups.push_back(
+            {SidString(list->Groups[i].Sid), (attributes & SE_GROUP_ENABLED) != 0 &&
+                                                 (attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0});
+    }
+    client.token = PipeClientIdentity::Token::Read;
+    return client;
+}
+
+std::string PipeServerUserSid(HANDLE pipe) {
+    ULONG processId = 0;
+    if (!GetNamedPipeServerProcessId(pipe, &processId)) {
+        return std::string();
+    }
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    UniqueHandle token;
+    if (!process || !OpenProcessToken(process.Get(), TOKEN_QUERY, token.Put())) {
+        return std::string();
+    }
+    return TokenUserSidString(token.Get());
+}

@@ -1,0 +1,42 @@
+// Who is at either end of a named pipe, as the system's tokens tell it: the
+// user a process runs as, the client of the notification pipe, and the
+// process that serves a pipe. These read; the rules that decide live in
+// channel_access.h.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "channel/channel_access.h"
+
+class CLogger;
+
+// The SID string of the user `token` belongs to; empty when it can't be read.
+std::string TokenUserSidString(HANDLE token);
+
+// The SID string of the user this process runs as (its token's user); empty
+// when it can't be read.
+std::string ProcessUserSidString();
+
+// The exit code of a notifier that could not stop acting as a client whose
+// identity it read (RevertToSelf failed): the thread would go on in the
+// client's security context, so the process ends at once rather than handle
+// anything more.
+constexpr UINT kRevertFailedExitCode = 3;
+
+// The identity of the client connected to the server end `pipe`: the user
+// and groups of its token, read while impersonating it
+// (ImpersonateNamedPipeClient, OpenThreadToken as ourselves, which works at
+// the identification level, then RevertToSelf). Windows impersonates the
+// sender of the last message read, so call it only after a read on the
+// connection. A client that connected at the anonymous level has no token to
+// read. If RevertToSelf fails, the line saying so goes to `logger` (when
+// given) and the process ends with kRevertFailedExitCode.
+PipeClientIdentity ReadPipeClientIdentity(HANDLE pipe, CLogger* logger);
+
+// The SID string of the user whose process serves the pipe that the client
+// handle `pipe` is connected to (GetNamedPipeServerProcessId, then that
+// process's token). Empty when it can't be read: the process has gone, or
+// belongs to a user who keeps us out of it.
+std::string PipeServerUserSid(HANDLE pipe);
