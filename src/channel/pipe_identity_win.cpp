@@ -54,6 +54,39 @@ std::string ProcessUserSidString() {
     return TokenUserSidString(token.Get());
 }
 
+namespace {
+
+// The thread's effective token as a pseudo-handle that needs no opening
+// (GetCurrentThreadEffectiveToken, Windows 8 and later; on Windows 7 it is no
+// handle and reading it fails).
+const HANDLE kThreadEffectiveToken = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-6));
+
+// Fills `client` from `token`: its user and its groups; left unreadable when
+// either can't be read.
+void ReadTokenIdentity(HANDLE token, PipeClientIdentity& client) {
+    client.userSid = TokenUserSidString(token);
+    const std::vector<BYTE> groups = TokenInformation(token, TokenGroups);
+    if (client.userSid.empty() || groups.empty()) {
+        return;  // unreadable
+    }
+    const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
+    for (DWORD i = 0; i < list->GroupCount; ++i) {
+        const DWORD attributes = list->Groups[i].Attributes;
+        client.groups.push_back(
+            {SidString(list->Groups[i].Sid), (attributes & SE_GROUP_ENABLED) != 0 &&
+                                                 (attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0});
+    }
+    client.token = PipeClientIdentity::Token::Read;
+}
+
+}  // namespace
+
+PipeClientIdentity ReadEffectiveTokenIdentity() {
+    PipeClientIdentity identity;
+    ReadTokenIdentity(kThreadEffectiveToken, identity);
+    return identity;
+}
+
 PipeClientIdentity ReadPipeClientIdentity(HANDLE pipe, CLogger* logger) {
     PipeClientIdentity client;
     if (!ImpersonateNamedPipeClient(pipe)) {
@@ -65,6 +98,12 @@ PipeClientIdentity ReadPipeClientIdentity(HANDLE pipe, CLogger* logger) {
     const bool opened =
         OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Put()) != FALSE;
     const DWORD openError = opened ? ERROR_SUCCESS : GetLastError();
+    // The client's token carries its own access list (a service's gives the
+    // user no access to it): then it is read through the thread's effective
+    // token, which needs no opening, while the impersonation lasts.
+    if (!opened && openError == ERROR_ACCESS_DENIED) {
+        client = ReadEffectiveTokenIdentity();
+    }
     if (!RevertToSelf()) {
         const DWORD error = GetLastError();
         if (logger != nullptr) {
@@ -77,25 +116,13 @@ PipeClientIdentity ReadPipeClientIdentity(HANDLE pipe, CLogger* logger) {
         ExitProcess(kRevertFailedExitCode);  // not reached
     }
     if (!opened) {
-        client.token = openError == ERROR_CANT_OPEN_ANONYMOUS
-                           ? PipeClientIdentity::Token::Anonymous
-                           : PipeClientIdentity::Token::Unreadable;
+        if (openError == ERROR_CANT_OPEN_ANONYMOUS) {
+            client.token = PipeClientIdentity::Token::Anonymous;
+        }
         return client;
     }
     // The handle keeps its access after the revert: the token is read as ourselves.
-    client.userSid = TokenUserSidString(token.Get());
-    const std::vector<BYTE> groups = TokenInformation(token.Get(), TokenGroups);
-    if (client.userSid.empty() || groups.empty()) {
-        return client;  // unreadable
-    }
-    const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
-    for (DWORD i = 0; i < list->GroupCount; ++i) {
-        const DWORD attributes = list->Groups[i].Attributes;
-        client.groups.push_back(
-            {SidString(list->Groups[i].Sid), (attributes & SE_GROUP_ENABLED) != 0 &&
-                                                 (attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0});
-    }
-    client.token = PipeClientIdentity::Token::Read;
+    ReadTokenIdentity(token.Get(), client);
     return client;
 }
 

@@ -35,6 +35,13 @@ constexpr UINT kRevertFailedExitCode = 3;
 // given) and the process ends with kRevertFailedExitCode.
 PipeClientIdentity ReadPipeClientIdentity(HANDLE pipe, CLogger* logger);
 
+// The identity of the thread's effective token (the impersonated client's
+// while impersonating) read through its pseudo-handle, which needs no opening
+// and so no access to the token's own access list; Windows 8 and later
+// (unreadable on Windows 7). The fallback of ReadPipeClientIdentity when the
+// client's token keeps us out.
+PipeClientIdentity ReadEffectiveTokenIdentity();
+
 // The SID string of the user whose process serves the pipe that the client
 // handle `pipe` is connected to (GetNamedPipeServerProcessId, then that
 // process's token). Empty when it can't be read: the process has gone, or

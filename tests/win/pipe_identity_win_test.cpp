@@ -68,6 +68,17 @@ TEST(PipeIdentity, ChannelOfAnotherUserRefusesTheClientAndLogsItOnce) {
     std::remove(logPath.c_str());
 }
 
+// A client's token that keeps us out is read through the thread's effective
+// token while impersonating: the impersonated user and groups.
+TEST(PipeIdentity, EffectiveTokenGivesTheImpersonatedIdentity) {
+    ASSERT_TRUE(ImpersonateSelf(SecurityIdentification));
+    const PipeClientIdentity identity = ReadEffectiveTokenIdentity();
+    ASSERT_TRUE(RevertToSelf());
+    EXPECT_EQ(identity.token, PipeClientIdentity::Token::Read);
+    EXPECT_EQ(identity.userSid, ProcessUserSidString());
+    EXPECT_FALSE(identity.groups.empty());
+}
+
 // The stand-in writes nothing to a pipe named after a user whose notifier does
 // not serve it: here a made-up SID's pipe, served by this process.
 TEST(PipeIdentity, StandInSendsOnlyToTheAddressedUsersNotifier) {
