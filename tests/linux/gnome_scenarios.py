@@ -80,6 +80,10 @@ def notice_reaches_the_shell_from_the_desktop_entry(new_desktop):
         wait_for(lambda: [n[:3] for n in SHELL.notices()] == [notice], 'the notice')
     except harness.Failure:
         raise harness.Failure('the shell\'s tray holds %r, not %r' % (SHELL.notices(), notice))
+    # The banner's image: the product's icon with the information emblem.
+    images = SHELL.eval_json('Main.messageTray.getSources().flatMap(s => s.notifications)'
+                             '.map(n => n.gicon && n.gicon.to_string())')
+    check(images == ['orlivan-notifier-information'], 'the image %r' % images)
     SHELL.screenshot('gnome-notice.png')
 
 

@@ -15,6 +15,9 @@ import tempfile
 from harness import check
 
 SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
+# The product's icon, and for the notifications the same with each kind's emblem.
+ICONS = ['orlivan-notifier'] + ['orlivan-notifier-' + kind
+                                for kind in ('information', 'warning', 'error')]
 ENTRIES = ['usr/share/applications/com.orlivan.Notifier.desktop',
            'etc/xdg/autostart/orlivan-notifier.desktop']
 SERVICE = 'usr/share/dbus-1/services/com.orlivan.Notifier.service'
@@ -31,11 +34,12 @@ def check_package(build, out):
     check(len(debs) == 1, 'one package for %s: %r' % (arch, os.listdir(out)))
     root = out + '/root'
     run('dpkg-deb', '-x', debs[0], root, check=True)
-    icons = ['usr/share/icons/hicolor/%dx%d/apps/orlivan-notifier.png' % (s, s) for s in SIZES]
+    icons = ['usr/share/icons/hicolor/%dx%d/apps/%s.png' % (s, s, name)
+             for name in ICONS for s in SIZES]
     for path in ['usr/bin/orlivan-notifier', 'usr/bin/orlivan-service',
                  'usr/share/doc/orlivan-notifier/copyright', SERVICE] + ENTRIES + icons:
         check(os.path.isfile(os.path.join(root, path)), 'missing ' + path)
-    for size, path in zip(SIZES, icons):
+    for size, path in zip(SIZES * len(ICONS), icons):
         with open(os.path.join(root, path), 'rb') as png:
             head = png.read(24)
         check(head[:8] == b'\x89PNG\r\n\x1a\n' and struct.unpack('>II', head[16:]) == (size, size),
