@@ -28,6 +28,13 @@ def gnome_desktop(new_desktop):
     return desktop
 
 
+def start_activatable(desktop):
+    """Starts the notifier and waits until it owns its application id: the
+    desktop's activation before that would start a second notifier."""
+    desktop.start_notifier()
+    wait_for(lambda: harness.has_owner(SHELL.app_id[:-len('.desktop')]), 'the bus name')
+
+
 def window_titles():
     """The titles of the windows on screen (their map animation over)."""
     return SHELL.eval_json('global.get_window_actors().filter(a => a.visible && '
@@ -110,7 +117,7 @@ def appindicator_shows_icon_and_menu(new_desktop):
 
 def banner_click_starts_nothing_new(new_desktop):
     desktop = gnome_desktop(new_desktop)
-    desktop.start_notifier()
+    start_activatable(desktop)
     check('reply 1' in desktop.send('server-down').stdout, 'the notice sent')
     wait_for(lambda: SHELL.notices(), 'the notice in the tray')
     before = notifier_processes(desktop)
@@ -127,7 +134,7 @@ def banner_click_starts_nothing_new(new_desktop):
 
 def desktop_action_opens_about_in_the_running_notifier(new_desktop):
     desktop = gnome_desktop(new_desktop)
-    desktop.start_notifier()
+    start_activatable(desktop)
     before = notifier_processes(desktop)
     app("a.launch_action('%s', 0, -1)" % action_named('About'))
     wait_for(lambda: 'Orlivan Info' in window_titles(), 'the About box')
@@ -137,7 +144,7 @@ def desktop_action_opens_about_in_the_running_notifier(new_desktop):
 
 def commands_reachable_without_a_tray_host(new_desktop):
     desktop = gnome_desktop(new_desktop)
-    desktop.start_notifier()
+    start_activatable(desktop)
     check(app('a.get_app_info().should_show()') is True, 'the entry is shown in the overview')
     names = app('a.get_app_info().list_actions().map(x => a.get_app_info().get_action_name(x))')
     check(names == MENU_LABELS, 'the desktop actions %r' % names)
