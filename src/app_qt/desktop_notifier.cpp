@@ -58,8 +58,9 @@ uint32_t CDesktopNotifier::Notify(const DesktopNotification& notification) {
     hints.insert(QStringLiteral("urgency"),
                  QVariant::fromValue(static_cast<uchar>(notification.urgency)));  // a byte
     if (!notification.icon.empty()) {
-        // The record's kind as the notification's image; the product's icon
-        // stays the application's.
+        // The product's icon with the record's kind as its emblem, as the
+        // notification's image (the shell shows the image in place of the
+        // application's icon).
         hints.insert(QStringLiteral("image-path"), QString::fromStdString(notification.icon));
     }
     const QVariantList arguments = {

@@ -43,13 +43,13 @@ QString FromExternal(std::string_view text) {
 }
 
 QSystemTrayIcon::MessageIcon TrayMessageIcon(const std::string& iconName) {
-    if (iconName == "dialog-information") {
+    if (iconName == BalloonIconName(kBalloonIconInfo)) {
         return QSystemTrayIcon::Information;
     }
-    if (iconName == "dialog-warning") {
+    if (iconName == BalloonIconName(2)) {  // NIIF_WARNING
         return QSystemTrayIcon::Warning;
     }
-    if (iconName == "dialog-error") {
+    if (iconName == BalloonIconName(kBalloonIconError)) {
         return QSystemTrayIcon::Critical;
     }
     return QSystemTrayIcon::NoIcon;

@@ -3,14 +3,16 @@
 #include "base/text.h"
 #include "notify/dispatch.h"
 
+// The product's icon with the kind's emblem (installed beside it in hicolor),
+// so the banner shows both whichever of app icon and image a server draws.
 const char* BalloonIconName(uint32_t infoFlags) {
     switch (infoFlags & 0x0F) {  // NIIF_ICON_MASK
         case 1:
-            return "dialog-information";
+            return "orlivan-notifier-information";
         case 2:
-            return "dialog-warning";
+            return "orlivan-notifier-warning";
         case 3:
-            return "dialog-error";
+            return "orlivan-notifier-error";
         default:
             return "";
     }

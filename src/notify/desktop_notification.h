@@ -29,16 +29,16 @@ struct DesktopNotification {
     bool close = false;
     std::string summary;  // the balloon's title, UTF-8
     std::string body;     // the balloon's text, UTF-8 (escaped when the server reads markup)
-    // The record's kind as a themed icon (information, warning, error), shown
-    // as the notification's image; empty for none. The application's icon is
-    // kApplicationIconName.
+    // The product's icon with the record's kind (information, warning,
+    // error) as an emblem, a themed icon shown as the notification's image;
+    // empty for none. The application's icon is kApplicationIconName.
     std::string icon;
     NotificationUrgency urgency = NotificationUrgency::Normal;
     int32_t expireTimeoutMs = kDesktopNotificationTimeoutMs;
 };
 
 // The themed icon of a balloon's icon kind (the tray record's dwInfoFlags):
-// information, warning, error, or none.
+// the product's icon with an information, warning or error emblem, or none.
 const char* BalloonIconName(uint32_t infoFlags);
 
 // `text` with &, < and > written as entities, for a server that reads the

@@ -109,7 +109,8 @@ def wayland_driver_error_box_has_a_critical_notice(new_desktop):
     text = 'Orlivan driver failed! to load with error -5'
     check(desktop.texts('Orlivan Driver Error') == ([text], ['OK']), 'the box')
     shown = wait_for(desktop.notifications, 'the notice beside the box')
-    check(len(shown) == 1 and shown[0][:3] == ('Orlivan Driver Error', text, 'dialog-error') and
+    check(len(shown) == 1 and
+          shown[0][:3] == ('Orlivan Driver Error', text, 'orlivan-notifier-error') and
           shown[0][3].get('urgency') == 2 and shown[0][5] == 0, 'a critical notice: %r' % shown)
     time.sleep(1)
     check(sender.poll() is None and not desktop.closed_notifications(),

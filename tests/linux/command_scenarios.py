@@ -88,7 +88,8 @@ def new_update_notice_checks_silently_once(new_desktop):
     check(requests(log, 0x300) == 1, 'one silent check')
     check(not desktop.windows('Orlivan'), 'the silent check shows nothing for the latest version')
     check([n[:3] for n in desktop.notifications()] == [
-        ('New Update', 'A new version of Orlivan is available for Update', 'dialog-information')],
+        ('New Update', 'A new version of Orlivan is available for Update',
+         'orlivan-notifier-information')],
         repr(desktop.notifications()))
 
 

@@ -28,6 +28,13 @@ def gnome_desktop(new_desktop):
     return desktop
 
 
+def start_activatable(desktop):
+    """Starts the notifier and waits until it owns its application id: the
+    desktop's activation before that would start a second notifier."""
+    desktop.start_notifier()
+    wait_for(lambda: harness.has_owner(SHELL.app_id[:-len('.desktop')]), 'the bus name')
+
+
 def window_titles():
     """The titles of the windows on screen (their map animation over)."""
     return SHELL.eval_json('global.get_window_actors().filter(a => a.visible && '
@@ -80,6 +87,10 @@ def notice_reaches_the_shell_from_the_desktop_entry(new_desktop):
         wait_for(lambda: [n[:3] for n in SHELL.notices()] == [notice], 'the notice')
     except harness.Failure:
         raise harness.Failure('the shell\'s tray holds %r, not %r' % (SHELL.notices(), notice))
+    # The banner's image: the product's icon with the information emblem.
+    images = SHELL.eval_json('Main.messageTray.getSources().flatMap(s => s.notifications)'
+                             '.map(n => n.gicon && n.gicon.to_string())')
+    check(images == ['orlivan-notifier-information'], 'the image %r' % images)
     SHELL.screenshot('gnome-notice.png')
 
 
@@ -106,7 +117,7 @@ def appindicator_shows_icon_and_menu(new_desktop):
 
 def banner_click_starts_nothing_new(new_desktop):
     desktop = gnome_desktop(new_desktop)
-    desktop.start_notifier()
+    start_activatable(desktop)
     check('reply 1' in desktop.send('server-down').stdout, 'the notice sent')
     wait_for(lambda: SHELL.notices(), 'the notice in the tray')
     before = notifier_processes(desktop)
@@ -123,7 +134,7 @@ def banner_click_starts_nothing_new(new_desktop):
 
 def desktop_action_opens_about_in_the_running_notifier(new_desktop):
     desktop = gnome_desktop(new_desktop)
-    desktop.start_notifier()
+    start_activatable(desktop)
     before = notifier_processes(desktop)
     app("a.launch_action('%s', 0, -1)" % action_named('About'))
     wait_for(lambda: 'Orlivan Info' in window_titles(), 'the About box')
@@ -133,7 +144,7 @@ def desktop_action_opens_about_in_the_running_notifier(new_desktop):
 
 def commands_reachable_without_a_tray_host(new_desktop):
     desktop = gnome_desktop(new_desktop)
-    desktop.start_notifier()
+    start_activatable(desktop)
     check(app('a.get_app_info().should_show()') is True, 'the entry is shown in the overview')
     names = app('a.get_app_info().list_actions().map(x => a.get_app_info().get_action_name(x))')
     check(names == MENU_LABELS, 'the desktop actions %r' % names)

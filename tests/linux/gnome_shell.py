@@ -130,10 +130,9 @@ class GnomeShell:
         apps = self.root + '/data/applications'
         os.makedirs(apps)
         shutil.copy(packaged_entry(), apps)
-        with open(packaged_entry()) as entry:
-            icon = re.search(r'^Icon=(.*)$', entry.read(), re.M).group(1).strip()
+        # Each rendered <icon>-<size>.png as <icon>.png in its size's folder.
         for png in glob.glob(os.path.join(self.build, 'src', 'app_qt', 'icons', '*.png')):
-            size = re.search(r'-(\d+)\.png$', png).group(1)
+            icon, size = re.search(r'([^/]+)-(\d+)\.png$', png).groups()
             folder = '%s/data/icons/hicolor/%sx%s/apps' % (self.root, size, size)
             os.makedirs(folder, exist_ok=True)
             shutil.copy(png, '%s/%s.png' % (folder, icon))

@@ -9,7 +9,7 @@ import time
 
 from harness import check, main, second_user, wait_for
 
-ERROR, INFO = 'dialog-error', 'dialog-information'
+ERROR, INFO = 'orlivan-notifier-error', 'orlivan-notifier-information'
 # Stand-in arguments, the notification (summary, body, icon) or None, the reply.
 RECORDS = [
     (['https-site-blocked', '--detail', 'example.com'],

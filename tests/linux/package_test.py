@@ -24,6 +24,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'
 import make_icon  # noqa: E402
 
 SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
+# The product's icon, and for the notifications the same with each kind's emblem.
+ICONS = ['orlivan-notifier'] + ['orlivan-notifier-' + kind
+                                for kind in ('information', 'warning', 'error')]
 ENTRIES = ['usr/share/applications/com.orlivan.Notifier.desktop',
            'etc/xdg/autostart/orlivan-notifier.desktop']
 SERVICE = 'usr/share/dbus-1/services/com.orlivan.Notifier.service'
@@ -36,7 +39,8 @@ PACKAGES = {
     'orlivan-notifier': (
         'orlivan-notifier',
         ENTRIES + [SERVICE, METAINFO, SVG, 'usr/share/doc/orlivan-notifier/user-notes.md'] +
-        ['usr/share/icons/hicolor/%dx%d/apps/orlivan-notifier.png' % (s, s) for s in SIZES],
+        ['usr/share/icons/hicolor/%dx%d/apps/%s.png' % (s, s, name)
+         for name in ICONS for s in SIZES],
         ['libqt6widgets6', 'libqt6dbus6', 'libc6', 'libstdc++6']),
     'orlivan-service-standin': (
         'orlivan-service-standin',
@@ -138,9 +142,9 @@ def check_packages(build, out):
         check_program(root, program, version)
 
     root = os.path.join(out, 'orlivan-notifier')
-    for size in SIZES:
-        path = os.path.join(root, 'usr/share/icons/hicolor/%dx%d/apps/orlivan-notifier.png' %
-                            (size, size))
+    for name, size in ((name, size) for name in ICONS for size in SIZES):
+        path = os.path.join(root, 'usr/share/icons/hicolor/%dx%d/apps/%s.png' %
+                            (size, size, name))
         with open(path, 'rb') as png:
             head = png.read(24)
         check(head[:8] == b'\x89PNG\r\n\x1a\n' and struct.unpack('>II', head[16:]) == (size, size),

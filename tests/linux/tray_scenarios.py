@@ -181,7 +181,8 @@ def wayland_icon_notification_and_menu(new_desktop):
     sent = desktop.send('https-site-blocked', '--detail', 'example.com')
     check('reply 1' in sent.stdout, sent.stdout + sent.stderr)
     check([n[:3] for n in desktop.notifications()] == [
-        ('HTTPS Site Blocked', 'example.com was blocked by orlivan', 'dialog-information')],
+        ('HTTPS Site Blocked', 'example.com was blocked by orlivan',
+         'orlivan-notifier-information')],
         'notifications %r' % desktop.notifications())
     desktop.click_menu('Report Problem')
     wait_for(lambda: desktop.recorded('opened') == ['http://www.orlivan.com/contact'],

@@ -15,19 +15,32 @@ TEST(DesktopNotification, BalloonsBecomeNotificationsWithTheirIcons) {
     EXPECT_FALSE(n.close);
     EXPECT_EQ(n.summary, "Server Down");
     EXPECT_EQ(n.body, "x < y & z");
-    EXPECT_EQ(n.icon, "dialog-error");
+    EXPECT_EQ(n.icon, "orlivan-notifier-error");
     EXPECT_EQ(n.urgency, NotificationUrgency::Normal);  // a banner that expires, errors too
     EXPECT_EQ(n.expireTimeoutMs, 10000);
     // No icon kind given: the last one stays, as on the tray record.
     n = balloons.Compose(u"T", u"caf\u00e9", std::nullopt, true);
-    EXPECT_EQ(n.icon, "dialog-error");
+    EXPECT_EQ(n.icon, "orlivan-notifier-error");
     EXPECT_EQ(n.body, "caf\xc3\xa9");
     EXPECT_EQ(balloons.Compose(u"T", u"<b>&", 1u, true).body, "&lt;b&gt;&amp;");
     // The empty balloon of an unknown record takes the shown one down.
     EXPECT_TRUE(balloons.Compose(u"", u"", std::nullopt, true).close);
-    EXPECT_STREQ(BalloonIconName(1), "dialog-information");
-    EXPECT_STREQ(BalloonIconName(2), "dialog-warning");
-    EXPECT_STREQ(BalloonIconName(0), "");
+    // The kind in the low bits; the other flags (large icon, no sound) change nothing.
+    const struct {
+        uint32_t flags;
+        const char* icon;
+    } kinds[] = {
+        {0, ""},
+        {1, "orlivan-notifier-information"},
+        {2, "orlivan-notifier-warning"},
+        {3, "orlivan-notifier-error"},
+        {4, ""},  // a balloon's own icon: none to name
+        {0x23, "orlivan-notifier-error"},
+        {0x11, "orlivan-notifier-information"},
+    };
+    for (const auto& k : kinds) {
+        EXPECT_STREQ(BalloonIconName(k.flags), k.icon) << k.flags;
+    }
     EXPECT_EQ(CDesktopBalloons().Compose(u"T", u"t", std::nullopt, false).icon, "");
 }
 
@@ -36,7 +49,7 @@ TEST(DesktopNotification, BoxCompanionStaysUntilClosed) {
     EXPECT_FALSE(n.close);
     EXPECT_EQ(n.summary, "Caption");
     EXPECT_EQ(n.body, "a &lt;b&gt; &amp; c");
-    EXPECT_EQ(n.icon, "dialog-error");
+    EXPECT_EQ(n.icon, "orlivan-notifier-error");
     EXPECT_EQ(n.urgency, NotificationUrgency::Critical);
     EXPECT_EQ(n.expireTimeoutMs, 0);
     EXPECT_EQ(BoxCompanionNotification(u"C", u"a <b>", false).body, "a <b>");
