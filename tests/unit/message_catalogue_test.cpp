@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/language.h"
+#include "base/messages.h"
+#include "notify/dispatch.h"
+
+namespace {
+
+// The placeholders of a text in order ("%%" is none).
+std::string Placeholders(std::string_view text) {
+    std::string found;
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] == '%') {
+            if (text[i + 1] != '%') {
+                found += text.substr(i, 2);
+            }
+            ++i;
+        }
+    }
+    return found;
+}
+
+// Sets the catalogue language for one test and restores English after it.
+struct LanguageFor {
+    explicit LanguageFor(std::string_view code) { EXPECT_TRUE(SetMessageLanguage(code)); }
+    ~LanguageFor() { SetMessageLanguage("en"); }
+};
+
+}  // namespace
+
+TEST(MessageCatalogue, EveryLanguageIsCompleteWithTheEnglishPlaceholders) {
+    const std::vector<std::string> expected = {"en", "de", "fr", "es", "pt_BR", "ru", "qps-ploc"};
+    ASSERT_EQ(CatalogueLanguageCount(), expected.size());
+    for (size_t language = 0; language < expected.size(); ++language) {
+        EXPECT_EQ(CatalogueLanguage(language), expected[language]);
+        for (size_t i = 0; i < CatalogueMessageCount(); ++i) {
+            const auto id = static_cast<MessageId>(i);
+            const std::string_view english = MessageTextIn(0, id);
+            const std::string_view text = MessageTextIn(language, id);
+            EXPECT_FALSE(text.empty()) << expected[language] << " #" << i;
+            EXPECT_EQ(Placeholders(text), Placeholders(english))
+                << expected[language] << " " << text;
+            if (language != 0 && expected[language] != "qps-ploc" && english.size() > 8) {
+                // Names and "OK" may stay; a whole sentence left in English may not.
+                EXPECT_NE(text, english) << expected[language] << " #" << i;
+            }
+        }
+    }
+    // The pseudo-language is about 40 % longer and has no plain vowel left.
+    const std::string_view pseudo = MessageTextIn(6, MessageId::MenuCheckUpdate);
+    EXPECT_GE(pseudo.size(), std::string_view("Check Update").size() * 14 / 10);
+    EXPECT_EQ(std::string(pseudo).find_first_of("aeiouAEIOU"), std::string::npos) << pseudo;
+}
+
+TEST(MessageCatalogue, EnglishIsTheDefaultAndUnknownCodesChangeNothing) {
+    EXPECT_EQ(MessageLanguage(), "en");
+    EXPECT_EQ(MessageText(MessageId::TrayTip), "Orlivan Filter Notifier");
+    EXPECT_FALSE(SetMessageLanguage("xx"));
+    EXPECT_EQ(MessageLanguage(), "en");
+}
+
+TEST(MessageCatalogue, FormatFillsPlaceholdersInOrder) {
+    struct Case {
+        std::string_view text;
+        std::vector<std::string> values;
+        std::string expected;
+    } cases[] = {
+        {"a %s b %d c", {"X", "7"}, "a X b 7 c"},
+        {"100%% %s", {"sure"}, "100% sure"},
+        {"%s and %s", {"one"}, "one and "},  // a missing value stays empty
+        {"%s", {"%d"}, "%d"},                // a value is never read as a format
+        {"ends in %", {}, "ends in %"},
+        {"%x stays", {"v"}, "%x stays"},
+    };
+    for (const Case& c : cases) {
+        std::string got;
+        if (c.values.empty()) {
+            got = FormatMessage(c.text, {});
+        } else if (c.values.size() == 1) {
+            got = FormatMessage(c.text, {c.values[0]});
+        } else {
+            got = FormatMessage(c.text, {c.values[0], c.values[1]});
+        }
+        EXPECT_EQ(got, c.expected) << c.text;
+    }
+}
+
+TEST(LanguageChoice, PreferencesAgainstTheCatalogue) {
+    struct Case {
+        std::vector<std::string> preferences;
+        std::string expected;
+    } cases[] = {
+        {{"de-DE"}, "de"},          {{"de_AT.UTF-8"}, "de"},
+        {{"fr_CA@euro"}, "fr"},     {{"pt-BR"}, "pt_BR"},
+        {{"pt_PT"}, "pt_BR"},  // the only Portuguese: closer than English
+        {{"pt"}, "pt_BR"},          {{"RU"}, "ru"},
+        {{"es-419"}, "es"},         {{"qps-ploc"}, "qps-ploc"},
+        {{"qps_PLOC"}, "qps-ploc"}, {{"ja-JP", "es-ES", "de-DE"}, "es"},  // first one served wins
+        {{"ja-JP", "zh-CN"}, "en"}, {{}, "en"},
+        {{"", "de"}, "de"},         {{"C", "de"}, "en"},
+        {{"POSIX"}, "en"},          {{"C.UTF-8"}, "en"},
+        {{"en-GB", "de"}, "en"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ChooseLanguage(c.preferences), c.expected)
+            << (c.preferences.empty() ? "(none)" : c.preferences[0]);
+    }
+}
+
+TEST(LanguageChoice, LinuxVariablesInTheirOrder) {
+    struct Case {
+        const char *orlivan, *language, *lcAll, *lcMessages, *lang;
+        std::string expected;
+    } cases[] = {
+        {nullptr, "de", nullptr, nullptr, nullptr, "de"},
+        {nullptr, "ja:fr:de", nullptr, nullptr, "en_US.UTF-8", "fr"},
+        {nullptr, "", nullptr, nullptr, "ru_RU.UTF-8", "ru"},
+        {nullptr, nullptr, "es_ES.UTF-8", "de_DE.UTF-8", "fr_FR.UTF-8", "es"},
+        {nullptr, nullptr, "", "de_DE.UTF-8", "fr_FR.UTF-8", "de"},
+        {nullptr, nullptr, nullptr, nullptr, "pt_BR.UTF-8", "pt_BR"},
+        {nullptr, "de", "C", nullptr, nullptr, "en"},  // LANGUAGE is ignored in the C locale
+        {nullptr, "de", nullptr, nullptr, "C.UTF-8", "de"},
+        {nullptr, "ja", nullptr, nullptr, "de_DE.UTF-8", "de"},
+        {"qps-ploc", "de", nullptr, nullptr, "fr_FR", "qps-ploc"},
+        {nullptr, nullptr, nullptr, nullptr, nullptr, "en"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ChooseLanguage(LinuxLanguagePreferences(c.orlivan, c.language, c.lcAll,
+                                                          c.lcMessages, c.lang)),
+                  c.expected)
+            << (c.language ? c.language : "-") << " " << (c.lang ? c.lang : "-");
+    }
+    EXPECT_EQ(ChooseLanguage(WindowsLanguagePreferences(nullptr, {"ja-JP", "de-DE"})), "de");
+    EXPECT_EQ(ChooseLanguage(WindowsLanguagePreferences("fr", {"de-DE"})), "fr");
+}
+
+// The dispatch takes its texts from the catalogue in the chosen language; the
+// value between the fixed words is fitted as in English.
+TEST(MessageCatalogue, BalloonsAndTheDriverBoxSpeakTheChosenLanguage) {
+    struct View : NotificationView {
+        void Log(int32_t, const std::string&) override {}
+        void ShowBalloon(std::u16string_view title, std::u16string_view text,
+                         std::optional<uint32_t>) override {
+            this->title = title;
+            this->text = text;
+        }
+        void Pause(uint32_t) override {}
+        void ShowErrorBox(std::u16string_view text, std::u16string_view caption) override {
+            this->text = text;
+            title = caption;
+        }
+        void CheckForUpdateSilently() override {}
+        std::string GetProcessName(int32_t) override { return "blocker.exe"; }
+        int64_t Now() override { return 1'800'000'000; }
+        std::u16string title, text;
+    } view;
+    LanguageFor german("de");
+    NotificationDispatchState state;
+    DispatchNotification({NOTIFY_DRIVER_ERROR, "", 1275}, view, state, nullptr);
+    EXPECT_EQ(view.title, u"Orlivan-Treiberfehler");
+    EXPECT_EQ(view.text, u"Der Orlivan-Treiber konnte nicht geladen werden (Fehler 1275)");
+    DispatchNotification({NOTIFY_CONFLICTING_APPLICATION, "PID - \"42\"", 0}, view, state, nullptr);
+    EXPECT_EQ(view.text,
+              u"Orlivan wird von der Anwendung mit dem Namen „blocker.exe“ blockiert. Bitte "
+              u"beenden Sie die Anwendung, damit Orlivan richtig funktioniert");
+    const std::string site(400, 'x');
+    DispatchNotification({NOTIFY_HTTPS_SITE_BLOCKED, site, 0}, view, state, nullptr);
+    EXPECT_EQ(view.title, u"HTTPS-Website gesperrt");
+    EXPECT_EQ(view.text.size(), kBalloonTextUnits);
+    EXPECT_EQ(view.text.substr(view.text.size() - 30), u"... wurde von Orlivan gesperrt");
+}
