@@ -90,6 +90,9 @@ serve_screenshots "$prefix/drive_c/e2e/screenshots" \
     "${ORLIVAN_SCREENSHOTS:-$here/../../build/test-logs/screenshots}/$scenario" &
 shots_pid=$!
 
+# A scenario whose name ends in _de runs in German: Wine takes the user's UI
+# language from the locale variables of the programs it starts.
+case "$scenario" in *_de) export LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 ;; esac
 started=$(date +%s)
 log="$runs/$scenario/driver.log"
 timeout -k 10 200 wine "$driver" --notifier "$(windows_path "$notifier")" \
