@@ -23,6 +23,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "app_qt/catalogue_qt.h"
 #include "app_qt/desktop_notifier.h"
 #include "app_qt/info_dialog_qt.h"
 #include "app_qt/update_offer_qt.h"
@@ -101,11 +102,14 @@ void COrlivanNotifier::Start() {
     service->m_pipeServer->SetLogger(CLogger::GetInstance(std::string()));
 
     m_menu = std::make_unique<QMenu>();
-    m_menu->addAction(QStringLiteral("Settings"), this, &COrlivanNotifier::OnSettings);
-    m_menu->addAction(QStringLiteral("Check Update"), this, &COrlivanNotifier::OnCheckUpdate);
-    m_menu->addAction(QStringLiteral("Online Help"), this, &COrlivanNotifier::OnOnlineHelp);
-    m_menu->addAction(QStringLiteral("Report Problem"), this, &COrlivanNotifier::OnReportProblem);
-    m_menu->addAction(QStringLiteral("About"), this, &COrlivanNotifier::OnAbout);
+    m_menu->addAction(CatalogueText(MessageId::MenuSettings), this, &COrlivanNotifier::OnSettings);
+    m_menu->addAction(CatalogueText(MessageId::MenuCheckUpdate), this,
+                      &COrlivanNotifier::OnCheckUpdate);
+    m_menu->addAction(CatalogueText(MessageId::MenuOnlineHelp), this,
+                      &COrlivanNotifier::OnOnlineHelp);
+    m_menu->addAction(CatalogueText(MessageId::MenuReportProblem), this,
+                      &COrlivanNotifier::OnReportProblem);
+    m_menu->addAction(CatalogueText(MessageId::MenuAbout), this, &COrlivanNotifier::OnAbout);
 
     // Qt decides once per process whether the tray talks to a
     // StatusNotifierWatcher, when the first icon is made. So without one at
@@ -210,7 +214,7 @@ void COrlivanNotifier::CreateTrayIcon() {
     m_trayGrace.stop();
     m_trayIcon.reset();
     m_trayIcon = std::make_unique<QSystemTrayIcon>(QApplication::windowIcon());
-    m_trayIcon->setToolTip(QString::fromUtf8(kTrayTip));
+    m_trayIcon->setToolTip(CatalogueText(MessageId::TrayTip));
     m_trayIcon->setContextMenu(m_menu.get());
     connect(m_trayIcon.get(), &QSystemTrayIcon::activated, this,
             &COrlivanNotifier::OnTrayActivated);
@@ -312,6 +316,7 @@ void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_vie
     const QString boxCaption = QString::fromStdU16String(std::u16string(caption));
     RunOnGui([&] {
         QMessageBox box(QMessageBox::Critical, boxCaption, boxText, QMessageBox::Ok);
+        TranslateButtons(box);
         KeepOnTopFor(box, true);
         box.exec();
     });
@@ -338,6 +343,7 @@ void COrlivanNotifier::ShowMessage(const std::string& caption, const std::string
     RunOnGui([&] {
         QMessageBox box(QMessageBox::NoIcon, FromExternal(caption), FromExternal(text),
                         QMessageBox::Ok);
+        TranslateButtons(box);
         KeepOnTopFor(box, worker);
         box.exec();
     });
@@ -352,13 +358,14 @@ void COrlivanNotifier::RunUpdateDialog(CUpdateDialog* offer) {
     RunOnGui([offer, worker] {
         QDialog dialog;
         KeepOnTopFor(dialog, worker);
-        dialog.setWindowTitle(QStringLiteral("Orlivan Update"));
+        dialog.setWindowTitle(CatalogueText(MessageId::UpdateDialogTitle));
         auto* layout = new QVBoxLayout(&dialog);
         auto* text = new QLabel(FromExternal(offer->OfferText()), &dialog);
         text->setObjectName(QStringLiteral("offer"));
         layout->addWidget(text);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
         buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+        TranslateButtons(*buttons);
         layout->addWidget(buttons);
         QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&dialog] {
             OpenWebAddress(InstallerUrl(IsX8664Machine(MachineName())));
