@@ -8,6 +8,7 @@ in, and checks what it compiles.
   compile_catalogue.py PO_DIR --check-used SRC [FILE...]
                                                  every id is used in SRC, and
                                                  the FILEs pass --desktop
+  compile_catalogue.py PO_DIR --text LANGUAGE ID  prints one text (for scripts)
   compile_catalogue.py PO_DIR --desktop FILE...  every desktop entry (.desktop)
                                                  carries the translated
                                                  GenericName and Comment, every
@@ -235,6 +236,10 @@ def main(argv):
             check_used(ids, argv[3])
             for path in argv[4:]:
                 desktop_lines(table, path, False)
+        elif argv[2] == "--text":
+            if argv[3] not in table or argv[4] not in table[argv[3]]:
+                raise CatalogueError(f"no text {argv[4]} in {argv[3]!r}")
+            print(table[argv[3]][argv[4]])
         elif argv[2] == "--desktop":
             write = "--write" in argv
             for path in (a for a in argv[3:] if a != "--write"):

@@ -6,10 +6,14 @@
 # a display it runs on an Xvfb of its own and saves a screenshot after each
 # step in build/demo-linux/; on your display it leaves the notifier running
 # until you press Ctrl-C.
+# ORLIVAN_DEMO_LANG (a catalogue language: de, fr, es, pt_BR, ru, qps-ploc)
+# runs it in that language.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(cd "$here/.." && pwd)
 cd "$top"
+lang=${ORLIVAN_DEMO_LANG:-en}
+driver_caption=$(python3 "$top/po/compile_catalogue.py" "$top/po" --text "$lang" DriverErrorTitle)
 
 if [ -z "${ORLIVAN_DEMO_IN_SESSION:-}" ]; then
     "$here/setup.sh"
@@ -77,7 +81,7 @@ if [ "$own_display" = 1 ]; then
     done
 fi
 sleep 1
-"$build/src/app_qt/orlivan-notifier" &
+ORLIVAN_LANG=$lang "$build/src/app_qt/orlivan-notifier" &
 notifier=$!
 pids+=($notifier)
 echo "Started orlivan-notifier (pid $notifier); waiting for its notification channel:"
@@ -119,7 +123,7 @@ echo "Driver error (a message box, closed here as a user would):"
 service driver-error --error-code -5 &
 sender=$!
 for _ in $(seq 1 100); do
-    box=$(xdotool search --onlyvisible --name '^Orlivan Driver Error$' 2>/dev/null | head -n 1) || true
+    box=$(xdotool search --onlyvisible --name "^$driver_caption\$" 2>/dev/null | head -n 1) || true
     [ -n "$box" ] && break
     sleep 0.1
 done
