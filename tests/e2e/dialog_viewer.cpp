@@ -68,48 +68,6 @@ bool TemplateSize(HINSTANCE instance, int id, short* cx, short* cy) {
     return true;
 }
 
-// What the control's text needs with its font, measured on its own: a button's
-// text on one line inside its frame, a wrapping static at its width, any other
-// static line by line.
-SIZE TextNeeds(HWND control) {
-    wchar_t className[16] = {};
-    ::GetClassNameW(control, className, 16);
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(
-        static_cast<size_t>(::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-    const LONG style = ::GetWindowLongW(control, GWL_STYLE);
-    RECT client{};
-    ::GetClientRect(control, &client);
-    HDC dc = ::GetDC(control);
-    const HGDIOBJ old =
-        ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(control, WM_GETFONT, 0, 0)));
-    SIZE needs{0, 0};
-    const bool button = lstrcmpiW(className, L"Button") == 0;
-    const LONG kind = style & SS_TYPEMASK;
-    if (!button && (kind == SS_LEFT || kind == SS_CENTER) && (style & SS_CENTERIMAGE) == 0) {
-        RECT wrapped{0, 0, client.right, 0};
-        ::DrawTextW(dc, text.c_str(), -1, &wrapped, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
-        needs = {wrapped.right, wrapped.bottom};
-    } else {
-        size_t start = 0;
-        do {
-            std::wstring line = text.substr(start, text.find(L'\n', start) - start);
-            start = text.find(L'\n', start);
-            start = start == std::wstring::npos ? start : start + 1;
-            SIZE extent{};
-            ::GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &extent);
-            needs.cx = extent.cx > needs.cx ? extent.cx : needs.cx;
-            needs.cy += extent.cy;
-        } while (start != std::wstring::npos);
-        if (button) {
-            needs.cx += 4 * ::GetSystemMetrics(SM_CXEDGE);  // frame and focus rectangle
-        }
-    }
-    ::SelectObject(dc, old);
-    ::ReleaseDC(control, dc);
-    return needs;
-}
-
 // The dialog as the notifier shows it in the user's language.
 void ShowAsTheNotifier(HWND dialog, int id) {
     ChooseUserLanguage();
@@ -134,7 +92,7 @@ void WriteFits(FILE* result, HWND dialog) {
         }
         RECT client{};
         ::GetClientRect(child, &client);
-        const SIZE needs = TextNeeds(child);
+        const SIZE needs = NeededTextSize(child);
         const bool fits = needs.cx <= client.right && needs.cy <= client.bottom;
         std::fprintf(result, "%s %d %ldx%ld in %ldx%ld\n", fits ? "fits" : "clipped",
                      ::GetDlgCtrlID(child), needs.cx, needs.cy, client.right, client.bottom);

@@ -69,7 +69,6 @@ void CheckDialogFits(int id, DWORD dpi, const std::string& language) {
     Check(
         measured.find("clipped") == std::string::npos,
         "every text of dialog " + std::to_string(id) + " fits at " + std::to_string(dpi) + " DPI");
-    Check(measured.find("fits") != std::string::npos, "the viewer measured the texts");
     HWND dialog = nullptr;
     WaitOrFail(
         [&] {
@@ -142,7 +141,6 @@ void RunInLanguage(const std::string& language) {
     CheckEqual(ControlText(about, -1), Text(MessageId::AboutText), "the About text");
     CheckEqual(ControlText(about, 1004), Format(MessageId::AboutVersion, {"2.5.1"}),
                "the About version");
-    CheckEqual(ControlText(about, IDOK), Text(MessageId::ButtonOk), "the About OK button");
     Photograph(about, language + "-about");
     ClickButton(about, IDOK);
     WaitForWindowGone(about, Millis(5000), "About after OK");
