@@ -64,7 +64,8 @@ std::string_view MessageText(MessageId id) {
     return MessageTextIn(g_language.load(), id);
 }
 
-std::string FormatMessage(std::string_view text, std::initializer_list<std::string_view> values) {
+std::string FillPlaceholders(std::string_view text,
+                             std::initializer_list<std::string_view> values) {
     std::string out;
     out.reserve(text.size());
     const std::string_view* next = values.begin();
@@ -89,7 +90,7 @@ std::string FormatMessage(std::string_view text, std::initializer_list<std::stri
 }
 
 std::string MessageFormat(MessageId id, std::initializer_list<std::string_view> values) {
-    return FormatMessage(MessageText(id), values);
+    return FillPlaceholders(MessageText(id), values);
 }
 
 std::u16string MessageText16(MessageId id) {

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 enum class MessageId {
 #define ORLIVAN_MESSAGE(name) name,
@@ -33,7 +34,7 @@ std::string_view MessageTextIn(size_t languageIndex, MessageId id);
 
 // The text with its placeholders (%s, %d) replaced by `values` in order; "%%"
 // is one "%". A placeholder without a value stays empty.
-std::string FormatMessage(std::string_view text, std::initializer_list<std::string_view> values);
+std::string FillPlaceholders(std::string_view text, std::initializer_list<std::string_view> values);
 std::string MessageFormat(MessageId id, std::initializer_list<std::string_view> values);
 
 // The text in UTF-16, for the platform's wide texts.

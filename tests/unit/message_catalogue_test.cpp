@@ -58,9 +58,10 @@ TEST(MessageCatalogue, EnglishIsTheDefaultAndUnknownCodesChangeNothing) {
 TEST(MessageCatalogue, FormatFillsPlaceholdersInOrder) {
     EXPECT_EQ(SplitAtPlaceholder("%s was blocked"),
               std::make_pair(std::string_view(""), std::string_view(" was blocked")));
-    EXPECT_EQ(FormatMessage("a %s b %d c", {"X", "7"}), "a X b 7 c");
-    EXPECT_EQ(FormatMessage("100%% %s and %s", {"%d"}), "100% %d and ");  // values stay as they are
-    EXPECT_EQ(FormatMessage("%x ends in %", {"v"}), "%x ends in %");
+    EXPECT_EQ(FillPlaceholders("a %s b %d c", {"X", "7"}), "a X b 7 c");
+    EXPECT_EQ(FillPlaceholders("100%% %s and %s", {"%d"}),
+              "100% %d and ");  // values stay as they are
+    EXPECT_EQ(FillPlaceholders("%x ends in %", {"v"}), "%x ends in %");
 }
 
 TEST(LanguageChoice, PreferencesAgainstTheCatalogue) {
