@@ -91,6 +91,7 @@ bool IsMultiLineStatic(HWND control, LONG style) {
 struct Child {
     HWND window;
     RECT rect;  // in the dialog's client coordinates
+    bool centered = false;
 };
 
 std::vector<Child> Children(HWND dialog) {
@@ -193,6 +194,9 @@ void FitDialogToTexts(HWND dialog) {
     }
     const LONG marginX = std::max<LONG>(client.right - right, 0);
     const LONG marginY = std::max<LONG>(client.bottom - bottom, 0);
+    for (Child& child : children) {
+        child.centered = std::abs(child.rect.left - (client.right - child.rect.right)) <= 2;
+    }
 
     bool changed = false;
     for (Child& grown : children) {
@@ -222,14 +226,20 @@ void FitDialogToTexts(HWND dialog) {
     }
     right = bottom = 0;
     for (const Child& child : children) {
-        ::SetWindowPos(child.window, nullptr, child.rect.left, child.rect.top,
-                       child.rect.right - child.rect.left, child.rect.bottom - child.rect.top,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
         right = std::max(right, child.rect.right);
         bottom = std::max(bottom, child.rect.bottom);
     }
-    RECT frame{0, 0, std::max(client.right, right + marginX),
-               std::max(client.bottom, bottom + marginY)};
+    const LONG width = std::max(client.right, right + marginX);
+    for (Child& child : children) {
+        // A control centred in the template stays centred in the grown dialog.
+        if (child.centered) {
+            ::OffsetRect(&child.rect, (width - child.rect.right - child.rect.left) / 2, 0);
+        }
+        ::SetWindowPos(child.window, nullptr, child.rect.left, child.rect.top,
+                       child.rect.right - child.rect.left, child.rect.bottom - child.rect.top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    RECT frame{0, 0, width, std::max(client.bottom, bottom + marginY)};
     ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongW(dialog, GWL_STYLE)), FALSE,
                          static_cast<DWORD>(::GetWindowLongW(dialog, GWL_EXSTYLE)));
     ::SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,

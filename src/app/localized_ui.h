@@ -19,8 +19,9 @@ void LocalizeMenu(HMENU menu);
 void LocalizeDialog(HWND dialog, int templateId);
 
 // Grows each static and push button whose text does not fit it, moving the
-// controls to its right and below it, and grows the dialog by as much. A
-// dialog that sets a text of its own later fits again.
+// controls to its right and below it, and grows the dialog by as much; a
+// control centred in the template stays centred. A dialog that sets a text of
+// its own later fits again.
 void FitDialogToTexts(HWND dialog);
 
 // The room `control`'s text needs with its font, in pixels: wrapped at the

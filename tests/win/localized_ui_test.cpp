@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "app/resources/resource.h"
@@ -79,5 +80,22 @@ TEST(LocalizedUi, DialogGrowsWhereATextNeedsMoreRoom) {
     ::GetClientRect(dialog, &grown);
     EXPECT_EQ(grown.right - movedCancel.right, client.right - cancel.right);  // same margins
     EXPECT_EQ(grown.bottom - movedCancel.bottom, client.bottom - cancel.bottom);
+    ::DestroyWindow(dialog);
+}
+
+TEST(LocalizedUi, CentredControlsStayCentred) {
+    HWND dialog = ::CreateDialogParamW(::GetModuleHandleW(nullptr),
+                                       MAKEINTRESOURCEW(IDD_INFO_DIALOG), nullptr, QuietProc, 0);
+    ASSERT_NE(dialog, nullptr);
+    ::SetDlgItemTextW(dialog, IDC_STATIC, std::wstring(60, L'W').c_str());
+    FitDialogToTexts(dialog);
+    RECT client{};
+    ::GetClientRect(dialog, &client);
+    for (const int id : {IDC_STATIC, IDOK}) {
+        const RECT rect = ClientRectOf(dialog, id);
+        EXPECT_LE(std::abs(rect.left - (client.right - rect.right)), 1) << id;
+    }
+    EXPECT_GE(ClientRectOf(dialog, IDC_STATIC).right - ClientRectOf(dialog, IDC_STATIC).left,
+              NeededTextSize(::GetDlgItem(dialog, IDC_STATIC)).cx);
     ::DestroyWindow(dialog);
 }
