@@ -9,10 +9,14 @@
 # host); either way it saves a screenshot after each step in
 # build/demo-linux/. On your display (private D-Bus session, dunst) it leaves
 # the notifier running until you press Ctrl-C.
+# ORLIVAN_DEMO_LANG (a catalogue language: de, fr, es, pt_BR, ru, qps-ploc)
+# runs it in that language.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(cd "$here/.." && pwd)
 cd "$top"
+lang=${ORLIVAN_DEMO_LANG:-en}
+driver_caption=$(python3 "$top/po/compile_catalogue.py" "$top/po" --text "$lang" DriverErrorTitle)
 
 if [ -z "${ORLIVAN_DEMO_IN_SESSION:-}" ]; then
     "$here/setup.sh"
@@ -105,7 +109,7 @@ if [ "$own_display" = 1 ] && [ "$gnome" = 0 ]; then
     done
 fi
 sleep 1
-"$build/src/app_qt/orlivan-notifier" &
+ORLIVAN_LANG=$lang "$build/src/app_qt/orlivan-notifier" &
 notifier=$!
 pids+=($notifier)
 echo "Started orlivan-notifier (pid $notifier); waiting for its notification channel:"
@@ -154,12 +158,13 @@ notification notifier-error notifier-error
 echo "Driver error (a message box, closed here as a user would):"
 service driver-error --error-code -5 &
 sender=$!
-box_windows="global.get_window_actors().map(a => a.meta_window).filter(w => w.get_title() === 'Orlivan Driver Error')"
+caption_js=$(python3 -c 'import json, sys; print(json.dumps(sys.argv[1]))' "$driver_caption")
+box_windows="global.get_window_actors().map(a => a.meta_window).filter(w => w.get_title() === $caption_js)"
 for _ in $(seq 1 100); do
     if [ "$gnome" = 1 ]; then
         shell_eval "$box_windows.length > 0" | grep -q "'true'" && break
     else
-        box=$(xdotool search --onlyvisible --name '^Orlivan Driver Error$' 2>/dev/null | head -n 1) || true
+        box=$(xdotool search --onlyvisible --name "^$driver_caption\$" 2>/dev/null | head -n 1) || true
         [ -n "$box" ] && break
     fi
     sleep 0.1

@@ -4,9 +4,13 @@
 # each kind: every balloon, then a driver error whose message box is closed
 # here. On a display of its own (OWN_DISPLAY=1) it saves a screenshot after
 # each step and ends; on the caller's display it leaves the notifier running.
-# Called by run.sh with WINEPREFIX and DISPLAY set.
+# Called by run.sh with WINEPREFIX and DISPLAY set. ORLIVAN_DEMO_LANG (a
+# catalogue language: de, fr, es, pt_BR, ru, qps-ploc) runs it in that language.
 set -euo pipefail
 build=$1 demo=$2 own_display=$3
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+lang=${ORLIVAN_DEMO_LANG:-en}
+driver_caption=$(python3 "$top/po/compile_catalogue.py" "$top/po" --text "$lang" DriverErrorTitle)
 
 install_dir="$WINEPREFIX/drive_c/Program Files/Orlivan"
 mkdir -p "$install_dir" "$WINEPREFIX/drive_c/demo"
@@ -42,7 +46,7 @@ closer() {
     return "${PIPESTATUS[0]}"
 }
 
-wine "C:\\Program Files\\Orlivan\\OrlivanSysTray.exe" &
+ORLIVAN_LANG=$lang wine "C:\\Program Files\\Orlivan\\OrlivanSysTray.exe" &
 notifier=$!
 echo "Started the notifier under Wine (pid $notifier); its icon sits in Wine's system tray window."
 echo "Waiting for its notification channel:"
@@ -72,9 +76,9 @@ balloon notifier-error notifier-error
 echo "Driver error (a message box, closed here as a user would):"
 service driver-error --error-code -5 &
 sender=$!
-closer --leave-open "Orlivan Driver Error"
+closer --leave-open "$driver_caption"
 shot driver-error-box
-closer "Orlivan Driver Error"
+closer "$driver_caption"
 wait "$sender"
 sleep 0.5
 shot driver-error-closed

@@ -2,15 +2,15 @@
 
 #include <utility>
 
+#include "app/localized_ui.h"
 #include "app/resources/resource.h"
+#include "base/messages.h"
 #include "base/code_page.h"
 #include "base/wide_text_win.h"
 #include "channel/service.h"
 #include "framework/application.h"
 
 namespace {
-
-constexpr wchar_t kVersionLabel[] = L"Orlivan Version ";
 
 // The installed version from the service, which reports it in the thread's
 // ANSI code page; empty when the service gave no usable answer.
@@ -36,6 +36,7 @@ void CInfoDialog::SetVersion(std::wstring text) {
 
 BOOL CInfoDialog::OnInitDialog() {
     CDialog::OnInitDialog();
+    LocalizeDialog(m_hWnd, IDD_INFO_DIALOG);
     CService::GetInstance();
     if (m_version.empty()) {
         // Synchronous: the dialog appears once the service has answered, or
@@ -45,7 +46,10 @@ BOOL CInfoDialog::OnInitDialog() {
         SetVersion(GetInstalledVersion());
     }
     if (!m_version.empty()) {
-        m_versionStatic.SetWindowText((kVersionLabel + m_version).c_str());
+        const auto [label, after] = SplitAtPlaceholder(MessageText(MessageId::AboutVersion));
+        m_versionStatic.SetWindowText(
+            (Utf8ToWideString(label) + m_version + Utf8ToWideString(after)).c_str());
+        FitDialogToTexts(m_hWnd);
     } else {
         m_versionStatic.ShowWindow(SW_HIDE);
     }

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "app/localized_ui.h"
 #include "app/orlivan_sys_tray_dlg.h"
 
 // The one application object.
@@ -14,6 +15,7 @@ BOOL COrlivanSysTrayApp::InitInstance() {
     ::InitCommonControlsEx(&controls);
 
     CWinApp::InitInstance();
+    ChooseUserLanguage();
     // The dialogs host no ActiveX controls, so no control container is set up.
     SetRegistryKey(L"Local AppWizard-Generated Applications");
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/info_dialog.h"
+#include "app/localized_ui.h"
 #include "app/notification_thread.h"
 #include "app/resources/resource.h"
 #include "app/update_screen.h"
@@ -17,6 +18,7 @@
 #include "log/logger.h"
 #include "locations/paths.h"
 #include "locations/paths_win.h"
+#include "base/messages.h"
 #include "base/text.h"
 #include "base/unique_handle_win.h"
 #include "base/wide_text_win.h"
@@ -34,8 +36,6 @@ const UINT s_taskbarCreatedMessage = ::RegisterWindowMessageW(L"TaskbarCreated")
 
 constexpr UINT_PTR kTrayRetryTimer = 1;
 constexpr UINT kTrayRetryMilliseconds = 2000;
-
-constexpr wchar_t kTrayTip[] = L"Orlivan Filter Notifier";
 
 // How long the end waits for the notification worker to finish the record it
 // is handling. A worker held by an open box is left to end with the process.
@@ -79,7 +79,8 @@ void OpenWebAddress(const char* url) {
 // The notification channel is held by another notifier of this user (or can't
 // be made): say so and end the process before any tray icon exists.
 void ReportChannelBusyAndExit() {
-    AfxMessageBox(ToWideString(WidenBytes(kChannelBusyMessage)).c_str(), MB_OK | MB_ICONERROR);
+    AfxMessageBox(ToWideString(MessageText16(MessageId::ChannelBusy)).c_str(),
+                  MB_OK | MB_ICONERROR);
     std::exit(0);
 }
 
@@ -143,6 +144,7 @@ const MessageMap* COrlivanSysTrayDlg::GetMessageMap() const {
 
 BOOL COrlivanSysTrayDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    LocalizeDialog(m_hWnd, IDD_ORLIVANSYSTRAY_DIALOG);
 
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
@@ -171,7 +173,8 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
 
     m_hThread = ::CreateThread(nullptr, 0, &NotificationThreadProc, this, 0, nullptr);
     if (m_hThread == nullptr) {
-        ::MessageBoxW(m_hWnd, L"thread creation failed", L"FAILED", MB_OK);
+        ::MessageBoxW(m_hWnd, ToWideString(MessageText16(MessageId::ThreadFailedText)).c_str(),
+                      ToWideString(MessageText16(MessageId::ThreadFailedCaption)).c_str(), MB_OK);
     }
 
     ShowWindow(SW_HIDE);
@@ -192,7 +195,8 @@ void COrlivanSysTrayDlg::FillTrayIconRecord(NOTIFYICONDATAW& record) const {
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     record.uCallbackMessage = WM_TRAYNOTIFY;
     record.hIcon = m_hTrayIcon != nullptr ? m_hTrayIcon : m_hSmallIcon;
-    ::lstrcpynW(record.szTip, kTrayTip, static_cast<int>(sizeof record.szTip / sizeof(wchar_t)));
+    ::lstrcpynW(record.szTip, ToWideString(MessageText16(MessageId::TrayTip)).c_str(),
+                static_cast<int>(sizeof record.szTip / sizeof(wchar_t)));
 }
 
 int COrlivanSysTrayDlg::AddTrayIcon() {
@@ -280,6 +284,7 @@ LRESULT COrlivanSysTrayDlg::OnTrayNotify(WPARAM, LPARAM lParam) {
     // The menu is loaded afresh for every callback and destroyed before return.
     CMenu menu;
     menu.LoadMenu(IDR_TRAY_MENU);
+    LocalizeMenu(menu.m_hMenu);
     CMenu popup = menu.GetSubMenu(0);
 
     switch (LOWORD(lParam)) {

@@ -2,7 +2,9 @@
 
 #include <shellapi.h>
 
+#include "app/localized_ui.h"
 #include "app/resources/resource.h"
+#include "base/messages.h"
 #include "base/code_page.h"
 #include "base/wide_text_win.h"
 #include "update/update_offer.h"
@@ -65,13 +67,20 @@ const MessageMap* CUpdateDialog::GetMessageMap() const {
 
 std::wstring CUpdateDialog::OfferText() const {
     // The service's text: UTF-8 when it is valid UTF-8, else the ANSI code page.
-    return ToWideString(
-        DecodeExternalText(UpdateOfferText(m_newVersion, m_whatsNew), PlatformCodePageDecoder()));
+    // Each field is decoded by itself, so the translated words around them
+    // (UTF-8) never pass through the ANSI code page.
+    const CodePageDecoder codePage = PlatformCodePageDecoder();
+    const std::string offer =
+        UpdateOfferText(Utf16ToUtf8(DecodeExternalText(m_newVersion, codePage)),
+                        Utf16ToUtf8(DecodeExternalText(m_whatsNew, codePage)));
+    return Utf8ToWideString(offer);
 }
 
 BOOL CUpdateDialog::OnInitDialog() {
     CDialog::OnInitDialog();
+    LocalizeDialog(m_hWnd, IDD_UPDATE_DIALOG);
     m_messageText.SetWindowText(OfferText().c_str());
+    FitDialogToTexts(m_hWnd);
     m_waitText.ShowWindow(SW_HIDE);
     m_progress.ShowWindow(SW_HIDE);
     if (m_bringToFront) {

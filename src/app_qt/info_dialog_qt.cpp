@@ -5,30 +5,23 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app_qt/catalogue_qt.h"
 #include "base/text.h"
 #include "channel/service.h"
 
-namespace {
-
-constexpr char kVersionLabel[] = "Orlivan Version ";
-constexpr char kAboutText[] =
-    "Orlivan Notifier\nby Orlivan Software\n\nSupport: support@orlivan.com\n"
-    "Contact: www.orlivan.com/contact";
-
-}  // namespace
-
 CInfoDialogQt::CInfoDialogQt() : m_versionLabel(new QLabel(this)) {
-    setWindowTitle(QStringLiteral("Orlivan Info"));
+    setWindowTitle(CatalogueText(MessageId::AboutTitle));
     auto* layout = new QVBoxLayout(this);
     m_versionLabel->setAlignment(Qt::AlignCenter);
     m_versionLabel->setTextFormat(Qt::PlainText);  // the service's words, never markup
     m_versionLabel->setObjectName(QStringLiteral("version"));
     layout->addWidget(m_versionLabel);
-    auto* text = new QLabel(QString::fromUtf8(kAboutText), this);
+    auto* text = new QLabel(CatalogueText(MessageId::AboutText), this);
     text->setAlignment(Qt::AlignCenter);
     layout->addWidget(text);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     buttons->setCenterButtons(true);
+    TranslateButtons(*buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     layout->addWidget(buttons);
 }
@@ -46,8 +39,9 @@ void CInfoDialogQt::ShowModal() {
     }
     if (!m_version.empty()) {
         const std::u16string version = DecodeExternalText(m_version, nullptr);
-        m_versionLabel->setText(QString::fromUtf8(kVersionLabel) +
-                                QString::fromStdU16String(version));
+        m_versionLabel->setText(
+            CatalogueText(MessageId::AboutVersion)
+                .replace(QLatin1String("%s"), QString::fromStdU16String(version)));
         m_versionLabel->show();
     } else {
         m_versionLabel->hide();

@@ -9,6 +9,8 @@
 
 #include "app_qt/orlivan_notifier.h"
 #include "app_qt/quit_signals_posix.h"
+#include "base/language.h"
+#include "base/messages.h"
 #include "channel/channel_access.h"
 #include "channel/channel_name.h"
 #include "channel/service.h"
@@ -101,7 +103,7 @@ void ReportToUser(const char* message) {
 
 // Another notifier of this user holds the channel: it says so and ends.
 void ReportChannelBusyAndExit() {
-    ReportToUser(kChannelBusyMessage);
+    ReportToUser(std::string(MessageText(MessageId::ChannelBusy)).c_str());
     std::exit(0);
 }
 
@@ -141,6 +143,9 @@ int main(int argc, char** argv) {
     if (AnswerInformationRequest(argc, argv)) {
         return 0;
     }
+    SetMessageLanguage(ChooseLanguage(LinuxLanguagePreferences(
+        std::getenv("ORLIVAN_LANG"), std::getenv("LANGUAGE"), std::getenv("LC_ALL"),
+        std::getenv("LC_MESSAGES"), std::getenv("LANG"))));
     if (!HasDisplay()) {
         // Without a display the same checks answer on standard error: a
         // second instance still ends with code 0.
@@ -148,7 +153,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         CService::GetInstance(&ReportChannelBusyAndExit);
-        ReportToUser("needs a graphical session (DISPLAY or WAYLAND_DISPLAY is not set)");
+        ReportToUser(std::string(MessageText(MessageId::NeedsDisplay)).c_str());
         return 1;
     }
 

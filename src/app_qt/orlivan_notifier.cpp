@@ -21,6 +21,7 @@
 #include <ctime>
 
 #include "app_qt/desktop_activation.h"
+#include "app_qt/catalogue_qt.h"
 #include "app_qt/desktop_notifier.h"
 #include "app_qt/info_dialog_qt.h"
 #include "app_qt/tray.h"
@@ -97,10 +98,11 @@ void COrlivanNotifier::Start() {
 
     m_menu = std::make_unique<QMenu>();
     for (const TrayMenuEntry& entry : kTrayMenu) {
-        m_menu->addAction(QString::fromUtf8(entry.label), this,
+        m_menu->addAction(CatalogueText(entry.label), this,
                           [this, command = entry.command] { RunTrayCommand(command); });
     }
-    m_tray = std::make_unique<CTray>(QString::fromUtf8(kTrayTip), [this] { OnTrayActivated(); });
+    m_tray =
+        std::make_unique<CTray>(CatalogueText(MessageId::TrayTip), [this] { OnTrayActivated(); });
     m_tray->SetMenu(m_menu.get());
     m_tray->Show();
 
@@ -334,6 +336,7 @@ void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_vie
     RunOnGui([&] {
         QMessageBox box(QMessageBox::Critical, boxCaption, boxText, QMessageBox::Ok);
         box.setTextFormat(Qt::PlainText);
+        TranslateButtons(box);
         KeepOnTopFor(box, true);
         box.exec();
     });
@@ -362,6 +365,7 @@ void COrlivanNotifier::ShowMessage(const std::string& caption, const std::string
         QMessageBox box(QMessageBox::NoIcon, FromExternal(caption), FromExternal(text),
                         QMessageBox::Ok);
         box.setTextFormat(Qt::PlainText);  // the service's words, never markup
+        TranslateButtons(box);
         KeepOnTopFor(box, worker);
         box.exec();
     });
@@ -376,7 +380,7 @@ void COrlivanNotifier::RunUpdateDialog(CUpdateDialog* offer) {
     RunOnGui([offer, worker] {
         QDialog dialog;
         KeepOnTopFor(dialog, worker);
-        dialog.setWindowTitle(QStringLiteral("Orlivan Update"));
+        dialog.setWindowTitle(CatalogueText(MessageId::UpdateDialogTitle));
         auto* layout = new QVBoxLayout(&dialog);
         auto* text = new QLabel(FromExternal(offer->OfferText()), &dialog);
         text->setObjectName(QStringLiteral("offer"));
@@ -384,6 +388,7 @@ void COrlivanNotifier::RunUpdateDialog(CUpdateDialog* offer) {
         layout->addWidget(text);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
         buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+        TranslateButtons(*buttons);
         layout->addWidget(buttons);
         QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&dialog] {
             OpenWebAddress(LinuxPackageUrl(MachineName()).c_str());

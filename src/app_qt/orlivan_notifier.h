@@ -28,8 +28,6 @@ class CDesktopNotifier;
 class CInfoDialogQt;
 class CTray;
 
-// The tip of the tray icon.
-inline constexpr char kTrayTip[] = "Orlivan Filter Notifier";
 // The caption of the program's own messages (the channel ones).
 inline constexpr char kProgramCaption[] = "orlivan-notifier";
 

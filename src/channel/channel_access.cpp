@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/messages.h"
+
 bool MayServePeer(uint32_t peerUid, uint32_t ownUid) {
     return peerUid == kRootUid || peerUid == ownUid;
 }
@@ -83,29 +85,21 @@ FolderVerdict JudgeChannelFolder(const FolderFacts& facts, uint32_t ownUid, Fold
 }
 
 std::string ChannelFolderRefusalText(FolderVerdict verdict, std::string_view folder) {
-    const std::string name(folder);
-    const char* tail =
-        ", so the channel of Orlivan Notifier would not be private. Orlivan Notifier does not "
-        "start.";
     switch (verdict) {
         case FolderVerdict::Usable:
             return std::string();
         case FolderVerdict::Missing:
-            return "The folder " + name +
-                   " can't be created. Orlivan Notifier needs it for its channel and does not "
-                   "start.";
+            return MessageFormat(MessageId::FolderMissing, {folder});
         case FolderVerdict::NotAFolder:
-            return name + " is not a folder" + tail;
+            return MessageFormat(MessageId::FolderNotAFolder, {folder});
         case FolderVerdict::SymbolicLink:
-            return name + " is a symbolic link" + tail;
+            return MessageFormat(MessageId::FolderSymbolicLink, {folder});
         case FolderVerdict::NotOwned:
-            return "The folder " + name + " belongs to another user" + tail;
+            return MessageFormat(MessageId::FolderNotOwned, {folder});
         case FolderVerdict::OpenToOthers:
-            return "The folder " + name + " is open to other users" + tail;
+            return MessageFormat(MessageId::FolderOpenToOthers, {folder});
         case FolderVerdict::Unreachable:
-            return "The folder " + name +
-                   " can't be opened. Orlivan Notifier needs it for its channel and does not "
-                   "start.";
+            return MessageFormat(MessageId::FolderUnreachable, {folder});
     }
     return std::string();
 }

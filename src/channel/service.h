@@ -18,7 +18,7 @@ class CUpdateUi;
 class CService {
 public:
     // What happens when the notification channel can't be created: the shell
-    // shows kChannelBusyMessage and ends the process with exit code 0.
+    // shows the ChannelBusy message and ends the process with exit code 0.
     using ChannelBusyHandler = void (*)();
 
     // The one instance, created by the first call (on the user-interface
@@ -57,6 +57,3 @@ public:
     std::string m_userSid;
     std::atomic<CUpdateDialog*> m_updateDialog{nullptr};
 };
-
-constexpr const char kChannelBusyMessage[] =
-    "Another instance of Orlivan Notifier is running or communication channel busy";

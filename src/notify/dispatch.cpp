@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "base/messages.h"
+
 namespace {
 
 // The log line written first for every record, at level 1, with the type code.
@@ -11,12 +13,6 @@ namespace {
 constexpr const char kRecordLogFormat[] = "COrlivanSysTrayDlg::ShowNotification %d\n";
 constexpr int32_t kRecordLogLevel = 1;
 
-constexpr std::string_view kSiteBlockedSuffix = " was blocked by orlivan";
-constexpr std::string_view kDriverErrorPrefix = "Orlivan driver failed! to load with error ";
-constexpr std::string_view kDriverErrorTitle = "Orlivan Driver Error";
-constexpr std::string_view kConflictPrefix = "Orlivan is blocked by application with ";
-constexpr std::string_view kConflictSuffix =
-    ". Please stop the application to help Orlivan work properly";
 constexpr std::string_view kProcessIdMarker = "PID - \"";
 
 // A balloon decided by the table; flags stay as they were when not given.
@@ -33,11 +29,13 @@ int32_t ShowBalloon(NotificationView& view, const Balloon& balloon, int32_t resu
     return result;
 }
 
-// prefix + variable + suffix, the variable part cut so that the whole fits a
-// balloon text and the fixed sentence around it stays whole.
-std::u16string ComposeFitted(std::string_view prefix, std::u16string_view variable,
-                             std::string_view suffix) {
-    return FitBetween(WidenBytes(prefix), variable, WidenBytes(suffix), kBalloonTextUnits);
+// The catalogue's text with `variable` in place of its placeholder, the
+// variable part cut so that the whole fits a balloon text and the fixed
+// sentence around it stays whole.
+std::u16string ComposeFitted(MessageId id, std::u16string_view variable) {
+    const auto [prefix, suffix] = SplitAtPlaceholder(MessageText(id));
+    return FitBetween(Utf8ToUtf16(prefix).value_or(u""), variable,
+                      Utf8ToUtf16(suffix).value_or(u""), kBalloonTextUnits);
 }
 
 int32_t HandleConflictingApplication(const NotificationRecord& record, NotificationView& view,
@@ -57,11 +55,14 @@ int32_t HandleConflictingApplication(const NotificationRecord& record, Notificat
     if (processId > 0) {
         const std::string name = view.GetProcessName(processId);
         if (!name.empty()) {
-            subject = u"name \"" + DecodeExternalText(name, codePage) + u"\"";
+            const auto [before, after] =
+                SplitAtPlaceholder(MessageText(MessageId::ConflictProcessName));
+            subject = Utf8ToUtf16(before).value_or(u"") + DecodeExternalText(name, codePage) +
+                      Utf8ToUtf16(after).value_or(u"");
         }
     }
-    Balloon balloon{WidenBytes("Conflicting Application Found"),
-                    ComposeFitted(kConflictPrefix, subject, kConflictSuffix), kBalloonIconError};
+    Balloon balloon{MessageText16(MessageId::ConflictTitle),
+                    ComposeFitted(MessageId::ConflictText, subject), kBalloonIconError};
     state.s_lastConflictBalloonTime = view.Now();
     return ShowBalloon(view, balloon, 1);
 }
@@ -107,16 +108,16 @@ int32_t DispatchNotification(const NotificationRecord& record, NotificationView&
     switch (record.type) {
         case NOTIFY_NOTIFIER_ERROR:
             return ShowBalloon(view,
-                               {WidenBytes("Notifier Error"),
-                                WidenBytes("Error with Notifier Operation"), kBalloonIconError},
+                               {MessageText16(MessageId::NotifierErrorTitle),
+                                MessageText16(MessageId::NotifierErrorText), kBalloonIconError},
                                0);
         case NOTIFY_HTTPS_SITE_BLOCKED:
-            return ShowBalloon(
-                view,
-                {WidenBytes("HTTPS Site Blocked"),
-                 ComposeFitted("", DecodeExternalText(record.detail, codePage), kSiteBlockedSuffix),
-                 kBalloonIconInfo},
-                1);
+            return ShowBalloon(view,
+                               {MessageText16(MessageId::SiteBlockedTitle),
+                                ComposeFitted(MessageId::SiteBlockedText,
+                                              DecodeExternalText(record.detail, codePage)),
+                                kBalloonIconInfo},
+                               1);
         case NOTIFY_ACK_ONLY:
             return 1;
         case NOTIFY_NEW_UPDATE:
@@ -125,47 +126,41 @@ int32_t DispatchNotification(const NotificationRecord& record, NotificationView&
                 state.s_checkUpdateOnNotice = false;
                 return 1;
             }
-            return ShowBalloon(
-                view,
-                {WidenBytes("New Update"),
-                 WidenBytes("A new version of Orlivan is available for Update"), kBalloonIconInfo},
-                1);
+            return ShowBalloon(view,
+                               {MessageText16(MessageId::NewUpdateTitle),
+                                MessageText16(MessageId::NewUpdateText), kBalloonIconInfo},
+                               1);
         case NOTIFY_SERVER_DOWN:
-            return ShowBalloon(
-                view,
-                {WidenBytes("Server Down"),
-                 WidenBytes("Orlivan Server is down. Try after some time"), kBalloonIconError},
-                1);
+            return ShowBalloon(view,
+                               {MessageText16(MessageId::ServerDownTitle),
+                                MessageText16(MessageId::ServerDownText), kBalloonIconError},
+                               1);
         case NOTIFY_DRIVER_ERROR: {
-            const std::u16string text =
-                WidenBytes(std::string(kDriverErrorPrefix) + IntToString(record.errorCode));
+            const std::u16string text = Utf8ToUtf16(MessageFormat(MessageId::DriverErrorText,
+                                                                  {IntToString(record.errorCode)}))
+                                            .value_or(u"");
+            const std::u16string title = MessageText16(MessageId::DriverErrorTitle);
             if (!state.s_driverErrorReported) {
-                view.ShowErrorBox(text, WidenBytes(kDriverErrorTitle));
+                view.ShowErrorBox(text, title);
                 state.s_driverErrorReported = true;
                 return 1;
             }
-            return ShowBalloon(view, {WidenBytes(kDriverErrorTitle), text, kBalloonIconError}, 1);
+            return ShowBalloon(view, {title, text, kBalloonIconError}, 1);
         }
         case NOTIFY_NO_HOTSPOT:
-            return ShowBalloon(
-                view,
-                {WidenBytes("No Hotspot"),
-                 WidenBytes(
-                     "Orlivan cannot detect any hotspot. Make sure you are connected to one"),
-                 kBalloonIconError},
-                1);
+            return ShowBalloon(view,
+                               {MessageText16(MessageId::NoHotspotTitle),
+                                MessageText16(MessageId::NoHotspotText), kBalloonIconError},
+                               1);
         case NOTIFY_HOTSPOT_DETECTED:
-            return ShowBalloon(
-                view,
-                {WidenBytes("Hotspot Detected"),
-                 WidenBytes("Orlivan has detected hotspot and is switching to Hotspot mode"),
-                 kBalloonIconError},
-                1);
+            return ShowBalloon(view,
+                               {MessageText16(MessageId::HotspotDetectedTitle),
+                                MessageText16(MessageId::HotspotDetectedText), kBalloonIconError},
+                               1);
         case NOTIFY_NORMAL_MODE:
             return ShowBalloon(view,
-                               {WidenBytes("Normal mode"),
-                                WidenBytes("Orlivan is switching to Normal mode from Hotspot mode"),
-                                kBalloonIconError},
+                               {MessageText16(MessageId::NormalModeTitle),
+                                MessageText16(MessageId::NormalModeText), kBalloonIconError},
                                1);
         case NOTIFY_CONFLICTING_APPLICATION:
             return HandleConflictingApplication(record, view, state, codePage);

@@ -9,21 +9,23 @@
 #include <optional>
 #include <string_view>
 
+#include "base/messages.h"
+
 enum class TrayCommand { Settings, CheckUpdate, OnlineHelp, ReportProblem, About };
 
 struct TrayMenuEntry {
-    const char* label;
+    MessageId label;  // the catalogue's text, in the user's language
     TrayCommand command;
     const char* actionName;  // the desktop entry's action ([Desktop Action <name>])
 };
 
 // The menu, top to bottom.
 inline constexpr TrayMenuEntry kTrayMenu[] = {
-    {"Settings", TrayCommand::Settings, "settings"},
-    {"Check Update", TrayCommand::CheckUpdate, "check-update"},
-    {"Online Help", TrayCommand::OnlineHelp, "online-help"},
-    {"Report Problem", TrayCommand::ReportProblem, "report-problem"},
-    {"About", TrayCommand::About, "about"},
+    {MessageId::MenuSettings, TrayCommand::Settings, "settings"},
+    {MessageId::MenuCheckUpdate, TrayCommand::CheckUpdate, "check-update"},
+    {MessageId::MenuOnlineHelp, TrayCommand::OnlineHelp, "online-help"},
+    {MessageId::MenuReportProblem, TrayCommand::ReportProblem, "report-problem"},
+    {MessageId::MenuAbout, TrayCommand::About, "about"},
 };
 inline constexpr size_t kTrayMenuSize = sizeof kTrayMenu / sizeof kTrayMenu[0];
 

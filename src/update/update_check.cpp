@@ -1,16 +1,15 @@
 #include "update/update_check.h"
 
+#include "base/messages.h"
 #include "commands/command_reply.h"
 
 std::string LatestVersionText(std::string_view installed) {
-    std::string text = "This version of Orlivan(";
-    text += installed;
-    text += ") is the latest version.";
-    return text;
+    return MessageFormat(MessageId::UpdateLatestText, {installed});
 }
 
 UpdateCheckDecision DecideUpdateCheck(const CCommandReply* reply, bool silent) {
-    const UpdateCheckDecision error{UpdateCheckAction::ShowError, UPDATE_ERROR_TEXT};
+    const UpdateCheckDecision error{UpdateCheckAction::ShowError,
+                                    std::string(MessageText(MessageId::UpdateErrorText))};
     int32_t code = 0;
     int32_t status = 0;
     if (reply == nullptr || reply->m_valid == 0 ||

@@ -13,18 +13,16 @@ constexpr int32_t UPDATE_STATUS_LATEST = 4;     // text: the installed version
 constexpr int32_t UPDATE_STATUS_AVAILABLE = 5;  // text: "prefix;new version;what's new"
 
 inline constexpr char UPDATE_LATEST_CAPTION[] = "Orlivan";
-inline constexpr char UPDATE_ERROR_CAPTION[] = "Update Error";
-inline constexpr char UPDATE_ERROR_TEXT[] =
-    "Cannot connect to Update Server.\nCheck your Network Connection and try again later";
 
-// "This version of Orlivan(" + installed + ") is the latest version."
+// The catalogue's UpdateLatestText with `installed` in it ("This version of
+// Orlivan(" + installed + ") is the latest version." in English).
 std::string LatestVersionText(std::string_view installed);
 
 enum class UpdateCheckAction {
     Nothing,      // silent check with nothing to offer, or a reply without text
     ShowLatest,   // message box: UPDATE_LATEST_CAPTION, `text`
     OfferUpdate,  // update dialog built from the update text in `text`
-    ShowError,    // message box: UPDATE_ERROR_CAPTION, UPDATE_ERROR_TEXT (silent too)
+    ShowError,    // message box: UpdateErrorCaption, UpdateErrorText (silent too)
 };
 
 struct UpdateCheckDecision {

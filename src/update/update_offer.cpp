@@ -1,5 +1,6 @@
 #include "update/update_offer.h"
 
+#include "base/messages.h"
 #include "base/text.h"
 #include "locations/web_addresses.h"
 
@@ -13,12 +14,7 @@ UpdateText SplitUpdateText(std::string_view text) {
 }
 
 std::string UpdateOfferText(std::string_view newVersion, std::string_view whatsNew) {
-    std::string offer = "New version(";
-    offer += newVersion;
-    offer += ") of Orlivan is available. Do you want to update?\n\n\n";
-    offer += "Whats new: \n        ";
-    offer += whatsNew;
-    return offer;
+    return MessageFormat(MessageId::UpdateOfferText, {newVersion, whatsNew});
 }
 
 bool UsesAmd64Installer(uint16_t nativeArchitecture) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "base/messages.h"
 #include "commands/command.h"
 #include "update/update_check.h"
 
@@ -20,7 +21,7 @@ void RunUpdateCheck(const CommandSender& send, std::atomic<CUpdateDialog*>& open
             ui.ShowMessage(UPDATE_LATEST_CAPTION, decision.text);
             break;
         case UpdateCheckAction::ShowError:
-            ui.ShowMessage(UPDATE_ERROR_CAPTION, decision.text);
+            ui.ShowMessage(std::string(MessageText(MessageId::UpdateErrorCaption)), decision.text);
             break;
         case UpdateCheckAction::OfferUpdate:
             OfferUpdateOn(openDialog, ui, decision.text);

@@ -5,7 +5,7 @@
 // dialog, and its other dialogs do not move or resize their controls, so
 // this is how they look in the program.
 //
-//   e2e_dialog_viewer TEMPLATE_ID RESULT_FILE
+//   e2e_dialog_viewer TEMPLATE_ID RESULT_FILE [localized]
 //
 // Once the dialog is shown and painted, RESULT_FILE gets one line:
 //   dpi=<D> client=<W>x<H> mapped=<W>x<H> smallicon=<S> window=<W>x<H>+<X>+<Y>
@@ -13,6 +13,11 @@
 // the template's size mapped from dialog units (MapDialogRect), smallicon
 // the SM_CXSMICON metric, window the dialog's frame on the screen. The dialog
 // stays in front of other programs' windows (topmost) for its photograph.
+// With "localized" the dialog is shown as the notifier shows it in the user's
+// language (its texts from the catalogue, grown to fit; the update dialog with
+// an offer and its progress controls hidden, About with a version), and a
+// line "fits <id> <needed W>x<H> in <W>x<H>" or "clipped ..." follows for
+// every control with text, then "end".
 // WM_CLOSE ends the program; it also ends by itself after a minute.
 #include <windows.h>
 #include <commctrl.h>
@@ -21,6 +26,12 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string>
+
+#include "app/localized_ui.h"
+#include "base/wide_text_win.h"
+#include "base/messages.h"
+#include "update/update_offer.h"
 
 namespace {
 
@@ -57,12 +68,44 @@ bool TemplateSize(HINSTANCE instance, int id, short* cx, short* cy) {
     return true;
 }
 
+// The dialog as the notifier shows it in the user's language.
+void ShowAsTheNotifier(HWND dialog, int id) {
+    ChooseUserLanguage();
+    LocalizeDialog(dialog, id);
+    if (id == 133) {
+        const std::string offer = UpdateOfferText("2.5.1", "Faster blocking");
+        ::SetDlgItemTextW(dialog, 1001, ToWideString(Utf8ToUtf16(offer).value_or(u"")).c_str());
+        ::ShowWindow(::GetDlgItem(dialog, 1000), SW_HIDE);
+        ::ShowWindow(::GetDlgItem(dialog, 1002), SW_HIDE);
+    } else if (id == 134) {
+        const std::string version = MessageFormat(MessageId::AboutVersion, {"2.5.1"});
+        ::SetDlgItemTextW(dialog, 1004, ToWideString(Utf8ToUtf16(version).value_or(u"")).c_str());
+    }
+    FitDialogToTexts(dialog);
+}
+
+void WriteFits(FILE* result, HWND dialog) {
+    for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (::GetWindowTextLengthW(child) == 0) {
+            continue;
+        }
+        RECT client{};
+        ::GetClientRect(child, &client);
+        const SIZE needs = NeededTextSize(child);
+        const bool fits = needs.cx <= client.right && needs.cy <= client.bottom;
+        std::fprintf(result, "%s %d %ldx%ld in %ldx%ld\n", fits ? "fits" : "clipped",
+                     ::GetDlgCtrlID(child), needs.cx, needs.cy, client.right, client.bottom);
+    }
+    std::fprintf(result, "end\n");
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     int argc = 0;
     LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-    if (argv == nullptr || argc != 3) {
+    if (argv == nullptr || (argc != 3 && argc != 4)) {
         return 2;
     }
     const int id = static_cast<int>(std::wcstol(argv[1], nullptr, 10));
@@ -76,6 +119,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
     RECT mapped{0, 0, cx, cy};
     ::MapDialogRect(dialog, &mapped);
+    const bool localized = argc == 4 && std::wcscmp(argv[3], L"localized") == 0;
+    if (localized) {
+        ShowAsTheNotifier(dialog, id);
+    }
     ::SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
     ::UpdateWindow(dialog);
     RECT client{}, frame{};
@@ -93,6 +140,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         result, "dpi=%d client=%ldx%ld mapped=%ldx%ld smallicon=%d window=%ldx%ld+%ld+%ld\n", dpi,
         client.right, client.bottom, mapped.right, mapped.bottom, ::GetSystemMetrics(SM_CXSMICON),
         frame.right - frame.left, frame.bottom - frame.top, frame.left, frame.top);
+    if (localized) {
+        WriteFits(result, dialog);
+    }
     std::fclose(result);
 
     MSG message;

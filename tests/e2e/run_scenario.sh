@@ -90,6 +90,14 @@ serve_screenshots "$prefix/drive_c/e2e/screenshots" \
     "${ORLIVAN_SCREENSHOTS:-$here/../../build/test-logs/screenshots}/$scenario" &
 shots_pid=$!
 
+# Wine takes the user's UI language from the locale variables of the programs
+# it starts: a scenario whose name ends in _de runs in German, every other one
+# in English whatever the caller's locale.
+unset LC_ALL LC_MESSAGES LANGUAGE ORLIVAN_LANG
+case "$scenario" in
+    *_de) export LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 ;;
+    *) export LANG=C.UTF-8 ;;
+esac
 started=$(date +%s)
 log="$runs/$scenario/driver.log"
 timeout -k 10 200 wine "$driver" --notifier "$(windows_path "$notifier")" \

@@ -91,7 +91,10 @@ class Desktop:
         # Run from a desktop, the notifier stays out of that desktop's session.
         self.env = {k: v for k, v in os.environ.items()
                     if k not in ('DEFAULT_BROWSER', 'BROWSER', 'XDG_CURRENT_DESKTOP',
-                                 'SESSION_MANAGER')}
+                                 'SESSION_MANAGER', 'LANGUAGE', 'LC_ALL', 'LC_MESSAGES',
+                                 'ORLIVAN_LANG')}
+        # English whatever the caller's locale; a scenario may set another.
+        self.env.update(LANG='C.UTF-8')
         self.env.update(ORLIVAN_CHANNEL_DIR=self.channels, QT_QPA_PLATFORM='xcb',
                         ORLIVAN_CONFIG=self.root + '/notifier.conf',
                         QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1',

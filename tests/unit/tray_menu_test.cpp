@@ -8,7 +8,7 @@
 TEST(TrayMenu, EntriesInTheirOrderWithIdsFromOne) {
     std::string labels;
     for (const TrayMenuEntry& entry : kTrayMenu) {
-        labels += std::string(entry.label) + ";";
+        labels += std::string(MessageText(entry.label)) + ";";
     }
     EXPECT_EQ(labels, "Settings;Check Update;Online Help;Report Problem;About;");
     EXPECT_EQ(kTrayMenu[4].command, TrayCommand::About);
