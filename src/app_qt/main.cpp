@@ -103,6 +103,14 @@ void ReportToUser(const char* message) {
 
 // Another notifier of this user holds the channel: it says so and ends.
 void ReportChannelBusyAndExit() {
+    // Started by the bus to deliver an activation (DBUS_STARTER_BUS_TYPE is
+    // the bus daemon's mark) in the moment before the running notifier owns
+    // its application id: that notifier is this user's, so the desktop's
+    // click gets no box; the message goes to standard error (the bus's log).
+    if (std::getenv("DBUS_STARTER_BUS_TYPE") != nullptr) {
+        std::fprintf(stderr, "%s\n", std::string(MessageText(MessageId::ChannelBusy)).c_str());
+        std::exit(0);
+    }
     ReportToUser(std::string(MessageText(MessageId::ChannelBusy)).c_str());
     std::exit(0);
 }

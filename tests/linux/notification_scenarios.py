@@ -129,6 +129,10 @@ def second_instance_says_so_and_ends(new_desktop):
     headless = subprocess.run([desktop.program], env=env, capture_output=True, text=True,
                               timeout=10)
     check(headless.returncode == 0 and BUSY in headless.stderr, headless.stderr)
+    # Started by the bus for an activation, it ends without a box to press.
+    activated = subprocess.run([desktop.program], env=dict(desktop.env, DBUS_STARTER_BUS_TYPE='session'),
+                               capture_output=True, text=True, timeout=10)
+    check(activated.returncode == 0 and BUSY in activated.stderr, activated.stderr)
 
 
 def dunst_shows_a_notification(new_desktop):
