@@ -42,18 +42,6 @@ def window_titles():
                            '.get_title())')
 
 
-def notifier_processes(desktop):
-    """Process ids of this build's orlivan-notifier."""
-    found = []
-    for pid in filter(str.isdigit, os.listdir('/proc')):
-        try:
-            if os.readlink('/proc/%s/exe' % pid) == os.path.realpath(desktop.program):
-                found.append(int(pid))
-        except OSError:
-            pass
-    return found
-
-
 def set_appindicator(enabled):
     SHELL.eval("Main.extensionManager.%sExtension('%s'); true" %
                ('enable' if enabled else 'disable', APPINDICATOR_EXTENSION))
@@ -120,13 +108,13 @@ def banner_click_starts_nothing_new(new_desktop):
     start_activatable(desktop)
     check('reply 1' in desktop.send('server-down').stdout, 'the notice sent')
     wait_for(lambda: SHELL.notices(), 'the notice in the tray')
-    before = notifier_processes(desktop)
+    before = desktop.notifier_pids()
     SHELL.eval('Main.messageTray.getSources().flatMap(s => s.notifications)'
                '.forEach(n => n.activate()); true')
     # Activating the app does what a double click on the icon does.
     wait_for(lambda: desktop.recorded('settings-started'), 'the settings program')
-    check(notifier_processes(desktop) == before,
-          'no second notifier: %r, then %r' % (before, notifier_processes(desktop)))
+    check(desktop.notifier_pids() == before,
+          'no second notifier: %r, then %r' % (before, desktop.notifier_pids()))
     titles = window_titles()
     check(not any('orlivan' in t.lower() for t in titles), 'no box: %r' % titles)
     SHELL.screenshot('gnome-banner-clicked.png')
@@ -135,10 +123,10 @@ def banner_click_starts_nothing_new(new_desktop):
 def desktop_action_opens_about_in_the_running_notifier(new_desktop):
     desktop = gnome_desktop(new_desktop)
     start_activatable(desktop)
-    before = notifier_processes(desktop)
+    before = desktop.notifier_pids()
     app("a.launch_action('%s', 0, -1)" % action_named('About'))
     wait_for(lambda: 'Orlivan Info' in window_titles(), 'the About box')
-    check(notifier_processes(desktop) == before, 'no second notifier')
+    check(desktop.notifier_pids() == before, 'no second notifier')
     SHELL.screenshot('gnome-action-about.png')
 
 

@@ -55,6 +55,10 @@ def second_user():
     return entry.pw_uid, entry.pw_gid
 
 
+def shown(accessible):
+    return accessible.getState().contains(pyatspi.STATE_SHOWING)
+
+
 def check(condition, message):
     if not condition:
         raise Failure(message)
@@ -280,15 +284,21 @@ class Desktop:
                           dbus.Int32(0, variant_level=1), dbus.UInt32(0),
                           dbus_interface='com.canonical.dbusmenu')
 
+    def notifier_pids(self):
+        """The processes running this build's notifier, however they were started."""
+        found = []
+        for pid in filter(str.isdigit, os.listdir('/proc')):
+            with contextlib.suppress(OSError):
+                if os.readlink('/proc/%s/exe' % pid) == os.path.realpath(self.program):
+                    found.append(int(pid))
+        return found
+
     def windows(self, title):
         return subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^%s$' % title],
                               capture_output=True, text=True).stdout.split()
 
     def accessible_window(self, title):
         """Waits for orlivan-notifier's window `title` on the accessibility bus."""
-        def shown(accessible):
-            return accessible.getState().contains(pyatspi.STATE_SHOWING)
-
         def window():
             desktop = pyatspi.Registry.getDesktop(0)
             desktop.clear_cache()
@@ -308,9 +318,6 @@ class Desktop:
     def texts(self, title):
         """Waits for orlivan-notifier's window `title` on the accessibility bus;
         (its shown labels' texts, its buttons' names), in the widgets' order."""
-        def shown(accessible):
-            return accessible.getState().contains(pyatspi.STATE_SHOWING)
-
         found = {'label': [], 'push button': []}
 
         def collect(accessible):
