@@ -59,6 +59,13 @@ def shown(accessible):
     return accessible.getState().contains(pyatspi.STATE_SHOWING)
 
 
+def descendants(accessible):
+    """Every accessible below `accessible`, depth first in the widgets' order."""
+    for child in filter(None, accessible):
+        yield child
+        yield from descendants(child)
+
+
 def check(condition, message):
     if not condition:
         raise Failure(message)
@@ -319,28 +326,16 @@ class Desktop:
         """Waits for orlivan-notifier's window `title` on the accessibility bus;
         (its shown labels' texts, its buttons' names), in the widgets' order."""
         found = {'label': [], 'push button': []}
-
-        def collect(accessible):
-            for child in filter(None, accessible):
-                if shown(child) and child.getRoleName() in found and child.name:
-                    found[child.getRoleName()].append(child.name)
-                collect(child)
-
-        collect(self.accessible_window(title))
+        for child in descendants(self.accessible_window(title)):
+            if shown(child) and child.getRoleName() in found and child.name:
+                found[child.getRoleName()].append(child.name)
         return found['label'], found['push button']
 
     def press_button(self, title, name):
         """Presses the button `name` of the window `title` over the accessibility
         bus, as a screen reader does (where xdotool can't reach: Wayland)."""
-        def find(accessible):
-            for child in filter(None, accessible):
-                if child.getRoleName() == 'push button' and child.name == name:
-                    return child
-                if (found := find(child)) is not None:
-                    return found
-            return None
-
-        find(self.accessible_window(title)).queryAction().doAction(0)
+        next(c for c in descendants(self.accessible_window(title))
+             if c.getRoleName() == 'push button' and c.name == name).queryAction().doAction(0)
 
     def press(self, title, key='Return'):
         """Waits for the window `title` and presses `key` in it, as the user would."""
