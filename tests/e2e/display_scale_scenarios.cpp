@@ -15,40 +15,18 @@ struct Layout {
     long clientWidth = 0, clientHeight = 0, mappedWidth = 0, mappedHeight = 0;
 };
 
-void SetUserValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data,
-                  DWORD size) {
-    HKEY opened = nullptr;
-    Check(RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened,
-                          nullptr) == ERROR_SUCCESS &&
-              RegSetValueExW(opened, name, 0, type, static_cast<const BYTE*>(data), size) ==
-                  ERROR_SUCCESS,
-          "setting HKCU\\" + Utf8(key) + " " + Utf8(name));
-    RegCloseKey(opened);
-}
-
-// The display's DPI for programs started from now on (Wine reads it at each
-// process start, as Windows does at logon).
-void SetDisplayDpi(DWORD dpi) {
-    SetUserValue(L"Control Panel\\Desktop", L"LogPixels", REG_DWORD, &dpi, sizeof dpi);
-}
-
 // Shows one template in the viewer (found beside the driver), photographs
 // its window and closes it again.
 Layout ShowTemplate(int id, int dpi) {
     const std::string name = "dialog-" + std::to_string(id) + "-" + std::to_string(dpi) + "dpi";
-    MakeFolders(L"C:\\e2e\\dialogs");
-    const std::wstring result = L"C:\\e2e\\dialogs\\" + FromUtf8(name) + L".txt";
-    wchar_t driver[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, driver, MAX_PATH);
-    std::wstring viewer = driver;
-    viewer = viewer.substr(0, viewer.find_last_of(L'\\') + 1) + L"e2e_dialog_viewer.exe";
+    std::wstring result;
     struct Ender {
         HANDLE process;
         ~Ender() {
             TerminateProcess(process, 1);  // fails harmlessly once it has ended
             CloseHandle(process);
         }
-    } ender{StartProgram(viewer, std::to_wstring(id) + L" " + result)};
+    } ender{StartDialogViewer(id, name, L"", result)};
 
     std::string line;
     WaitOrFail(
@@ -84,10 +62,7 @@ void CheckAboutOneAndAHalf(long large, long normal, const std::string& what) {
 
 E2E_SCENARIO(dialogs_and_tray_icon_at_144_dpi) {
     ArrangeStandardInstall();
-    // Wine draws frames and captions itself (no window manager runs on the
-    // test display), so the screenshots show them.
-    const wchar_t unmanaged[] = L"N";
-    SetUserValue(L"Software\\Wine\\X11 Driver", L"Managed", REG_SZ, unmanaged, sizeof unmanaged);
+    DrawWindowFrames();
     const int templates[] = {102, 133, 134};  // main, update offer, About
     Layout normal[3], large[3];
     SetDisplayDpi(96);

@@ -421,6 +421,20 @@ void SetProfileFolder(const std::wstring& folder) {
     SetVolatileEnvironment(L"USERPROFILE", folder);
 }
 
+void SetDisplayDpi(DWORD dpi) {
+    HKEY key = nullptr;
+    Check(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
+                          KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS &&
+              RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                             sizeof dpi) == ERROR_SUCCESS,
+          "setting the display's DPI");
+    RegCloseKey(key);
+}
+
+void DrawWindowFrames() {
+    SetRegistryText(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver", L"Managed", L"N");
+}
+
 std::wstring PlaceSettingsProgram(const std::wstring& installFolder) {
     MakeFolders(installFolder + L"User Interface Files");
     std::wstring path = installFolder + L"User Interface Files\\OrlivanUi.exe";
@@ -873,6 +887,26 @@ void Screenshot(const std::string& name, const std::string& area) {
         Fail("the screenshot " + name + " failed: " + ReadFileBytes(base + L".error"));
     }
     Note("screenshot " + name + ".png");
+}
+
+void Photograph(HWND window, const std::string& name) {
+    Pause(Millis(500));  // drawn on the X display
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    Screenshot(name, std::to_string(frame.right - frame.left) + "x" +
+                         std::to_string(frame.bottom - frame.top) + "+" +
+                         std::to_string(frame.left) + "+" + std::to_string(frame.top));
+}
+
+HANDLE StartDialogViewer(int id, const std::string& name, const std::wstring& mode,
+                         std::wstring& result) {
+    MakeFolders(L"C:\\e2e\\dialogs");
+    result = L"C:\\e2e\\dialogs\\" + FromUtf8(name) + L".txt";
+    wchar_t driver[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, driver, MAX_PATH);
+    std::wstring viewer = driver;
+    viewer = viewer.substr(0, viewer.find_last_of(L'\\') + 1) + L"e2e_dialog_viewer.exe";
+    return StartProgram(viewer, std::to_wstring(id) + L" " + result + mode);
 }
 
 // ---------------------------------------------------------------- log

@@ -135,6 +135,12 @@ void RemoveInstallKey();
 std::wstring ReadVolatileEnvironment(const std::wstring& name);
 void SetVolatileEnvironment(const std::wstring& name, const std::wstring& value);
 void SetProfileFolder(const std::wstring& folder);
+// The display's DPI for programs started from now on (Wine reads it at each
+// process start, as Windows does at logon).
+void SetDisplayDpi(DWORD dpi);
+// Wine draws frames and captions itself (no window manager runs on the test
+// display), so screenshots show them.
+void DrawWindowFrames();
 
 // Copies the recorder to folder + "User Interface Files\OrlivanUi.exe" (the
 // folder ends with a backslash) and returns that path.
@@ -285,6 +291,12 @@ void PostKeys(HWND window, std::initializer_list<UINT> virtualKeys);
 // or the part `area` names as an X geometry ("640x480+10+20"). Fails when
 // none comes within 20 s.
 void Screenshot(const std::string& name, const std::string& area = "");
+// A screenshot of one window once it is drawn.
+void Photograph(HWND window, const std::string& name);
+// Starts e2e_dialog_viewer (beside the driver) on dialog template `id`; it
+// writes its measurements to the returned `result` file, named after `name`.
+HANDLE StartDialogViewer(int id, const std::string& name, const std::wstring& mode,
+                         std::wstring& result);
 
 // ---------------------------------------------------------------- log
 

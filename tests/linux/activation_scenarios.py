@@ -29,12 +29,6 @@ def owner_pid(bus):
                .GetConnectionUnixProcessID(APP_ID, dbus_interface='org.freedesktop.DBus'))
 
 
-def notifier_pids(program):
-    """The processes running the notifier's program."""
-    found = subprocess.run(['pgrep', '-f', '-x', program], capture_output=True, text=True)
-    return [int(pid) for pid in found.stdout.split()]
-
-
 def running_notifier_answers_activation(new_desktop):
     desktop = new_desktop()
     notifier = desktop.start_notifier()
@@ -60,7 +54,7 @@ def running_notifier_answers_activation(new_desktop):
         raise Failure('an unknown action was accepted')
     except dbus.DBusException as error:
         check(error.get_dbus_name() == 'org.freedesktop.DBus.Error.InvalidArgs', str(error))
-    check(notifier_pids(desktop.program) == [notifier.pid], 'no second notifier')
+    check(desktop.notifier_pids() == [notifier.pid], 'no second notifier')
     check(not desktop.windows('orlivan-notifier'), 'no box of a second notifier')
     check(notifier.poll() is None, 'the notifier runs on')
 
@@ -85,20 +79,20 @@ def dbus_activation_starts_the_notifier(new_desktop):
                               env=desktop.env, cwd=desktop.root, stdout=subprocess.PIPE, text=True)
     desktop.processes.append(daemon)
     bus = dbus.bus.BusConnection(daemon.stdout.readline().strip())
-    check(notifier_pids(desktop.program) == [], 'no notifier before the call')
+    check(desktop.notifier_pids() == [], 'no notifier before the call')
     # The call starts the notifier, which answers it once it runs.
     application(bus).Activate(NO_DATA)
     wait_for(lambda: desktop.recorded('settings-started'), 'the settings program')
     pid = owner_pid(bus)
     try:
-        check(notifier_pids(desktop.program) == [pid], 'one notifier, started by the bus')
+        check(desktop.notifier_pids() == [pid], 'one notifier, started by the bus')
         check('reply 1' in desktop.send('ack-only').stdout, 'the started notifier serves')
         application(bus).ActivateAction('settings', NO_PARAMETER, NO_DATA)
         wait_for(lambda: len(desktop.recorded('settings-started')) == 2, 'the settings action')
-        check(notifier_pids(desktop.program) == [pid], 'the same notifier answers again')
+        check(desktop.notifier_pids() == [pid], 'the same notifier answers again')
     finally:
         os.kill(pid, 15)
-    wait_for(lambda: not notifier_pids(desktop.program), 'the notifier to end')
+    wait_for(lambda: not desktop.notifier_pids(), 'the notifier to end')
     check(not os.path.exists(desktop.channel()), 'the socket is removed')
 
 

@@ -55,6 +55,17 @@ def second_user():
     return entry.pw_uid, entry.pw_gid
 
 
+def shown(accessible):
+    return accessible.getState().contains(pyatspi.STATE_SHOWING)
+
+
+def descendants(accessible):
+    """Every accessible below `accessible`, depth first in the widgets' order."""
+    for child in filter(None, accessible):
+        yield child
+        yield from descendants(child)
+
+
 def check(condition, message):
     if not condition:
         raise Failure(message)
@@ -280,15 +291,21 @@ class Desktop:
                           dbus.Int32(0, variant_level=1), dbus.UInt32(0),
                           dbus_interface='com.canonical.dbusmenu')
 
+    def notifier_pids(self):
+        """The processes running this build's notifier, however they were started."""
+        found = []
+        for pid in filter(str.isdigit, os.listdir('/proc')):
+            with contextlib.suppress(OSError):
+                if os.readlink('/proc/%s/exe' % pid) == os.path.realpath(self.program):
+                    found.append(int(pid))
+        return found
+
     def windows(self, title):
         return subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^%s$' % title],
                               capture_output=True, text=True).stdout.split()
 
     def accessible_window(self, title):
         """Waits for orlivan-notifier's window `title` on the accessibility bus."""
-        def shown(accessible):
-            return accessible.getState().contains(pyatspi.STATE_SHOWING)
-
         def window():
             desktop = pyatspi.Registry.getDesktop(0)
             desktop.clear_cache()
@@ -308,32 +325,17 @@ class Desktop:
     def texts(self, title):
         """Waits for orlivan-notifier's window `title` on the accessibility bus;
         (its shown labels' texts, its buttons' names), in the widgets' order."""
-        def shown(accessible):
-            return accessible.getState().contains(pyatspi.STATE_SHOWING)
-
         found = {'label': [], 'push button': []}
-
-        def collect(accessible):
-            for child in filter(None, accessible):
-                if shown(child) and child.getRoleName() in found and child.name:
-                    found[child.getRoleName()].append(child.name)
-                collect(child)
-
-        collect(self.accessible_window(title))
+        for child in descendants(self.accessible_window(title)):
+            if shown(child) and child.getRoleName() in found and child.name:
+                found[child.getRoleName()].append(child.name)
         return found['label'], found['push button']
 
     def press_button(self, title, name):
         """Presses the button `name` of the window `title` over the accessibility
         bus, as a screen reader does (where xdotool can't reach: Wayland)."""
-        def find(accessible):
-            for child in filter(None, accessible):
-                if child.getRoleName() == 'push button' and child.name == name:
-                    return child
-                if (found := find(child)) is not None:
-                    return found
-            return None
-
-        find(self.accessible_window(title)).queryAction().doAction(0)
+        next(c for c in descendants(self.accessible_window(title))
+             if c.getRoleName() == 'push button' and c.name == name).queryAction().doAction(0)
 
     def press(self, title, key='Return'):
         """Waits for the window `title` and presses `key` in it, as the user would."""

@@ -67,7 +67,6 @@ def host_registering_after_its_watcher_gets_the_item(new_desktop):
     check(shape == {'Category': 'ApplicationStatus', 'Id': 'orlivan-notifier',
                     'Title': 'Orlivan Notifier', 'Status': 'Active', 'IconName': '',
                     'ItemIsMenu': False}, 'item %r' % shape)
-    check(str(desktop.item_property('ToolTip')[2]) == 'Orlivan Filter Notifier', 'tool tip')
     menu = desktop.menu()
     check(menu.Get('com.canonical.dbusmenu', 'Version', dbus_interface=PROPERTIES) == 3,
           'dbusmenu version')
@@ -75,14 +74,12 @@ def host_registering_after_its_watcher_gets_the_item(new_desktop):
     check(root[1] == {'children-display': 'submenu'} and
           [dict(c[1]) for c in root[2]] == [{'label': label, 'enabled': True, 'visible': True}
                                             for label in MENU_LABELS], 'layout %r' % (root,))
-    desktop.click_menu('Online Help')
-    wait_for(lambda: desktop.recorded('opened'), 'the help page')
     # A host may send its events in groups; an unknown id is named back.
     event = (dbus.Int32(0, variant_level=1), dbus.UInt32(0))
     errors = menu.EventGroup([(dict(desktop.menu_entries())['Report Problem'], 'clicked') + event,
                               (42, 'clicked') + event], dbus_interface='com.canonical.dbusmenu')
     check(errors == [42], 'EventGroup errors %r' % errors)
-    wait_for(lambda: desktop.recorded('opened')[1:] == ['http://www.orlivan.com/contact'],
+    wait_for(lambda: desktop.recorded('opened') == ['http://www.orlivan.com/contact'],
              'the contact page')
 
 

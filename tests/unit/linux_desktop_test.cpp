@@ -36,7 +36,6 @@ TEST(DesktopNotification, BalloonsBecomeNotificationsWithTheirIcons) {
         {3, "orlivan-notifier-error"},
         {4, ""},  // a balloon's own icon: none to name
         {0x23, "orlivan-notifier-error"},
-        {0x11, "orlivan-notifier-information"},
     };
     for (const auto& k : kinds) {
         EXPECT_STREQ(BalloonIconName(k.flags), k.icon) << k.flags;

@@ -73,10 +73,8 @@ TEST(LanguageChoice, PreferencesAgainstTheCatalogue) {
         {{"fr_CA.UTF-8@euro"}, "fr"},
         {{"pt-BR"}, "pt_BR"},
         {{"pt_PT"}, "pt_BR"},  // the only Portuguese: closer than English
-        {{"pt"}, "pt_BR"},
         {{"RU"}, "ru"},
         {{"es-419"}, "es"},
-        {{"qps-ploc"}, "qps-ploc"},
         {{"qps_PLOC"}, "qps-ploc"},
         {{"ja-JP", "es-ES", "de-DE"}, "es"},  // first one served wins
         {{"ja-JP", "zh-CN"}, "en"},
