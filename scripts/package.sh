@@ -40,7 +40,8 @@ cmake --preset windows-x86 >/dev/null
 # The shipped programs and the installer are made again, signed or not as
 # this run asks, and everything packed or summed after them follows.
 rm -f "$build"/packaging/OrlivanNotifier-*-win32/*.exe \
-    "$build"/packaging/OrlivanNotifier-*-win32-devtools/*.exe "$build"/dist/*.msi
+    "$build"/packaging/OrlivanNotifier-*-win32-devtools/*.exe "$build"/packaging/installer/*.exe \
+    "$build"/dist/*.msi
 cmake --build --preset windows-x86 --target dist >/dev/null
 
 rm -rf "$top/dist"

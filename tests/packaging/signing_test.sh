@@ -2,7 +2,7 @@
 # scripts/package.sh with a throw-away self-signed code-signing certificate and
 # a throw-away RFC 3161 time-stamp server on this machine (tsa_server.py):
 # the notifier in the end users' zip, the stand-in in the developers' zip, the
-# program inside the MSI and the MSI itself carry time-stamped Authenticode
+# program inside the MSI, the MSI's helper and the MSI itself carry time-stamped Authenticode
 # signatures that osslsigncode verifies against those certificates, and the
 # SHA256SUMS of both zips and of dist/ are those of the signed files. Then without a certificate: the
 # package says it is unsigned and its programs carry no signature.
@@ -53,8 +53,10 @@ mkdir "$work/zip" "$work/devtools" "$work/msi"
 msiextract -C "$work/msi" "$msi" >/dev/null
 folder=$(ls -d "$work"/zip/OrlivanNotifier-*)
 devfolder=$(ls -d "$work"/devtools/OrlivanNotifier-*)
+# The installer's helper is verified as staged for the MSI's Binary table.
 for file in "$folder/OrlivanSysTray.exe" "$devfolder/orlivan-service-standin.exe" \
-    "$work"/msi/*/*/OrlivanSysTray.exe "$msi"; do
+    "$work"/msi/*/*/OrlivanSysTray.exe "$top/build/windows-x86/packaging/installer/orlivan-close-notifiers.exe" \
+    "$msi"; do
     verify "$file" || fail "signature of $file"
 done
 (cd "$folder" && sha256sum --quiet -c SHA256SUMS) || fail "the zip's SHA256SUMS"
