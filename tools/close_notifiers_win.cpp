@@ -10,7 +10,6 @@
 // Exit code: 0 when no notifier of the user runs any more (none found
 // included), 1 when one still runs after the last step.
 #include <windows.h>
-#include <sddl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,6 +18,7 @@
 
 #include "base/text.h"
 #include "base/unique_handle_win.h"
+#include "channel/pipe_identity_win.h"
 #include "update/notifier_closing.h"
 
 namespace {
@@ -27,30 +27,12 @@ std::string Utf8(const wchar_t* text, size_t length) {
     return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
 }
 
-// The user SID of a token as text; empty when it can't be read.
-std::string TokenUserSid(HANDLE token) {
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    if (size == 0 || size > 4096) {
-        return std::string();
-    }
-    std::vector<unsigned char> buffer(size);
-    wchar_t* text = nullptr;
-    if (!::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
-        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-        return std::string();
-    }
-    std::string sid = Utf8(text, wcslen(text));
-    ::LocalFree(text);
-    return sid;
-}
-
 std::string ProcessUserSid(HANDLE process) {
     UniqueHandle token;
     if (!::OpenProcessToken(process, TOKEN_QUERY, token.Put())) {
         return std::string();
     }
-    return TokenUserSid(token.Get());
+    return TokenUserSidString(token.Get());
 }
 
 std::string ProcessProgramPath(HANDLE process) {
@@ -138,12 +120,7 @@ void TakeStep(ClosingStep step, const Target& target) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     Search search;
-    {
-        UniqueHandle token;
-        if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Put())) {
-            search.ownSid = TokenUserSid(token.Get());
-        }
-    }
+    search.ownSid = ProcessUserSidString();
     if (search.ownSid.empty()) {
         return 1;
     }
