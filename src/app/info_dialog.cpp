@@ -7,19 +7,7 @@
 #include "base/messages.h"
 #include "base/code_page.h"
 #include "base/wide_text_win.h"
-#include "channel/service.h"
-#include "framework/application.h"
-
-namespace {
-
-// The installed version from the service, which reports it in the thread's
-// ANSI code page; empty when the service gave no usable answer.
-std::wstring GetInstalledVersion() {
-    return ToWideString(
-        PlatformCodePageDecoder()(CService::GetInstance()->GetInstalledVersionText()));
-}
-
-}  // namespace
+#include "commands/command_reply.h"
 
 CInfoDialog::CInfoDialog() : CDialog(IDD_INFO_DIALOG, nullptr) {}
 
@@ -34,17 +22,14 @@ void CInfoDialog::SetVersion(std::wstring text) {
     m_version = std::move(text);
 }
 
+void CInfoDialog::SetVersionFromReply(const CCommandReply* reply) {
+    // The service reports the version in the thread's ANSI code page.
+    SetVersion(ToWideString(PlatformCodePageDecoder()(InstalledVersionFromReply(reply))));
+}
+
 BOOL CInfoDialog::OnInitDialog() {
     CDialog::OnInitDialog();
     LocalizeDialog(m_hWnd, IDD_INFO_DIALOG);
-    CService::GetInstance();
-    if (m_version.empty()) {
-        // Synchronous: the dialog appears once the service has answered, or
-        // once the exchange has given up after its bound; the wait cursor
-        // shows meanwhile.
-        CWaitCursor wait;
-        SetVersion(GetInstalledVersion());
-    }
     if (!m_version.empty()) {
         const auto [label, after] = SplitAtPlaceholder(MessageText(MessageId::AboutVersion));
         m_versionStatic.SetWindowText(

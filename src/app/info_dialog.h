@@ -1,6 +1,7 @@
 // The About dialog: the maker, support contacts and the installed version of
-// the filter, which it asks the filter's service for. One object lives for the
-// whole process and is shown as often as the user asks.
+// the filter, as the filter's service reported it (the main dialog asks the
+// service before it opens the dialog). One object lives for the whole process
+// and is shown as often as the user asks.
 #pragma once
 
 #include <windows.h>
@@ -9,18 +10,23 @@
 
 #include "framework/dialog.h"
 
+class CCommandReply;
+
 class CInfoDialog : public CDialog {
 public:
     // Template 134, no parent window; no version yet.
     CInfoDialog();
     ~CInfoDialog() override;
 
-    // Shows "Orlivan Version " + the version in control 1004, asking the
-    // service first while no version is known; hides the control when the
-    // service gave none (the next showing asks again). Returns FALSE.
+    // Shows "Orlivan Version " + the version in control 1004, or hides the
+    // control while no version is known. Returns FALSE.
     BOOL OnInitDialog() override;
 
     void SetVersion(std::wstring text);
+    // The version from the service's reply to a version request (null when
+    // no usable reply came: the version stays unknown, and the next showing
+    // asks again).
+    void SetVersionFromReply(const CCommandReply* reply);
 
     CStatic m_versionStatic;
     // The installed version; once known it is kept for the life of the

@@ -12,7 +12,9 @@
 #include "app/resources/resource.h"
 #include "app/update_screen.h"
 #include "channel/pipe_server.h"
+#include "channel/pipe_client.h"
 #include "channel/service.h"
+#include "commands/command.h"
 #include "framework/application.h"
 #include "framework/menu.h"
 #include "log/logger.h"
@@ -23,6 +25,7 @@
 #include "base/unique_handle_win.h"
 #include "base/wide_text_win.h"
 #include "locations/web_addresses.h"
+#include "update/update_ui.h"
 
 #if !defined(_WIN64)
 static_assert(sizeof(NOTIFYICONDATAW) == 956, "the full tray icon record of 32-bit Windows");
@@ -132,6 +135,8 @@ const MessageMap* COrlivanSysTrayDlg::GetMessageMap() const {
         OnCommand<&COrlivanSysTrayDlg::OnOnlineHelp>(ID_ONLINE_HELP),
         OnCommand<&COrlivanSysTrayDlg::OnReportProblem>(ID_REPORT_PROBLEM),
         OnCommand<&COrlivanSysTrayDlg::OnAbout>(ID_ABOUT),
+        OnMessage<&COrlivanSysTrayDlg::OnVersionRequestEnded>(WM_VERSION_REQUEST_ENDED),
+        OnMessage<&COrlivanSysTrayDlg::OnUpdateCheckEnded>(WM_UPDATE_CHECK_ENDED),
         OnRegisteredMessage<&COrlivanSysTrayDlg::OnTaskbarCreated>(s_taskbarCreatedMessage),
         OnMessage<&COrlivanSysTrayDlg::OnTimer>(WM_TIMER),
         OnMessage<&COrlivanSysTrayDlg::OnDestroy>(WM_DESTROY),
@@ -151,7 +156,9 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
 
     // The notification channel, before the tray icon exists: when another
     // notifier of this user holds it, the process ends here with a message.
-    CService::GetInstance(&ReportChannelBusyAndExit);
+    CService* service = CService::GetInstance(&ReportChannelBusyAndExit);
+    m_versionRequest = std::make_unique<CBackgroundExchange>(*service->m_pipeClient);
+    m_updateCheck = std::make_unique<CBackgroundExchange>(*service->m_pipeClient);
 
     // This instance owns the channel: Windows may start it again, with no
     // command line, after a crash or hang (Windows Error Reporting offers it
@@ -249,7 +256,9 @@ LRESULT COrlivanSysTrayDlg::OnEndSession(WPARAM wParam, LPARAM) {
     // After this message returns the system may end the process at any
     // moment (log-off), and an installer waits for it to end (close-app); a
     // nested modal loop (About, a box) would hold up the dialog's own end, so
-    // the process ends here.
+    // the process ends here. An exchange still pending with the service ends
+    // with it: its worker uses only its own state and the service object,
+    // and nothing here waits for it.
     ReleaseAtEnd();
     ::ExitProcess(0);
 }
@@ -315,9 +324,44 @@ void COrlivanSysTrayDlg::OnSettings() {
     LaunchSettingsProgram();
 }
 
+void COrlivanSysTrayDlg::StartExchange(CBackgroundExchange& exchange,
+                                       std::unique_ptr<CComand> command, UINT endedMessage) {
+    const HWND window = m_hWnd;
+    // A window that is gone by then refuses the message; the worker's state,
+    // the reply included, goes with the worker or with this object.
+    exchange.Start(std::move(command),
+                   [window, endedMessage] { ::PostMessageW(window, endedMessage, 0, 0); });
+    UpdateWaitCursor();
+}
+
+void COrlivanSysTrayDlg::UpdateWaitCursor() {
+    if (m_versionRequest->Pending() || m_updateCheck->Pending()) {
+        if (!m_waitCursor.has_value()) {
+            m_waitCursor.emplace();
+        }
+    } else {
+        m_waitCursor.reset();
+    }
+}
+
 void COrlivanSysTrayDlg::OnCheckUpdate() {
     // The interactive check: every outcome is shown, the latest version too.
-    CService::GetInstance()->CheckForUpdate(false, UpdateScreen(UpdateCheckOrigin::Menu));
+    // A check chosen again while one is pending is the same check: its
+    // outcome shows once.
+    StartExchange(*m_updateCheck, std::make_unique<CCheckUpdateCommand>(), WM_UPDATE_CHECK_ENDED);
+}
+
+LRESULT COrlivanSysTrayDlg::OnUpdateCheckEnded(WPARAM, LPARAM) {
+    std::unique_ptr<CCommandReply> reply;
+    if (!m_updateCheck->TakeReply(&reply)) {
+        return 0;  // not from an ended check of ours
+    }
+    UpdateWaitCursor();
+    // The offer is claimed through the service's one dialog slot, which the
+    // notification worker's checks claim too: one update dialog at a time.
+    ShowUpdateCheckOutcome(reply.get(), CService::GetInstance()->m_updateDialog,
+                           UpdateScreen(UpdateCheckOrigin::Menu), false);
+    return 0;
 }
 
 void COrlivanSysTrayDlg::OnOnlineHelp() {
@@ -344,7 +388,28 @@ void COrlivanSysTrayDlg::OnAbout() {
         m_pInfoDialog->SetForegroundWindow();
         return;
     }
-    m_pInfoDialog->DoModal();
+    if (!m_pInfoDialog->m_version.empty()) {
+        m_pInfoDialog->DoModal();
+        return;
+    }
+    // The version is asked for first, away from this thread; the dialog opens
+    // when the exchange has ended. About chosen again meanwhile asks nothing
+    // more and opens one dialog.
+    StartExchange(*m_versionRequest, std::make_unique<CVersionCommand>(), WM_VERSION_REQUEST_ENDED);
+}
+
+LRESULT COrlivanSysTrayDlg::OnVersionRequestEnded(WPARAM, LPARAM) {
+    std::unique_ptr<CCommandReply> reply;
+    if (!m_versionRequest->TakeReply(&reply)) {
+        return 0;  // not from an ended request of ours
+    }
+    UpdateWaitCursor();
+    m_pInfoDialog->SetVersionFromReply(reply.get());
+    reply.reset();
+    if (m_pInfoDialog->GetSafeHwnd() == nullptr) {
+        m_pInfoDialog->DoModal();
+    }
+    return 0;
 }
 
 void COrlivanSysTrayDlg::LaunchSettingsProgram() {

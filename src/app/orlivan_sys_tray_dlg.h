@@ -7,8 +7,12 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "commands/command_exchange.h"
+#include "framework/application.h"
 #include "framework/dialog.h"
 #include "notify/dispatch.h"
 #include "notify/record.h"
@@ -18,6 +22,12 @@ class CInfoDialog;
 // The tray icon's callback message and its ID.
 inline constexpr UINT WM_TRAYNOTIFY = WM_USER + 100;
 inline constexpr UINT TRAY_ICON_ID = 4001;
+
+// Posted to the main window by the worker of an exchange of the interface
+// when it has ended: the About dialog's version request, the menu's update
+// check.
+inline constexpr UINT WM_VERSION_REQUEST_ENDED = WM_APP + 1;
+inline constexpr UINT WM_UPDATE_CHECK_ENDED = WM_APP + 2;
 
 class COrlivanSysTrayDlg : public CDialog, private NotificationView {
 public:
@@ -47,6 +57,10 @@ protected:
     void OnOnlineHelp();
     void OnReportProblem();
     void OnAbout();
+    // An exchange of the interface has ended: About opens with the version
+    // learnt, the check's outcome is shown.
+    LRESULT OnVersionRequestEnded(WPARAM wParam, LPARAM lParam);
+    LRESULT OnUpdateCheckEnded(WPARAM wParam, LPARAM lParam);
 
     // The shell announces a new notification area (started late, or
     // restarted after a crash): the icon is added to it.
@@ -73,6 +87,12 @@ protected:
     void LaunchSettingsProgram();
     // Creates the About dialog object unless it exists; it is never deleted.
     void CreateInfoDialog();
+    // Starts `command` on `exchange` unless it is pending; its end is posted
+    // to this window as `endedMessage`.
+    void StartExchange(CBackgroundExchange& exchange, std::unique_ptr<CComand> command,
+                       UINT endedMessage);
+    // The wait cursor shows while an exchange of the interface is pending.
+    void UpdateWaitCursor();
 
     // The application icon at the large and small icon sizes (the window's
     // icons) and as the notification area's icon; all owned by the dialog.
@@ -86,6 +106,12 @@ protected:
     // The install folder, UTF-8.
     std::string m_installPath;
     CInfoDialog* m_pInfoDialog;
+    // The interface's exchanges with the service (made in OnInitDialog, with
+    // the service object): each runs on a worker of its own, so this thread
+    // never waits for the service; one of each kind at a time.
+    std::unique_ptr<CBackgroundExchange> m_versionRequest;
+    std::unique_ptr<CBackgroundExchange> m_updateCheck;
+    std::optional<CWaitCursor> m_waitCursor;
     std::atomic<bool> m_stopping{false};
     bool m_released = false;
 

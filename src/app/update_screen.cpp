@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <optional>
-
 #include "app/update_dialog.h"
 #include "base/code_page.h"
 #include "base/wide_text_win.h"
@@ -18,12 +16,6 @@ std::wstring ToWide(const std::string& text) {
 class CWindowsUpdateUi : public CUpdateUi {
 public:
     explicit CWindowsUpdateUi(UpdateCheckOrigin origin) : m_origin(origin) {}
-    void ExchangeStarting() override {
-        if (m_origin == UpdateCheckOrigin::Menu) {
-            m_waitCursor.emplace();
-        }
-    }
-    void ExchangeEnded() override { m_waitCursor.reset(); }
     void ShowMessage(const std::string& caption, const std::string& text) override {
         const UINT inFront = m_origin == UpdateCheckOrigin::Notification ? kInFrontBoxStyle : 0;
         ::MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(caption).c_str(), MB_OK | inFront);
@@ -38,8 +30,6 @@ public:
 
 private:
     UpdateCheckOrigin m_origin;
-    // Only the menu's screen, on the user-interface thread, sets it.
-    std::optional<CWaitCursor> m_waitCursor;
 };
 
 }  // namespace

@@ -6,8 +6,9 @@
 
 // Who started an update check, which decides how its outcome is shown.
 enum class UpdateCheckOrigin {
-    // The tray menu, on the user-interface thread: the wait cursor during the
-    // exchange; boxes and dialog as any the user opened.
+    // The tray menu: the exchange runs away from the user-interface thread
+    // (the main dialog shows the wait cursor meanwhile), its outcome on that
+    // thread; boxes and dialog as any the user opened.
     Menu,
     // A notification, on the worker thread of a program in the background:
     // boxes and dialog come to the front and stay on top, so they are not

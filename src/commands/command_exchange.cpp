@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 #include <memory>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "base/wire_word.h"
 #include "commands/command_reply.h"
@@ -102,4 +105,59 @@ CCommandReply* ReadReplyFrom(CCommandTransport& transport, int32_t requestCode,
         return nullptr;
     }
     return reply.release();
+}
+
+struct CBackgroundExchange::State {
+    std::unique_ptr<CComand> command;
+    std::function<void()> ended;
+    std::mutex mutex;
+    bool finished = false;                 // under mutex
+    std::unique_ptr<CCommandReply> reply;  // under mutex
+};
+
+bool CBackgroundExchange::Start(std::unique_ptr<CComand> command, std::function<void()> ended) {
+    if (m_state != nullptr) {
+        return false;
+    }
+    auto state = std::make_shared<State>();
+    state->command = std::move(command);
+    state->ended = std::move(ended);
+    m_state = state;
+    CCommandTransport* transport = &m_transport;
+    const auto run = [state, transport] {
+        std::unique_ptr<CCommandReply> reply(SendCommandOver(*transport, *state->command));
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->reply = std::move(reply);
+            state->finished = true;
+        }
+        state->ended();
+    };
+    try {
+        // Detached: nobody ever waits for the worker, which ends within the
+        // exchange's bound on its own.
+        std::thread(run).detach();
+    } catch (const std::system_error&) {
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->finished = true;  // no reply
+        }
+        state->ended();
+    }
+    return true;
+}
+
+bool CBackgroundExchange::TakeReply(std::unique_ptr<CCommandReply>* reply) {
+    if (m_state == nullptr) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        if (!m_state->finished) {
+            return false;
+        }
+        *reply = std::move(m_state->reply);
+    }
+    m_state.reset();
+    return true;
 }

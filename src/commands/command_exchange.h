@@ -9,6 +9,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 
 #include "commands/command.h"
@@ -88,3 +90,44 @@ CCommandReply* SendCommandOver(CCommandTransport& transport, CComand& command);
 // code does not answer the request.
 CCommandReply* ReadReplyFrom(CCommandTransport& transport, int32_t requestCode,
                              ExchangeDeadline deadline);
+
+// An exchange made on a worker thread of its own, for a thread that must not
+// wait for the service: the user interface, which keeps answering the system
+// (end of session), the user (clicks) and repaints while the service is slow.
+// Start returns at once; the exchange ends within the transport's bound, and
+// `ended` is then called on the worker (the platform posts a message to the
+// asking thread from it), after which the asking thread takes the reply.
+//
+// One exchange at a time per object: it is pending from Start until its reply
+// is taken, and a Start meanwhile starts nothing, so a command chosen twice
+// asks the service once and shows its outcome once. The object itself belongs
+// to the asking thread.
+//
+// The worker shares only its own state with the object (command, reply, the
+// callback) and keeps that alive itself, so it never outlives what it uses;
+// `transport` must live as long as any worker (the service's command client
+// lives for the process).
+class CBackgroundExchange {
+public:
+    explicit CBackgroundExchange(CCommandTransport& transport) : m_transport(transport) {}
+    CBackgroundExchange(const CBackgroundExchange&) = delete;
+    CBackgroundExchange& operator=(const CBackgroundExchange&) = delete;
+
+    // Sends `command` on a new worker and returns true; false, with nothing
+    // started, while an exchange is pending. When no worker can be started the
+    // exchange ends at once with no reply (and `ended` is called here).
+    bool Start(std::unique_ptr<CComand> command, std::function<void()> ended);
+
+    bool Pending() const { return m_state != nullptr; }
+
+    // Once the pending exchange has ended: stores its reply through `reply`
+    // (null when no usable reply came), frees the object for the next
+    // exchange and returns true. False, with `reply` untouched, while the
+    // exchange still runs or none was started.
+    bool TakeReply(std::unique_ptr<CCommandReply>* reply);
+
+private:
+    struct State;
+    CCommandTransport& m_transport;
+    std::shared_ptr<State> m_state;
+};

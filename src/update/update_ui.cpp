@@ -12,8 +12,12 @@ void RunUpdateCheck(const CommandSender& send, std::atomic<CUpdateDialog*>& open
     ui.ExchangeStarting();
     std::unique_ptr<CCommandReply> reply(send(command));
     ui.ExchangeEnded();
-    const UpdateCheckDecision decision = DecideUpdateCheck(reply.get(), silent);
-    reply.reset();
+    ShowUpdateCheckOutcome(reply.get(), openDialog, ui, silent);
+}
+
+void ShowUpdateCheckOutcome(const CCommandReply* reply, std::atomic<CUpdateDialog*>& openDialog,
+                            CUpdateUi& ui, bool silent) {
+    const UpdateCheckDecision decision = DecideUpdateCheck(reply, silent);
     switch (decision.action) {
         case UpdateCheckAction::Nothing:
             break;

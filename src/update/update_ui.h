@@ -37,6 +37,12 @@ using CommandSender = std::function<CCommandReply*(CComand& command)>;
 void RunUpdateCheck(const CommandSender& send, std::atomic<CUpdateDialog*>& openDialog,
                     CUpdateUi& ui, bool silent);
 
+// Shows the outcome of a check whose exchange has ended with `reply` (null
+// when no usable reply came) as RunUpdateCheck does: for a thread that made
+// the exchange away from itself (CBackgroundExchange).
+void ShowUpdateCheckOutcome(const CCommandReply* reply, std::atomic<CUpdateDialog*>& openDialog,
+                            CUpdateUi& ui, bool silent);
+
 // Shows the update dialog for `updateText` unless one is open already, in
 // which case this offer is dropped. `openDialog` holds the open dialog; it is
 // claimed atomically, so two threads can never both open one.

@@ -1,7 +1,7 @@
 // The command channel against the service stand-in: the About dialog's
 // version, the update check from the menu with its three outcomes and the
-// offer's installer address, and the update notices on the notification
-// channel.
+// offer's installer address, a service that never answers, and the update
+// notices on the notification channel.
 #include <string>
 
 #include "harness.h"
@@ -242,6 +242,7 @@ E2E_SCENARIO(check_update_offer_cancelled) {
 }
 
 E2E_SCENARIO(check_update_errors) {
+    ArrangeStandardInstall();
     Notifier notifier;
     {
         StandIn service(L"serve --status 7 --text 2.5.1");
@@ -255,6 +256,27 @@ E2E_SCENARIO(check_update_errors) {
     // The service has stopped.
     notifier.PostCommand(kCmdCheckUpdate);
     ExpectMessageBox(notifier, kErrorCaption, kErrorText);
+
+    // A service that accepts and never answers: while Check Update and About
+    // wait for it, the window answers, a double click starts the settings
+    // program, and the end of the session ends the program at once.
+    StandIn hung(L"serve --delay 60000");
+    Serving(hung);
+    notifier.PostCommand(kCmdCheckUpdate);
+    hung.WaitForOutput("exchange 1: request length 4 command 0x300");
+    notifier.PostCommand(kCmdAbout);
+    DWORD_PTR answer = 0;
+    Check(SendMessageTimeoutW(notifier.Window(), WM_NULL, 0, 0, SMTO_NORMAL, 2000, &answer) != 0,
+          "the window answers a plain message within 2 s while the service is asked");
+    notifier.PostTrayEvent(WM_LBUTTONDBLCLK);
+    WaitForRecords(1, Millis(5000));
+    Check(FindProcessWindow(notifier.ProcessId(), kDialogClass, nullptr) == nullptr,
+          "the exchange is still pending (no box or dialog yet) when the session ends");
+    notifier.SendEndSession(ENDSESSION_LOGOFF);
+    notifier.WaitForExit(Millis(5000));
+    CheckEqual(notifier.ExitCode(), 0, "exit code at the end of the session");
+    // The log ends with whole lines (LogLines fails otherwise).
+    LogLines(ReadFileBytes(LogPathFor(ReadVolatileEnvironment(L"USERPROFILE"))));
 }
 
 // ---------------------------------------------------------------- update notices

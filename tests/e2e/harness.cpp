@@ -657,6 +657,15 @@ void Notifier::PostClose() const {
     Check(PostMessageW(m_window, WM_CLOSE, 0, 0) != FALSE, "posting WM_CLOSE");
 }
 
+void Notifier::SendEndSession(LPARAM reason) const {
+    DWORD_PTR answer = 0;
+    Check(SendMessageTimeoutW(m_window, WM_QUERYENDSESSION, 0, reason, SMTO_ABORTIFHUNG, 5000,
+                              &answer) != 0,
+          "WM_QUERYENDSESSION is answered");
+    CheckEqual(static_cast<long long>(answer), TRUE, "answer to WM_QUERYENDSESSION");
+    SendMessageTimeoutW(m_window, WM_ENDSESSION, TRUE, reason, SMTO_ABORTIFHUNG, 5000, &answer);
+}
+
 // ---------------------------------------------------------------- stand-in
 
 const wchar_t* const kStandInPath = L"C:\\e2e\\orlivan-service-standin.exe";

@@ -211,6 +211,10 @@ public:
     // A menu command as TrackPopupMenu delivers it (posted, never sent).
     void PostCommand(UINT id) const;
     void PostClose() const;
+    // What Windows sends when the session ends (and the Restart Manager when
+    // an installer closes the program): WM_QUERYENDSESSION, which must be
+    // answered yes, then WM_ENDSESSION, inside which the process may end.
+    void SendEndSession(LPARAM reason) const;
 
 private:
     void Launch(const wchar_t* program, std::wstring commandLine);

@@ -64,19 +64,6 @@ void CheckEndRemovesIcon(const char* how, End end, Millis wait = Millis(10000)) 
     Note(std::string(how) + ": process ended, icon deleted");
 }
 
-// What Windows sends when the session ends, and the Restart Manager when an
-// installer closes the program: the question, which must be answered yes,
-// then the end itself. The process may end inside the second message.
-void SendEndSession(const Notifier& notifier, LPARAM reason) {
-    DWORD_PTR answer = 0;
-    Check(SendMessageTimeoutW(notifier.Window(), WM_QUERYENDSESSION, 0, reason, SMTO_ABORTIFHUNG,
-                              5000, &answer) != 0,
-          "WM_QUERYENDSESSION is answered");
-    CheckEqual(static_cast<long long>(answer), TRUE, "answer to WM_QUERYENDSESSION");
-    SendMessageTimeoutW(notifier.Window(), WM_ENDSESSION, TRUE, reason, SMTO_ABORTIFHUNG, 5000,
-                        &answer);
-}
-
 }  // namespace
 
 E2E_SCENARIO(tray_icon_added) {
@@ -150,7 +137,7 @@ E2E_SCENARIO(end_session_ends_the_program) {
     ArrangeStandardInstall();
     CheckEndRemovesIcon(
         "WM_ENDSESSION with ENDSESSION_CLOSEAPP",
-        [](Notifier& notifier) { SendEndSession(notifier, ENDSESSION_CLOSEAPP); }, Millis(5000));
+        [](Notifier& notifier) { notifier.SendEndSession(ENDSESSION_CLOSEAPP); }, Millis(5000));
     // At a log-off with the About dialog open: its modal loop would hold up
     // an end through WM_CLOSE until the user closed it.
     StandIn service(L"serve --version 1.2.3");
@@ -160,7 +147,7 @@ E2E_SCENARIO(end_session_ends_the_program) {
         [](Notifier& notifier) {
             notifier.PostCommand(kCmdAbout);
             WaitForProcessWindow(notifier.ProcessId(), L"#32770", L"Orlivan Info", Millis(20000));
-            SendEndSession(notifier, ENDSESSION_LOGOFF);
+            notifier.SendEndSession(ENDSESSION_LOGOFF);
         },
         Millis(5000));
     // Every run's lines are whole (LogLines fails on a line without CR LF).
