@@ -28,6 +28,8 @@ packages+=(qt6-wayland weston)
 packages+=(libsm-dev)
 # The service stand-in reads its command line with CLI11 (header-only).
 packages+=(libcli11-dev)
+# msgmerge keeps the translations in step with the template (docs/translating.md).
+packages+=(gettext)
 # The Debian packages' checks: lintian, AppStream's validator, groff for the
 # manual pages.
 packages+=(lintian appstream groff-base)

@@ -76,10 +76,13 @@ std::string ChooseLanguage(const std::vector<std::string>& preferences) {
 std::vector<std::string> LinuxLanguagePreferences(const char* orlivanLang, const char* language,
                                                   const char* lcAll, const char* lcMessages,
                                                   const char* lang) {
-    std::vector<std::string> out;
+    // ORLIVAN_LANG alone: a code the catalogue lacks gives English rather than
+    // the user's language, so whoever sets it (a test rig, a demo) gets a
+    // fixed language.
     if (IsSet(orlivanLang)) {
-        out.emplace_back(orlivanLang);
+        return {orlivanLang};
     }
+    std::vector<std::string> out;
     const char* locale = IsSet(lcAll) ? lcAll : IsSet(lcMessages) ? lcMessages : lang;
     // A session in the plain "C" locale gets English whatever LANGUAGE says,
     // as with gettext ("C.UTF-8" is not plain).
@@ -96,10 +99,8 @@ std::vector<std::string> LinuxLanguagePreferences(const char* orlivanLang, const
 
 std::vector<std::string> WindowsLanguagePreferences(const char* orlivanLang,
                                                     const std::vector<std::string>& uiLanguages) {
-    std::vector<std::string> out;
     if (IsSet(orlivanLang)) {
-        out.emplace_back(orlivanLang);
+        return {orlivanLang};
     }
-    out.insert(out.end(), uiLanguages.begin(), uiLanguages.end());
-    return out;
+    return uiLanguages;
 }

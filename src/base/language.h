@@ -14,15 +14,16 @@
 // serves its language too (pt, pt_PT -> pt_BR). "C" and "POSIX" are English.
 std::string ChooseLanguage(const std::vector<std::string>& preferences);
 
-// The preferences of a Linux session in the usual order: the program's own
-// ORLIVAN_LANG, then the colon-separated LANGUAGE list, then the first set of
-// LC_ALL, LC_MESSAGES, LANG (LANGUAGE not when that is the plain "C" or
-// "POSIX" locale). Arguments are the variables' values or null.
+// The preferences of a Linux session: the program's own ORLIVAN_LANG alone
+// when it is set (a code the catalogue lacks then gives English), else the
+// colon-separated LANGUAGE list, then the first set of LC_ALL, LC_MESSAGES,
+// LANG (LANGUAGE not when that is the plain "C" or "POSIX" locale). Arguments
+// are the variables' values or null.
 std::vector<std::string> LinuxLanguagePreferences(const char* orlivanLang, const char* language,
                                                   const char* lcAll, const char* lcMessages,
                                                   const char* lang);
 
-// The preferences of a Windows user: ORLIVAN_LANG first when set, then the
-// user's preferred UI languages (a double-zero-ended list of names).
+// The preferences of a Windows user: ORLIVAN_LANG alone when it is set (as on
+// Linux), else the user's preferred UI languages.
 std::vector<std::string> WindowsLanguagePreferences(const char* orlivanLang,
                                                     const std::vector<std::string>& uiLanguages);

@@ -37,16 +37,16 @@ inline constexpr char HOST_DOWNLOAD[] = "download.orlivan.com";
 
 // The online help: the set-up article of each platform.
 inline constexpr auto URL_ONLINE_HELP_WINDOWS = web_address_detail::Join(
-    "http://", HOST_CONTENT, "/content/how-setup-internet-parental-controls-windows-7");
+    "https://", HOST_CONTENT, "/content/how-setup-internet-parental-controls-windows-7");
 inline constexpr auto URL_ONLINE_HELP_LINUX = web_address_detail::Join(
-    "http://", HOST_CONTENT, "/content/how-setup-internet-parental-controls-linux");
-inline constexpr auto URL_CONTACT = web_address_detail::Join("http://", HOST_MAIN, "/contact");
+    "https://", HOST_CONTENT, "/content/how-setup-internet-parental-controls-linux");
+inline constexpr auto URL_CONTACT = web_address_detail::Join("https://", HOST_MAIN, "/contact");
 
 // Windows: the installer of a new version, by the machine's native architecture.
 inline constexpr auto URL_INSTALLER_AMD64 =
-    web_address_detail::Join("http://", HOST_DOWNLOAD, "/windows7/amd64/OrlivanUpdate_amd64.exe");
+    web_address_detail::Join("https://", HOST_DOWNLOAD, "/windows7/amd64/OrlivanUpdate_amd64.exe");
 inline constexpr auto URL_INSTALLER_X86 =
-    web_address_detail::Join("http://", HOST_DOWNLOAD, "/windows7/x86/OrlivanUpdate_x86.exe");
+    web_address_detail::Join("https://", HOST_DOWNLOAD, "/windows7/x86/OrlivanUpdate_x86.exe");
 
 // Linux: the Debian package of a new version is
 // URL_LINUX_DOWNLOADS + <arch> + "/OrlivanUpdate_" + <arch> + ".deb", <arch>
@@ -54,7 +54,7 @@ inline constexpr auto URL_INSTALLER_X86 =
 // machine) in the table below; a machine not in the table gets the download
 // page itself, which lists every package.
 inline constexpr auto URL_LINUX_DOWNLOADS =
-    web_address_detail::Join("http://", HOST_DOWNLOAD, "/linux/");
+    web_address_detail::Join("https://", HOST_DOWNLOAD, "/linux/");
 
 struct LinuxPackageArchitecture {
     const char* machine;       // uname's machine name

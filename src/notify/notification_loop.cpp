@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "log/log_rate_limit.h"
@@ -21,12 +22,19 @@ void LogDroppedFrame(CLogger* logger, CLogRateLimit* dropLines, const char* reas
     if (logger == nullptr) {
         return;
     }
-    uint64_t heldBack = 0;
-    if (dropLines != nullptr && !dropLines->Admit(&heldBack)) {
+    std::string line = reason;
+    if (dropLines != nullptr && !dropLines->Admit(reason, &line)) {
         return;
     }
-    logger->Log(1, "Notification frame dropped: %s%s\n", reason,
-                CLogRateLimit::HeldBackNote(heldBack).c_str());
+    logger->Log(1, "Notification frame dropped: %s\n", line.c_str());
+}
+
+// Writes the dropped frames held back, when they are due (or at once `atEnd`).
+void WriteHeldBackDrops(CLogger* logger, CLogRateLimit* dropLines, bool atEnd = false) {
+    std::string line;
+    if (logger != nullptr && dropLines->Flush(&line, atEnd)) {
+        logger->Log(1, "Notification frame dropped: %s\n", line.c_str());
+    }
 }
 
 }  // namespace
@@ -77,14 +85,35 @@ void RunNotificationLoop(FrameTransport& transport, const NotificationHandler& h
                          CLogger* logger, std::chrono::milliseconds waitLimit,
                          const std::atomic<bool>* stop) {
     CLogRateLimit dropLines(kDropLineInterval);
+    // No client could be connected: false when the loop is to end.
+    const auto carryOn = [&] {
+        if (stop != nullptr && stop->load()) {
+            WriteHeldBackDrops(logger, &dropLines, true);
+            return false;
+        }
+        std::this_thread::sleep_for(kConnectRetryPause);
+        return true;
+    };
     for (;;) {
+        WriteHeldBackDrops(logger, &dropLines);
+        // While drop lines are held back, the wait for the next client ends
+        // when they are due, so they are written even if no client comes.
+        if (const auto untilDue = dropLines.UntilFlush()) {
+            const int connected = transport.ConnectWithin(*untilDue);
+            if (connected == TRANSFER_TIMED_OUT) {
+                continue;
+            }
+            if (connected != TRANSFER_OK) {
+                if (!carryOn()) {
+                    return;
+                }
+                continue;
+            }
+        }
         const PassOutcome outcome =
             ServeNotificationFrame(transport, handler, logger, waitLimit, &dropLines, stop);
-        if (outcome == PassOutcome::NoClient) {
-            if (stop != nullptr && stop->load()) {
-                return;
-            }
-            std::this_thread::sleep_for(kConnectRetryPause);
+        if (outcome == PassOutcome::NoClient && !carryOn()) {
+            return;
         }
     }
 }

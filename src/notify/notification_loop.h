@@ -36,7 +36,8 @@ enum class PassOutcome {
 // `logger` is given; a client closing between frames is not a problem, and a
 // client the channel refused is logged by the channel itself. With
 // `dropLines`, the lines about dropped frames pass through it (lines it holds
-// back are counted on the next one written). Once `stop` is set, a read cut
+// back are accounted for on the next one written, or by RunNotificationLoop
+// when they are due). Once `stop` is set, a read cut
 // short is the program's own end, not a problem, and is not logged.
 PassOutcome ServeNotificationFrame(FrameTransport& transport, const NotificationHandler& handler,
                                    CLogger* logger,
@@ -45,8 +46,10 @@ PassOutcome ServeNotificationFrame(FrameTransport& transport, const Notification
                                    const std::atomic<bool>* stop = nullptr);
 
 // Runs passes until `stop` (when given) is set and the transport refuses to
-// connect; dropped frames are logged at most once per kDropLineInterval. In
-// the program it runs for the life of the process.
+// connect; dropped frames are logged at most once per kDropLineInterval, and
+// those held back are written once that interval is over, even if no other
+// client comes (the wait for one is cut short then), and when the loop ends.
+// In the program it runs for the life of the process.
 void RunNotificationLoop(FrameTransport& transport, const NotificationHandler& handler,
                          CLogger* logger, std::chrono::milliseconds waitLimit = kClientWaitLimit,
                          const std::atomic<bool>* stop = nullptr);

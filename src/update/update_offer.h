@@ -29,7 +29,7 @@ constexpr uint16_t NATIVE_ARCHITECTURE_AMD64 = 9;
 // architecture (32-bit x86, Itanium, ARM, unknown) gets the x86 one.
 bool UsesAmd64Installer(uint16_t nativeArchitecture);
 
-// The Windows installer's web address: http, the download host, and the fixed
+// The Windows installer's web address: https, the download host, and the fixed
 // path for the architecture.
 const char* InstallerUrl(bool amd64);
 

@@ -446,7 +446,7 @@ std::wstring PlaceSettingsProgram(const std::wstring& installFolder) {
 }
 
 void RegisterUrlHandler() {
-    SetRegistryText(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", nullptr,
+    SetRegistryText(HKEY_CLASSES_ROOT, L"https\\shell\\open\\command", nullptr,
                     L"\"" + TheSetup().recorder + L"\" \"%1\"");
 }
 

@@ -145,7 +145,7 @@ void DrawWindowFrames();
 // Copies the recorder to folder + "User Interface Files\OrlivanUi.exe" (the
 // folder ends with a backslash) and returns that path.
 std::wstring PlaceSettingsProgram(const std::wstring& installFolder);
-// Makes the recorder the prefix's handler of http addresses.
+// Makes the recorder the prefix's handler of https addresses.
 void RegisterUrlHandler();
 // The usual arrangement: install folder in the registry, settings program in
 // it, recorder as URL handler. Returns the settings program's path.

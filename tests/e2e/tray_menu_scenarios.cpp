@@ -25,26 +25,27 @@ void CheckSettingsRun(const Record& record, const std::wstring& settingsProgram)
               "); it was " + Utf8(record.currentFolder));
 }
 
-// The host part of an http address ("" when it has none).
+const std::wstring kScheme = L"https://";
+
+// The host part of an https address ("" when it has none).
 std::wstring HostOf(const std::wstring& address) {
-    const std::wstring scheme = L"http://";
-    if (address.rfind(scheme, 0) != 0) {
+    if (address.rfind(kScheme, 0) != 0) {
         return {};
     }
-    size_t slash = address.find(L'/', scheme.size());
-    return address.substr(scheme.size(),
-                          slash == std::wstring::npos ? std::wstring::npos : slash - scheme.size());
+    size_t slash = address.find(L'/', kScheme.size());
+    return address.substr(
+        kScheme.size(), slash == std::wstring::npos ? std::wstring::npos : slash - kScheme.size());
 }
 
-// The recorded run is the URL handler, given an http address with this path;
+// The recorded run is the URL handler, given an https address with this path;
 // returns the address.
 std::wstring CheckBrowserRun(const Record& record, const std::wstring& path) {
     Check(record.arguments.size() == 1,
           "the URL handler got exactly one argument; the recorded run was " + Describe(record));
     const std::wstring& address = record.arguments[0];
     std::wstring host = HostOf(address);
-    Check(!host.empty(), "address " + Utf8(address) + " is http:// with a host");
-    CheckEqual(address.substr(7 + host.size()), path, "path of the address");
+    Check(!host.empty(), "address " + Utf8(address) + " is https:// with a host");
+    CheckEqual(address.substr(kScheme.size() + host.size()), path, "path of the address");
     return address;
 }
 

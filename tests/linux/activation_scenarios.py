@@ -46,7 +46,7 @@ def running_notifier_answers_activation(new_desktop):
     texts = desktop.texts('Orlivan Info')
     check(texts[1] == ['OK'] and texts[0][-1].startswith('Orlivan Notifier\n'), repr(texts))
     app.ActivateAction('report-problem', NO_PARAMETER, NO_DATA)
-    wait_for(lambda: desktop.recorded('opened') == ['http://www.orlivan.com/contact'],
+    wait_for(lambda: desktop.recorded('opened') == ['https://www.orlivan.com/contact'],
              'the contact page while About is open')
     desktop.press('Orlivan Info')
     try:

@@ -7,9 +7,9 @@ import os
 from harness import check, main, wait_for
 
 PACKAGE = {'x86_64': 'amd64', 'aarch64': 'arm64', 'i686': 'i386'}.get(os.uname().machine)
-INSTALLER = 'http://download.orlivan.com/linux/' + (
+INSTALLER = 'https://download.orlivan.com/linux/' + (
     '%s/OrlivanUpdate_%s.deb' % (PACKAGE, PACKAGE) if PACKAGE else '')
-HELP = 'http://content.orlivan.com/content/how-setup-internet-parental-controls-linux'
+HELP = 'https://content.orlivan.com/content/how-setup-internet-parental-controls-linux'
 
 
 def requests(log, code):
@@ -76,7 +76,7 @@ def report_problem_opens_the_contact_page(new_desktop):
     desktop = new_desktop()
     desktop.start_notifier()
     desktop.click_menu('Report Problem')
-    wait_for(lambda: desktop.recorded('opened') == ['http://www.orlivan.com/contact'],
+    wait_for(lambda: desktop.recorded('opened') == ['https://www.orlivan.com/contact'],
              'the contact page')
 
 

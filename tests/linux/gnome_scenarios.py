@@ -127,7 +127,7 @@ def commands_reachable_without_a_tray_host(new_desktop):
     names = app('a.get_app_info().list_actions().map(x => a.get_app_info().get_action_name(x))')
     check(names == MENU_LABELS, 'the desktop actions %r' % names)
     app("a.launch_action('%s', 0, -1)" % action_named('Report Problem'))
-    wait_for(lambda: desktop.recorded('opened') == ['http://www.orlivan.com/contact'],
+    wait_for(lambda: desktop.recorded('opened') == ['https://www.orlivan.com/contact'],
              'the contact page')
     # Typed into the overview's search, its name finds it.
     SHELL.eval("Main.overview.show(); Main.overview.searchEntry.set_text('Orlivan'); true")

@@ -79,7 +79,7 @@ def host_registering_after_its_watcher_gets_the_item(new_desktop):
     errors = menu.EventGroup([(dict(desktop.menu_entries())['Report Problem'], 'clicked') + event,
                               (42, 'clicked') + event], dbus_interface='com.canonical.dbusmenu')
     check(errors == [42], 'EventGroup errors %r' % errors)
-    wait_for(lambda: desktop.recorded('opened') == ['http://www.orlivan.com/contact'],
+    wait_for(lambda: desktop.recorded('opened') == ['https://www.orlivan.com/contact'],
              'the contact page')
 
 
@@ -182,7 +182,7 @@ def wayland_icon_notification_and_menu(new_desktop):
          'orlivan-notifier-information')],
         'notifications %r' % desktop.notifications())
     desktop.click_menu('Report Problem')
-    wait_for(lambda: desktop.recorded('opened') == ['http://www.orlivan.com/contact'],
+    wait_for(lambda: desktop.recorded('opened') == ['https://www.orlivan.com/contact'],
              'the contact page')
     end_with_sigterm(desktop, notifier)
 
@@ -215,7 +215,7 @@ def panel_tray_hosts_the_item(new_desktop):
                               capture_output=True, text=True).stdout
     check(not embedded, 'an XEmbed icon window: ' + embedded)
     desktop.click_menu('Report Problem')
-    wait_for(lambda: desktop.recorded('opened') == ['http://www.orlivan.com/contact'],
+    wait_for(lambda: desktop.recorded('opened') == ['https://www.orlivan.com/contact'],
              'the contact page')
     end_with_sigterm(desktop, notifier)
     wait_for(lambda: not icon_drawn_in_panel(), 'the icon gone from the panel')

@@ -110,13 +110,13 @@ TEST(LinuxDesktop, SettingsProgramLogAndInstaller) {
     // The update's package by the machine's architecture; the download page
     // for a machine without one.
     const std::pair<const char*, const char*> packages[] = {
-        {"x86_64", "http://download.orlivan.com/linux/amd64/OrlivanUpdate_amd64.deb"},
-        {"aarch64", "http://download.orlivan.com/linux/arm64/OrlivanUpdate_arm64.deb"},
-        {"armv7l", "http://download.orlivan.com/linux/armhf/OrlivanUpdate_armhf.deb"},
-        {"i686", "http://download.orlivan.com/linux/i386/OrlivanUpdate_i386.deb"},
-        {"riscv64", "http://download.orlivan.com/linux/"},
-        {"x86_64 ", "http://download.orlivan.com/linux/"},
-        {"", "http://download.orlivan.com/linux/"},
+        {"x86_64", "https://download.orlivan.com/linux/amd64/OrlivanUpdate_amd64.deb"},
+        {"aarch64", "https://download.orlivan.com/linux/arm64/OrlivanUpdate_arm64.deb"},
+        {"armv7l", "https://download.orlivan.com/linux/armhf/OrlivanUpdate_armhf.deb"},
+        {"i686", "https://download.orlivan.com/linux/i386/OrlivanUpdate_i386.deb"},
+        {"riscv64", "https://download.orlivan.com/linux/"},
+        {"x86_64 ", "https://download.orlivan.com/linux/"},
+        {"", "https://download.orlivan.com/linux/"},
     };
     for (const auto& [machine, url] : packages) {
         EXPECT_EQ(LinuxPackageUrl(machine), url) << machine;

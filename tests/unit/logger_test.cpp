@@ -247,29 +247,49 @@ std::chrono::steady_clock::time_point ControlledNow() {
 }
 }  // namespace
 
-TEST(LogRateLimit, OneLinePerIntervalAndTheNextCountsTheOnesHeldBack) {
+TEST(LogRateLimit, OneLinePerIntervalAndWhatWasHeldBackWrittenWhenDue) {
     using std::chrono::milliseconds;
     g_now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
     const auto start = g_now;
     CLogRateLimit limit(milliseconds(1000), &ControlledNow);
+    enum Op { Drop, Flush, FlushAtEnd };
     struct Step {
         int atMs;
-        bool written;
-        uint64_t heldBack;
+        Op op;
+        const char* reason;  // of a drop
+        const char* line;    // written, or "" for none
+        int untilFlushMs;    // afterwards; -1 for nothing held back
     };
     const Step steps[] = {
-        {0, true, 0},     {0, false, 0},   {10, false, 0},  {999, false, 0},  {1000, true, 3},
-        {1500, false, 0}, {5000, true, 1}, {6000, true, 0}, {6001, false, 0},
+        {0, Drop, "stalled", "stalled", -1},
+        {0, Drop, "stalled", "", 1000},
+        {10, Drop, "stalled", "", 990},
+        {999, Flush, "", "", 1},
+        {999, Drop, "stalled", "", 1},
+        {1000, Drop, "stalled", "stalled (3 more since the last)", -1},
+        {1500, Drop, "closed", "", 500},
+        {2000, Flush, "", "closed", -1},  // no later drop needed
+        {2100, Flush, "", "", -1},
+        {2200, Drop, "closed", "", 800},
+        {2300, Drop, "stalled", "", 700},
+        {2400, Drop, "closed", "", 600},
+        {3000, Flush, "", "closed (2 more since the last: 1 closed, 1 stalled)", -1},
+        {3500, Drop, "stalled", "", 500},
+        {3600, FlushAtEnd, "", "stalled", -1},
+        {3700, Drop, "stalled", "", 900},
+        {5000, Drop, "closed", "closed (1 more since the last: 1 stalled)", -1},
+        {6000, Drop, "closed", "closed", -1},
+        {6001, Drop, "closed", "", 999},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.atMs);
         g_now = start + milliseconds(step.atMs);
-        uint64_t heldBack = 99;
-        EXPECT_EQ(limit.Admit(&heldBack), step.written);
-        if (step.written) {
-            EXPECT_EQ(heldBack, step.heldBack);
-        }
+        std::string line;
+        const bool written = step.op == Drop ? limit.Admit(step.reason, &line)
+                                             : limit.Flush(&line, step.op == FlushAtEnd);
+        EXPECT_EQ(written, *step.line != '\0');
+        EXPECT_EQ(line, step.line);
+        const auto untilFlush = limit.UntilFlush();
+        EXPECT_EQ(untilFlush ? untilFlush->count() : -1, step.untilFlushMs);
     }
-    EXPECT_EQ(CLogRateLimit::HeldBackNote(0), "");
-    EXPECT_EQ(CLogRateLimit::HeldBackNote(41), " (41 more since the last)");
 }

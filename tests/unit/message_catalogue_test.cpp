@@ -104,6 +104,7 @@ TEST(LanguageChoice, LinuxVariablesInTheirOrder) {
         {nullptr, "de", nullptr, nullptr, "C.UTF-8", "de"},
         {nullptr, "ja", nullptr, nullptr, "de_DE.UTF-8", "de"},
         {"qps-ploc", "de", nullptr, nullptr, "fr_FR", "qps-ploc"},
+        {"xx", "de", nullptr, nullptr, "de_DE.UTF-8", "en"},  // unknown: English, not the user's
         {nullptr, nullptr, nullptr, nullptr, nullptr, "en"},
     };
     for (const Case& c : cases) {

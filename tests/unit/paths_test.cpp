@@ -58,22 +58,22 @@ TEST(LogLocation, InProfileFolderOrAtDriveRoot) {
               "C:\\Users\\Zo\xC3\xAB\\OrlivanLog\\OrlivanSysTray.log");
 }
 
-TEST(WebAddresses, HostsAndPathsJoinIntoHttpAddresses) {
+TEST(WebAddresses, HostsAndPathsJoinIntoHttpsAddresses) {
     EXPECT_STREQ(
         URL_ONLINE_HELP_WINDOWS.data(),
-        "http://content.orlivan.com/content/how-setup-internet-parental-controls-windows-7");
+        "https://content.orlivan.com/content/how-setup-internet-parental-controls-windows-7");
     EXPECT_STREQ(URL_ONLINE_HELP_LINUX.data(),
-                 "http://content.orlivan.com/content/how-setup-internet-parental-controls-linux");
+                 "https://content.orlivan.com/content/how-setup-internet-parental-controls-linux");
 #if defined(_WIN32)
     EXPECT_EQ(URL_ONLINE_HELP.data(), URL_ONLINE_HELP_WINDOWS.data());
 #else
     EXPECT_EQ(URL_ONLINE_HELP.data(), URL_ONLINE_HELP_LINUX.data());
 #endif
-    EXPECT_STREQ(URL_CONTACT.data(), "http://www.orlivan.com/contact");
+    EXPECT_STREQ(URL_CONTACT.data(), "https://www.orlivan.com/contact");
     EXPECT_STREQ(URL_INSTALLER_AMD64.data(),
-                 "http://download.orlivan.com/windows7/amd64/OrlivanUpdate_amd64.exe");
+                 "https://download.orlivan.com/windows7/amd64/OrlivanUpdate_amd64.exe");
     EXPECT_STREQ(URL_INSTALLER_X86.data(),
-                 "http://download.orlivan.com/windows7/x86/OrlivanUpdate_x86.exe");
+                 "https://download.orlivan.com/windows7/x86/OrlivanUpdate_x86.exe");
     // The text fills its array exactly: nothing stray after the terminator.
     EXPECT_EQ(std::string(URL_CONTACT.data()).size() + 1, URL_CONTACT.size());
 }

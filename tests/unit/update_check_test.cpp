@@ -114,8 +114,8 @@ TEST(InstallerChoice, OnlyNativeAmd64GetsTheAmd64Installer) {
     }
     const std::string amd64 = InstallerUrl(true);
     const std::string x86 = InstallerUrl(false);
-    EXPECT_EQ(amd64.rfind("http://", 0), 0u);
-    EXPECT_EQ(x86.rfind("http://", 0), 0u);
+    EXPECT_EQ(amd64.rfind("https://", 0), 0u);
+    EXPECT_EQ(x86.rfind("https://", 0), 0u);
     EXPECT_TRUE(amd64.ends_with("/windows7/amd64/OrlivanUpdate_amd64.exe")) << amd64;
     EXPECT_TRUE(x86.ends_with("/windows7/x86/OrlivanUpdate_x86.exe")) << x86;
 }

@@ -80,7 +80,7 @@ TEST(UpdateDialogWin, ShowsTheOfferAndOkOpensTheInstallerForTheArchitecture) {
         ASSERT_EQ(g_openedUrls.size(), 1u);
         const std::wstring path = amd64 ? L"/windows7/amd64/OrlivanUpdate_amd64.exe"
                                         : L"/windows7/x86/OrlivanUpdate_x86.exe";
-        EXPECT_EQ(g_openedUrls[0].rfind(L"http://", 0), 0u);
+        EXPECT_EQ(g_openedUrls[0].rfind(L"https://", 0), 0u);
         EXPECT_TRUE(g_openedUrls[0].ends_with(path));
     }
 }
