@@ -2,7 +2,9 @@
 // and the update's package for the machine.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "notify/desktop_application.h"
 #include "notify/desktop_notification.h"
@@ -52,6 +54,73 @@ TEST(DesktopNotification, BoxCompanionStaysUntilClosed) {
     EXPECT_EQ(n.urgency, NotificationUrgency::Critical);
     EXPECT_EQ(n.expireTimeoutMs, 0);
     EXPECT_EQ(BoxCompanionNotification(u"C", u"a <b>", false).body, "a <b>");
+}
+
+TEST(DesktopNotification, IdsBelongToTheServerThatGaveThem) {
+    using S = NoticeSlot;
+    struct Given {
+        S slot;
+        const char* owner;
+        uint32_t id;
+    };
+    struct Case {
+        bool boxWaits;
+        std::vector<Given> given;
+        const char* gone;  // the server that left the bus, or null
+        const char* balloon;
+        const char* box;  // what Take gives: owner#id, ...
+    } cases[] = {
+        {false, {{S::Balloon, ":1.5", 1}, {S::Balloon, ":1.5", 2}}, nullptr, ":1.5#2", ""},
+        {false, {{S::Balloon, ":1.5", 1}}, ":1.5", "", ""},
+        {false, {{S::Balloon, ":1.5", 1}, {S::Balloon, ":1.9", 1}}, ":1.5", ":1.9#1", ""},
+        {false, {{S::Balloon, ":1.9", 1}}, ":1.5", ":1.9#1", ""},
+        {true, {{S::BoxCompanion, ":1.5", 3}, {S::BoxCompanion, ":1.9", 1}}, ":1.5", "", ":1.9#1"},
+        {true,
+         {{S::BoxCompanion, ":1.5", 3}, {S::Balloon, ":1.5", 4}},
+         nullptr,
+         ":1.5#4",
+         ":1.5#3"},
+        {false, {{S::BoxCompanion, ":1.5", 3}}, nullptr, "", ""},  // the box was answered
+    };
+    const auto taken = [](std::vector<GivenNotification> given) {
+        std::string text;
+        for (const GivenNotification& g : given) {
+            text += (text.empty() ? "" : ", ") + g.owner + "#" + std::to_string(g.id);
+        }
+        return text;
+    };
+    for (const Case& c : cases) {
+        CNotificationBook book;
+        if (c.boxWaits) {
+            book.BoxWaits(u"Caption", u"Text");
+        }
+        for (const Given& g : c.given) {
+            EXPECT_EQ(book.Given(g.slot, g.owner, g.id), c.boxWaits || g.slot == S::Balloon);
+        }
+        if (c.gone != nullptr) {
+            book.ServerGone(c.gone);
+        }
+        EXPECT_EQ(taken(book.Take(S::Balloon)), c.balloon) << c.balloon;
+        EXPECT_EQ(taken(book.Take(S::BoxCompanion)), c.box) << c.box;
+        EXPECT_EQ(taken(book.Take(S::BoxCompanion)), "");  // taken once
+    }
+    CNotificationBook book;
+    book.BoxWaits(u"Caption", u"Text");
+    EXPECT_TRUE(book.BoxWaiting() && book.BoxCaption() == u"Caption" && book.BoxText() == u"Text");
+    book.BoxAnswered();
+    EXPECT_FALSE(book.BoxWaiting());
+    // One line when the notices change hands, none while they stay.
+    const struct {
+        bool server;
+        const char* line;
+    } steps[] = {
+        {true, nullptr},  {false, kNoticesShownByNotifierLine},
+        {false, nullptr}, {true, kNoticesShownByServerLine},
+        {true, nullptr},
+    };
+    for (const auto& step : steps) {
+        EXPECT_EQ(book.NoticesShownBy(step.server), step.line) << step.server;
+    }
 }
 
 TEST(DesktopApplication, DesktopActionsRunTheMenuCommands) {
