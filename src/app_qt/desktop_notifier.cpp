@@ -99,9 +99,10 @@ public:
         setAttribute(Qt::WA_ShowWithoutActivating);
         setMinimumWidth(280);  // room for the title where the title bar shows it
         auto* layout = new QHBoxLayout(this);
+        m_icon.setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         layout->addWidget(&m_icon, 0, Qt::AlignTop);
         auto* words = new QVBoxLayout();
-        layout->addLayout(words);
+        layout->addLayout(words, 1);
         QFont bold = m_title.font();
         bold.setBold(true);
         m_title.setFont(bold);
