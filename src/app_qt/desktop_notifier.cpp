@@ -228,8 +228,7 @@ void CDesktopNotifier::ShowBalloon(std::u16string_view title, std::u16string_vie
         for (const GivenNotification& given : shown) {
             Close(given);
         }
-        QMetaObject::invokeMethod(
-            this, [this] { CloseOwnWindow(); }, Qt::QueuedConnection);
+        RequestOwnWindow(std::nullopt);
         return;
     }
     bool markup = false;
@@ -248,8 +247,7 @@ void CDesktopNotifier::ShowBalloon(std::u16string_view title, std::u16string_vie
     }
     Log(line);
     if (!byServer) {
-        QMetaObject::invokeMethod(
-            this, [this, notification] { ShowOwnWindow(notification); }, Qt::QueuedConnection);
+        RequestOwnWindow(notification);
     }
 }
 
@@ -352,15 +350,31 @@ void CDesktopNotifier::ResendBoxNotice() {
         });
 }
 
-void CDesktopNotifier::ShowOwnWindow(const DesktopNotification& notification) {
-    if (m_window == nullptr) {
-        m_window = std::make_unique<CNoticeWindow>();
+void CDesktopNotifier::RequestOwnWindow(std::optional<DesktopNotification> notice) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_windowRequested = true;
+        m_windowNotice = std::move(notice);
     }
-    static_cast<CNoticeWindow*>(m_window.get())->Show(notification);
+    QMetaObject::invokeMethod(this, "UpdateOwnWindow", Qt::QueuedConnection);
 }
 
-void CDesktopNotifier::CloseOwnWindow() {
-    if (m_window != nullptr) {
+void CDesktopNotifier::UpdateOwnWindow() {
+    std::optional<DesktopNotification> notice;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_windowRequested) {
+            return;  // carried out by an earlier call
+        }
+        m_windowRequested = false;
+        notice = std::move(m_windowNotice);
+    }
+    if (notice.has_value()) {
+        if (m_window == nullptr) {
+            m_window = std::make_unique<CNoticeWindow>();
+        }
+        static_cast<CNoticeWindow*>(m_window.get())->Show(*notice);
+    } else if (m_window != nullptr) {
         m_window->close();
     }
 }

@@ -49,14 +49,21 @@ private:
     // Takes down a notification, addressed to the owner that gave it.
     void Close(const GivenNotification& given);
     void Log(const char* line);
-    // The notifier's own window (interface thread).
-    void ShowOwnWindow(const DesktopNotification& notification);
-    void CloseOwnWindow();
+    // Asks the interface thread to show `notice` in the notifier's own
+    // window, or to close it (none); the last request counts.
+    void RequestOwnWindow(std::optional<DesktopNotification> notice);
+    // Carries out the last request (interface thread).
+    Q_INVOKABLE void UpdateOwnWindow();
     // The waiting box's notice to a new server (interface thread, without blocking).
     void ResendBoxNotice();
 
-    std::mutex m_mutex;  // guards m_book: the worker sends, the interface thread follows the owner
+    // Guards m_book (the worker sends, the interface thread follows the
+    // owner) and the own window's request (handed over here, not in the
+    // queued call, so a ThreadSanitizer build sees the order).
+    std::mutex m_mutex;
     CNotificationBook m_book;
+    bool m_windowRequested = false;
+    std::optional<DesktopNotification> m_windowNotice;
     CDesktopBalloons m_balloons;  // worker only
     std::unique_ptr<QWidget> m_window;
 };
