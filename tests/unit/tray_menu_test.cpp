@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "notify/tray_menu.h"
 
@@ -50,40 +50,34 @@ TEST(TrayMenu, TheXembedIconOnlyWhileNoHostAfterTheGrace) {
 }
 
 TEST(TrayMenu, RegistrationRetriesAndFallsBackToTheObjectPath) {
-    using A = RegistrationAnswer;
-    using F = ItemRegistrationForm;
-    // The answers to successive attempts, and the attempt that follows each
-    // (the form and the wait before it; {F::ServiceName, -1}: none).
-    struct Case {
-        std::vector<A> answers;
-        std::vector<RegistrationAttempt> next;
-    } cases[] = {
-        {{A::Accepted}, {{F::ServiceName, -1}}},
-        {{A::Refused, A::Accepted}, {{F::ObjectPath, 0}, {F::ServiceName, -1}}},
-        {{A::NoAnswer, A::NoAnswer, A::Refused},
-         {{F::ServiceName, 250}, {F::ServiceName, 500}, {F::ObjectPath, 0}}},
-        {{A::Refused, A::Refused, A::NoAnswer, A::Refused, A::Refused, A::Refused, A::Refused},
-         {{F::ObjectPath, 0},
-          {F::ObjectPath, 250},
-          {F::ObjectPath, 500},
-          {F::ObjectPath, 1000},
-          {F::ObjectPath, 2000},
-          {F::ObjectPath, 4000},
-          {F::ServiceName, -1}}},  // given up until the watcher changes hands
+    // The watcher's answers (Accepted, Refused, No answer) and the attempt
+    // after each: by Service name or object Path, with its wait; "-": none.
+    const std::pair<const char*, const char*> cases[] = {
+        {"A", "-"},
+        {"RA", "P0 -"},
+        {"NNR", "S250 S500 P0"},
+        {"RRNRRRR", "P0 P250 P500 P1000 P2000 P4000 -"},  // then left to the next owner
     };
-    for (const Case& c : cases) {
+    for (const auto& [answers, attempts] : cases) {
         CItemRegistration registration;
-        const RegistrationAttempt first = registration.Start();
-        EXPECT_TRUE(first.form == F::ServiceName && first.delayMs == 0);
-        for (size_t i = 0; i < c.answers.size(); ++i) {
-            const auto next = registration.Answered(c.answers[i]);
-            const RegistrationAttempt got = next.value_or(RegistrationAttempt{F::ServiceName, -1});
-            EXPECT_TRUE(got.form == c.next[i].form && got.delayMs == c.next[i].delayMs) << i;
+        EXPECT_EQ(registration.Start().form, ItemRegistrationForm::ServiceName);
+        std::string got;
+        for (const char* a = answers; *a != '\0'; ++a) {
+            const auto next = registration.Answered(*a == 'A'   ? RegistrationAnswer::Accepted
+                                                    : *a == 'R' ? RegistrationAnswer::Refused
+                                                                : RegistrationAnswer::NoAnswer);
+            got += got.empty() ? "" : " ";
+            got += !next ? "-"
+                         : (next->form == ItemRegistrationForm::ObjectPath ? "P" : "S") +
+                               std::to_string(next->delayMs);
         }
-        EXPECT_EQ(registration.GaveUp(), c.answers.size() == 7);
-        EXPECT_EQ(registration.Start().form, F::ServiceName);  // a new owner: from the start
+        EXPECT_EQ(got, attempts) << answers;
+        EXPECT_EQ(registration.GaveUp(), std::string(answers) == "RRNRRRR");
+        registration.Start();  // a new owner: from the start
         EXPECT_FALSE(registration.GaveUp());
     }
-    EXPECT_EQ(RegistrationAnswerOfError("org.freedesktop.DBus.Error.NoReply"), A::NoAnswer);
-    EXPECT_EQ(RegistrationAnswerOfError("org.freedesktop.DBus.Error.InvalidArgs"), A::Refused);
+    EXPECT_EQ(RegistrationAnswerOfError("org.freedesktop.DBus.Error.NoReply"),
+              RegistrationAnswer::NoAnswer);
+    EXPECT_EQ(RegistrationAnswerOfError("org.freedesktop.DBus.Error.InvalidArgs"),
+              RegistrationAnswer::Refused);
 }
