@@ -1,19 +1,69 @@
 // The desktop's notification service (org.freedesktop.Notifications) over
 // the session bus, called directly so that notifications are shown whether
-// or not a tray host runs.
+// or not a tray host runs; and, while no server takes them, the notifier's
+// own small window. The server's owner is followed: a server that restarts
+// or leaves takes its ids with it.
 #pragma once
 
+#include <QObject>
+#include <QString>
+
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
 
 #include "notify/desktop_notification.h"
 
-class CDesktopNotifier {
+class QWidget;
+
+class CDesktopNotifier : public QObject {
+    Q_OBJECT
 public:
-    // Whether a notification server is on the session bus, running or
-    // startable; `bodyMarkup` tells whether it reads the body as markup.
+    // Made on the interface thread, whose event loop follows the server's owner.
+    explicit CDesktopNotifier(QObject* parent = nullptr);
+    ~CDesktopNotifier() override;
+
+    // A balloon (worker thread): sent to the server, or shown in the
+    // notifier's own window when none is there or it does not take it. The
+    // empty balloon takes the shown one down.
+    void ShowBalloon(std::u16string_view title, std::u16string_view text,
+                     std::optional<uint32_t> infoFlags);
+    // The notice beside the driver-error box while it waits (worker thread):
+    // a critical notification, sent again to each server that comes while the
+    // box waits; taken down when the box is answered.
+    void ShowBoxNotice(std::u16string_view caption, std::u16string_view text);
+    void BoxAnswered();
+
+private slots:
+    void OnServerOwnerChanged(const QString& name, const QString& oldOwner,
+                              const QString& newOwner);
+
+private:
+    // Whether a server is on the bus, running or startable; `bodyMarkup`
+    // tells whether it reads the body as markup.
     bool Available(bool* bodyMarkup);
-    // Sends `notification`; the server's id for it, 0 when it failed.
-    uint32_t Notify(const DesktopNotification& notification);
-    // Takes down the notification `id` (when it still shows).
-    void Close(uint32_t id);
+    // Sends `notification`; the owner that gave an id for it, empty when it failed.
+    GivenNotification Notify(DesktopNotification notification, bool bodyMarkup);
+    // Takes down a notification, addressed to the owner that gave it.
+    void Close(const GivenNotification& given);
+    void Log(const char* line);
+    // Asks the interface thread to show `notice` in the notifier's own
+    // window, or to close it (none); the last request counts.
+    void RequestOwnWindow(std::optional<DesktopNotification> notice);
+    // Carries out the last request (interface thread).
+    Q_INVOKABLE void UpdateOwnWindow();
+    // The waiting box's notice to a new server (interface thread, without blocking).
+    void ResendBoxNotice();
+
+    // Guards m_book (the worker sends, the interface thread follows the
+    // owner) and the own window's request (handed over here, not in the
+    // queued call, so a ThreadSanitizer build sees the order).
+    std::mutex m_mutex;
+    CNotificationBook m_book;
+    bool m_windowRequested = false;
+    std::optional<DesktopNotification> m_windowNotice;
+    CDesktopBalloons m_balloons;  // worker only
+    std::unique_ptr<QWidget> m_window;
 };

@@ -43,19 +43,6 @@ QString FromExternal(std::string_view text) {
     return QString::fromStdU16String(DecodeExternalText(text, nullptr));
 }
 
-QSystemTrayIcon::MessageIcon TrayMessageIcon(const std::string& iconName) {
-    if (iconName == BalloonIconName(kBalloonIconInfo)) {
-        return QSystemTrayIcon::Information;
-    }
-    if (iconName == BalloonIconName(2)) {  // NIIF_WARNING
-        return QSystemTrayIcon::Warning;
-    }
-    if (iconName == BalloonIconName(kBalloonIconError)) {
-        return QSystemTrayIcon::Critical;
-    }
-    return QSystemTrayIcon::NoIcon;
-}
-
 // A box or dialog the worker waits for was opened by a program in the
 // background: it stays on top, so it is not lost behind other windows.
 void KeepOnTopFor(QWidget& window, bool worker) {
@@ -290,30 +277,8 @@ void COrlivanNotifier::Log(int32_t level, const std::string& line) {
 
 void COrlivanNotifier::ShowBalloon(std::u16string_view title, std::u16string_view text,
                                    std::optional<uint32_t> infoFlags) {
-    bool markup = false;
-    const bool server = m_desktop->Available(&markup);
-    const DesktopNotification notification = m_balloons.Compose(title, text, infoFlags, markup);
-    if (server) {
-        if (notification.close) {
-            m_desktop->Close(m_shownNotification);
-            m_shownNotification = 0;
-        } else {
-            m_shownNotification = m_desktop->Notify(notification);
-        }
-        return;
-    }
-    // No notification server: the tray's own message, when there is a tray.
-    QMetaObject::invokeMethod(
-        this,
-        [this, notification] {
-            if (m_tray != nullptr && !notification.close) {
-                m_tray->ShowMessage(QString::fromStdString(notification.summary),
-                                    QString::fromStdString(notification.body),
-                                    TrayMessageIcon(notification.icon),
-                                    notification.expireTimeoutMs);
-            }
-        },
-        Qt::QueuedConnection);
+    // To the notification server, or the notifier's own window without one.
+    m_desktop->ShowBalloon(title, text, infoFlags);
 }
 
 void COrlivanNotifier::Pause(uint32_t milliseconds) {
@@ -328,10 +293,8 @@ void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_vie
     // Wayland compositors may keep the box behind the window the user clicks
     // (keep-above is only a request there): a critical notification with the
     // same words stays on screen until the box is answered.
-    uint32_t notice = 0;
-    bool markup = false;
-    if (m_boxesNeedNotice && m_desktop->Available(&markup)) {
-        notice = m_desktop->Notify(BoxCompanionNotification(caption, text, markup));
+    if (m_boxesNeedNotice) {
+        m_desktop->ShowBoxNotice(caption, text);
     }
     RunOnGui([&] {
         QMessageBox box(QMessageBox::Critical, boxCaption, boxText, QMessageBox::Ok);
@@ -340,7 +303,7 @@ void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_vie
         KeepOnTopFor(box, true);
         box.exec();
     });
-    m_desktop->Close(notice);
+    m_desktop->BoxAnswered();
 }
 
 void COrlivanNotifier::CheckForUpdateSilently() {

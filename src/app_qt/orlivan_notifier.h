@@ -120,8 +120,6 @@ private:
     const std::function<void()>* m_job = nullptr;
     bool m_jobFinished = false;
 
-    // Worker only.
+    // Made on the interface thread, used by the worker.
     std::unique_ptr<CDesktopNotifier> m_desktop;
-    CDesktopBalloons m_balloons;
-    uint32_t m_shownNotification = 0;
 };

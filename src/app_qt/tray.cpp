@@ -6,14 +6,13 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QMenu>
 
 #include <unistd.h>
 
 #include "app_qt/status_notifier_item.h"
-#include "notify/tray_menu.h"
+#include "log/logger.h"
 
 namespace {
 
@@ -23,6 +22,11 @@ const QString kItemPath = QStringLiteral("/StatusNotifierItem");
 const QString kMenuPath = QStringLiteral("/MenuBar");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kHostProperty = QStringLiteral("IsStatusNotifierHostRegistered");
+const QString kBus = QStringLiteral("org.freedesktop.DBus");
+const QString kBusPath = QStringLiteral("/org/freedesktop/DBus");
+const QString kNameOwnerChanged = QStringLiteral("NameOwnerChanged");
+// A watcher that does not answer a registration within this is asked again.
+constexpr int kRegistrationTimeoutMs = 5000;
 
 QDBusMessage WatcherCall(const QString& interface, const QString& method) {
     return QDBusMessage::createMethodCall(kWatcherService, kWatcherPath, interface, method);
@@ -48,6 +52,8 @@ CTray::CTray(const QString& tip, std::function<void()> activated)
         m_graceOver = true;
         Update();
     });
+    m_registrationRetry.setSingleShot(true);
+    connect(&m_registrationRetry, &QTimer::timeout, this, &CTray::SendRegistration);
 }
 
 CTray::~CTray() {
@@ -83,12 +89,10 @@ void CTray::Show() {
         m_serviceName = QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(::getpid());
         bus.registerService(m_serviceName);
 
-        m_watcher = new QDBusServiceWatcher(
-            kWatcherService, bus,
-            QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration,
-            this);
-        connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, &CTray::OnWatcherUp);
-        connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &CTray::OnWatcherDown);
+        // Every change of the watcher's owner, a direct takeover too (Qt's
+        // service watcher tells only appearing and leaving).
+        bus.connect(kBus, kBusPath, kBus, kNameOwnerChanged, QStringList{kWatcherService},
+                    QString(), this, SLOT(OnWatcherOwnerChanged(QString, QString, QString)));
         // Followed by the name, so they reach us from whichever watcher owns it.
         bus.connect(kWatcherService, kWatcherPath, kWatcherService,
                     QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(OnHostRegistered()));
@@ -121,39 +125,86 @@ void CTray::Hide() {
     }
     m_shown = false;
     m_grace.stop();
+    m_registrationRetry.stop();
+    ++m_registrationAttempt;
     m_xembed.reset();
     if (m_item != nullptr) {
         QDBusConnection bus = QDBusConnection::sessionBus();
         bus.unregisterService(m_serviceName);
         bus.unregisterObject(kItemPath);
         bus.unregisterObject(kMenuPath);
-        delete m_watcher;
+        bus.disconnect(kBus, kBusPath, kBus, kNameOwnerChanged, QStringList{kWatcherService},
+                       QString(), this, SLOT(OnWatcherOwnerChanged(QString, QString, QString)));
         delete m_item;
         delete m_dbusMenu;
-        m_watcher = nullptr;
         m_item = nullptr;
         m_dbusMenu = nullptr;
     }
 }
 
-void CTray::ShowMessage(const QString& title, const QString& text,
-                        QSystemTrayIcon::MessageIcon icon, int milliseconds) {
-    if (m_xembed != nullptr && m_xembed->isVisible()) {
-        m_xembed->showMessage(title, text, icon, milliseconds);
+void CTray::OnWatcherOwnerChanged(const QString& name, const QString&, const QString& newOwner) {
+    if (!m_shown || name != kWatcherService) {
+        return;
+    }
+    if (newOwner.isEmpty()) {
+        OnWatcherDown();
+    } else {
+        OnWatcherUp();
     }
 }
 
 void CTray::OnWatcherUp() {
-    // A watcher that starts (or restarts) knows no items: ours registers
-    // again, and whether it has a host is asked anew.
-    QDBusMessage registration =
-        WatcherCall(kWatcherService, QStringLiteral("RegisterStatusNotifierItem"));
-    registration << m_serviceName;
-    QDBusConnection::sessionBus().asyncCall(registration);
+    // A watcher that starts (or restarts, or takes the name over) knows no
+    // items: ours registers again, and whether it has a host is asked anew.
+    Register(m_registration.Start());
     QueryHost();
 }
 
+void CTray::Register(const RegistrationAttempt& attempt) {
+    ++m_registrationAttempt;
+    m_registrationForm = attempt.form;
+    m_registrationRetry.stop();
+    if (attempt.delayMs > 0) {
+        m_registrationRetry.start(attempt.delayMs);
+    } else {
+        SendRegistration();
+    }
+}
+
+void CTray::SendRegistration() {
+    QDBusMessage registration =
+        WatcherCall(kWatcherService, QStringLiteral("RegisterStatusNotifierItem"));
+    // By the item's service name, or by its object path (the watcher then
+    // takes our connection's name).
+    registration << (m_registrationForm == ItemRegistrationForm::ServiceName ? m_serviceName
+                                                                             : kItemPath);
+    auto* pending = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(registration, kRegistrationTimeoutMs), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, attempt = m_registrationAttempt](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (!m_shown || attempt != m_registrationAttempt) {
+                    return;  // the tray was taken down, or the name changed hands since
+                }
+                const QDBusMessage reply = call->reply();
+                const RegistrationAnswer answer =
+                    reply.type() == QDBusMessage::ErrorMessage
+                        ? RegistrationAnswerOfError(reply.errorName().toStdString())
+                        : RegistrationAnswer::Accepted;
+                if (const auto next = m_registration.Answered(answer)) {
+                    Register(*next);
+                } else if (m_registration.GaveUp()) {
+                    CLogger::GetInstance(std::string())
+                        ->LogLine(0,
+                                  "Tray icon not registered: the StatusNotifierWatcher answered " +
+                                      reply.errorName().toStdString() + "\n");
+                }
+            });
+}
+
 void CTray::OnWatcherDown() {
+    m_registrationRetry.stop();
+    ++m_registrationAttempt;
     SetHost(false);
 }
 

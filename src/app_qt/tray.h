@@ -13,7 +13,8 @@
 #include <functional>
 #include <memory>
 
-class QDBusServiceWatcher;
+#include "notify/tray_menu.h"
+
 class QMenu;
 class CStatusNotifierItem;
 class CDbusMenu;
@@ -38,17 +39,21 @@ public:
     void Show();
     // Takes the icon down, the item off the bus.
     void Hide();
-    // A message from the XEmbed icon, while it is the one shown.
-    void ShowMessage(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,
-                     int milliseconds);
 
 private slots:
     void OnHostRegistered();
     void QueryHost();
+    // The watcher's name changed hands: started, ended, or taken over by a
+    // new owner (a panel restarting), which knows no items.
+    void OnWatcherOwnerChanged(const QString& name, const QString& oldOwner,
+                               const QString& newOwner);
 
 private:
     void OnWatcherUp();
     void OnWatcherDown();
+    // Registers the item with the watcher now or after the attempt's wait.
+    void Register(const RegistrationAttempt& attempt);
+    void SendRegistration();
     void SetHost(bool registered);
     // Shows the XEmbed icon or not, as ChooseTray says.
     void Update();
@@ -61,7 +66,11 @@ private:
     QString m_serviceName;
     CStatusNotifierItem* m_item = nullptr;
     CDbusMenu* m_dbusMenu = nullptr;
-    QDBusServiceWatcher* m_watcher = nullptr;
+    CItemRegistration m_registration;
+    ItemRegistrationForm m_registrationForm = ItemRegistrationForm::ServiceName;
+    QTimer m_registrationRetry;
+    // Counts the attempts: the answer to one superseded by a new owner is ignored.
+    unsigned m_registrationAttempt = 0;
     bool m_host = false;
     bool m_graceOver = false;
     QTimer m_grace;

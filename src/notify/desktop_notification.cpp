@@ -1,5 +1,7 @@
 #include "notify/desktop_notification.h"
 
+#include <utility>
+
 #include "base/text.h"
 #include "notify/dispatch.h"
 
@@ -68,4 +70,53 @@ DesktopNotification BoxCompanionNotification(std::u16string_view caption, std::u
     notification.urgency = NotificationUrgency::Critical;
     notification.expireTimeoutMs = 0;  // never expires: closed with the box
     return notification;
+}
+
+bool CNotificationBook::Given(NoticeSlot slot, std::string owner, uint32_t id) {
+    if (slot == NoticeSlot::BoxCompanion && !m_boxWaiting) {
+        return false;
+    }
+    if (slot == NoticeSlot::Balloon) {
+        // The balloon before stays until it expires; only the last one is
+        // taken down by the empty balloon, as on the tray.
+        std::erase_if(m_given, [](const Entry& e) { return e.slot == NoticeSlot::Balloon; });
+    }
+    m_given.push_back(Entry{slot, GivenNotification{std::move(owner), id}});
+    return true;
+}
+
+std::vector<GivenNotification> CNotificationBook::Take(NoticeSlot slot) {
+    std::vector<GivenNotification> taken;
+    std::erase_if(m_given, [&](Entry& e) {
+        if (e.slot != slot) {
+            return false;
+        }
+        taken.push_back(std::move(e.given));
+        return true;
+    });
+    return taken;
+}
+
+void CNotificationBook::ServerGone(std::string_view owner) {
+    std::erase_if(m_given, [owner](const Entry& e) { return e.given.owner == owner; });
+}
+
+void CNotificationBook::BoxWaits(std::u16string caption, std::u16string text) {
+    m_boxWaiting = true;
+    m_boxCaption = std::move(caption);
+    m_boxText = std::move(text);
+}
+
+void CNotificationBook::BoxAnswered() {
+    m_boxWaiting = false;
+    m_boxCaption.clear();
+    m_boxText.clear();
+}
+
+const char* CNotificationBook::NoticesShownBy(bool server) {
+    if (m_shownByNotifier == !server) {
+        return nullptr;
+    }
+    m_shownByNotifier = !server;
+    return server ? kNoticesShownByServerLine : kNoticesShownByNotifierLine;
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "notify/desktop_application.h"
 
@@ -60,4 +61,68 @@ public:
 
 private:
     uint32_t m_infoFlags = 0;  // NIIF_NONE until a balloon sets one
+};
+
+// ---- a server that comes and goes -------------------------------------------
+
+// Which of the notifier's notices a server's id stands for.
+enum class NoticeSlot : uint8_t {
+    Balloon,       // the last balloon sent (the empty balloon takes it down)
+    BoxCompanion,  // the notice beside the waiting driver-error box
+};
+
+// A notification as a server gave it: the server's owner on the bus (its
+// unique name, never reused) and the id it gave.
+struct GivenNotification {
+    std::string owner;
+    uint32_t id = 0;
+};
+
+// The log lines of the notices changing hands.
+inline constexpr char kNoticesShownByNotifierLine[] =
+    "Notification server unavailable: notices shown by the notifier itself\n";
+inline constexpr char kNoticesShownByServerLine[] =
+    "Notification server available: notices shown by it again\n";
+
+// What the notifier knows of the notification server and of the notices it
+// gave ids for. An id means something only to the owner that gave it: a
+// server that restarts gives the same ids to other programs. So a notice is
+// taken down by the owner that gave it (addressed to its unique name), and
+// when that owner leaves the bus its ids are forgotten.
+class CNotificationBook {
+public:
+    // `owner` gave `id` for the notice of `slot`. A balloon replaces the last
+    // one; the box's notice is kept once per server that shows it. False when
+    // the slot no longer wants it (the box was answered before the server
+    // answered): it is to be taken down at once.
+    bool Given(NoticeSlot slot, std::string owner, uint32_t id);
+    // The notices of `slot` to take down, forgotten here.
+    std::vector<GivenNotification> Take(NoticeSlot slot);
+    // The server `owner` left the bus: what it gave is forgotten.
+    void ServerGone(std::string_view owner);
+
+    // The driver-error box waits (its caption and text): its notice is shown
+    // again on each new server until the box is answered.
+    void BoxWaits(std::u16string caption, std::u16string text);
+    void BoxAnswered();
+    bool BoxWaiting() const { return m_boxWaiting; }
+    const std::u16string& BoxCaption() const { return m_boxCaption; }
+    const std::u16string& BoxText() const { return m_boxText; }
+
+    // Who shows the notices now: a server (it took one, or one appeared on
+    // the bus) or the notifier itself in its own window (none is there, or
+    // Notify failed). The line to log when that changes, null otherwise. At
+    // the start a server is taken to be there.
+    const char* NoticesShownBy(bool server);
+
+private:
+    struct Entry {
+        NoticeSlot slot;
+        GivenNotification given;
+    };
+    std::vector<Entry> m_given;
+    bool m_boxWaiting = false;
+    std::u16string m_boxCaption;
+    std::u16string m_boxText;
+    bool m_shownByNotifier = false;
 };

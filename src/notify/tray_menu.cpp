@@ -1,5 +1,7 @@
 #include "notify/tray_menu.h"
 
+#include <iterator>
+
 std::optional<size_t> TrayMenuEntryOfId(int32_t id) {
     if (id < TrayMenuId(0) || id > TrayMenuId(kTrayMenuSize - 1)) {
         return std::nullopt;
@@ -19,4 +21,43 @@ TrayShown ChooseTray(const TrayState& state) {
         return TrayShown::Item;
     }
     return TrayShown::Xembed;
+}
+
+RegistrationAnswer RegistrationAnswerOfError(std::string_view errorName) {
+    // The bus's own errors for a call that reached no one or was not answered.
+    constexpr std::string_view kUnanswered[] = {
+        "org.freedesktop.DBus.Error.NoReply",        "org.freedesktop.DBus.Error.Timeout",
+        "org.freedesktop.DBus.Error.TimedOut",       "org.freedesktop.DBus.Error.ServiceUnknown",
+        "org.freedesktop.DBus.Error.NameHasNoOwner", "org.freedesktop.DBus.Error.Disconnected",
+        "org.freedesktop.DBus.Error.NoServer",       "org.freedesktop.DBus.Error.LimitsExceeded",
+    };
+    for (const std::string_view name : kUnanswered) {
+        if (errorName == name) {
+            return RegistrationAnswer::NoAnswer;
+        }
+    }
+    return RegistrationAnswer::Refused;
+}
+
+RegistrationAttempt CItemRegistration::Start() {
+    m_form = ItemRegistrationForm::ServiceName;
+    m_retries = 0;
+    m_gaveUp = false;
+    return RegistrationAttempt{m_form, 0};
+}
+
+std::optional<RegistrationAttempt> CItemRegistration::Answered(RegistrationAnswer answer) {
+    if (answer == RegistrationAnswer::Accepted || m_gaveUp) {
+        return std::nullopt;
+    }
+    if (answer == RegistrationAnswer::Refused && m_form == ItemRegistrationForm::ServiceName) {
+        // The other form at once; it keeps the rest of this watcher's attempts.
+        m_form = ItemRegistrationForm::ObjectPath;
+        return RegistrationAttempt{m_form, 0};
+    }
+    if (m_retries == std::size(kRegistrationRetryMs)) {
+        m_gaveUp = true;
+        return std::nullopt;
+    }
+    return RegistrationAttempt{m_form, kRegistrationRetryMs[m_retries++]};
 }

@@ -56,3 +56,43 @@ enum class TrayShown {
 // has passed (a panel that starts late, a watcher that restarts), where X11
 // has it.
 TrayShown ChooseTray(const TrayState& state);
+
+// How the item registers with a StatusNotifierWatcher: by its service name,
+// or, with a watcher that refuses that, by its object path (the watcher then
+// takes the caller's bus name with it).
+enum class ItemRegistrationForm { ServiceName, ObjectPath };
+
+// A watcher's answer to RegisterStatusNotifierItem.
+enum class RegistrationAnswer {
+    Accepted,
+    Refused,   // an error of the watcher's own
+    NoAnswer,  // the watcher is busy, gone or unreachable
+};
+
+// The answer a D-Bus error name stands for.
+RegistrationAnswer RegistrationAnswerOfError(std::string_view errorName);
+
+struct RegistrationAttempt {
+    ItemRegistrationForm form;
+    int32_t delayMs;  // how long to wait before it
+};
+
+// The waits before the retries; after the last the item waits for the
+// watcher's next owner.
+inline constexpr int32_t kRegistrationRetryMs[] = {250, 500, 1000, 2000, 4000};
+
+// The registration with one owner of the watcher's name.
+class CItemRegistration {
+public:
+    // A watcher appeared (or its name changed hands): the first attempt, at once.
+    RegistrationAttempt Start();
+    // The answer to the last attempt: the next attempt, or none (registered,
+    // or given up: see GaveUp).
+    std::optional<RegistrationAttempt> Answered(RegistrationAnswer answer);
+    bool GaveUp() const { return m_gaveUp; }
+
+private:
+    ItemRegistrationForm m_form = ItemRegistrationForm::ServiceName;
+    size_t m_retries = 0;
+    bool m_gaveUp = false;
+};

@@ -86,6 +86,8 @@ def has_owner(name):
 
 
 class Desktop:
+    weston_options = []  # more of weston's options, for a scenario that needs them
+
     def __init__(self, build, watcher=True, notifications='mock', display=None):
         self.build = build
         self.root = tempfile.mkdtemp(prefix='orlivan-linux-')
@@ -157,7 +159,8 @@ class Desktop:
                             QT_QPA_PLATFORM='wayland')
             self.display_server = self._spawn(
                 ['weston', '--backend=headless-backend.so', '--socket=orlivan-wayland',
-                 '--idle-time=0', '--no-config', '--log=%s/weston.log' % self.root])
+                 '--idle-time=0', '--no-config', '--log=%s/weston.log' % self.root] +
+                self.weston_options)
             wait_for(lambda: os.path.exists(runtime + '/orlivan-wayland'), 'weston')
             return
         # Xvfb picks a free display and writes its number to the pipe.

@@ -2,7 +2,9 @@
 // and the update's package for the machine.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "notify/desktop_application.h"
 #include "notify/desktop_notification.h"
@@ -52,6 +54,61 @@ TEST(DesktopNotification, BoxCompanionStaysUntilClosed) {
     EXPECT_EQ(n.urgency, NotificationUrgency::Critical);
     EXPECT_EQ(n.expireTimeoutMs, 0);
     EXPECT_EQ(BoxCompanionNotification(u"C", u"a <b>", false).body, "a <b>");
+}
+
+TEST(DesktopNotification, IdsBelongToTheServerThatGaveThem) {
+    using S = NoticeSlot;
+    struct Given {
+        S slot;
+        const char* owner;
+        uint32_t id;
+    };
+    // Whether the box waits, the ids given, the server that left (or none),
+    // and what Take then gives for the balloon and the box's notice.
+    struct Case {
+        bool boxWaits;
+        std::vector<Given> given;
+        const char* gone;
+        const char* balloon;
+        const char* box;
+    } cases[] = {
+        {false, {{S::Balloon, ":1.5", 1}, {S::Balloon, ":1.5", 2}}, "", ":1.5#2", ""},
+        {false, {{S::Balloon, ":1.5", 1}}, ":1.5", "", ""},
+        {false, {{S::Balloon, ":1.5", 1}, {S::Balloon, ":1.9", 1}}, ":1.5", ":1.9#1", ""},
+        {true, {{S::BoxCompanion, ":1.5", 3}, {S::BoxCompanion, ":1.9", 1}}, ":1.5", "", ":1.9#1"},
+        {true, {{S::BoxCompanion, ":1.5", 3}, {S::Balloon, ":1.5", 4}}, "", ":1.5#4", ":1.5#3"},
+        {false, {{S::BoxCompanion, ":1.5", 3}}, "", "", ""},  // the box was answered
+    };
+    const auto taken = [](const std::vector<GivenNotification>& given) {
+        std::string text;
+        for (const GivenNotification& g : given) {
+            text += (text.empty() ? "" : ", ") + g.owner + "#" + std::to_string(g.id);
+        }
+        return text;
+    };
+    for (const Case& c : cases) {
+        CNotificationBook book;
+        if (c.boxWaits) {
+            book.BoxWaits(u"Caption", u"Text");
+        }
+        for (const Given& g : c.given) {
+            EXPECT_EQ(book.Given(g.slot, g.owner, g.id), c.boxWaits || g.slot == S::Balloon);
+        }
+        book.ServerGone(c.gone);
+        EXPECT_EQ(taken(book.Take(S::Balloon)), c.balloon) << c.balloon;
+        EXPECT_EQ(taken(book.Take(S::BoxCompanion)), c.box) << c.box;
+    }
+    // One line when the notices change hands, none while they stay.
+    CNotificationBook book;
+    const std::pair<bool, const char*> steps[] = {
+        {true, nullptr},
+        {false, kNoticesShownByNotifierLine},
+        {false, nullptr},
+        {true, kNoticesShownByServerLine},
+    };
+    for (const auto& [server, line] : steps) {
+        EXPECT_EQ(book.NoticesShownBy(server), line) << server;
+    }
 }
 
 TEST(DesktopApplication, DesktopActionsRunTheMenuCommands) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "notify/tray_menu.h"
 
@@ -46,4 +47,37 @@ TEST(TrayMenu, TheXembedIconOnlyWhileNoHostAfterTheGrace) {
         EXPECT_EQ(ChooseTray(c.state), c.shown)
             << c.state.hostRegistered << c.state.xembedAvailable << c.state.graceOver;
     }
+}
+
+TEST(TrayMenu, RegistrationRetriesAndFallsBackToTheObjectPath) {
+    // The watcher's answers (Accepted, Refused, No answer) and the attempt
+    // after each: by Service name or object Path, with its wait; "-": none.
+    const std::pair<const char*, const char*> cases[] = {
+        {"A", "-"},
+        {"RA", "P0 -"},
+        {"NNR", "S250 S500 P0"},
+        {"RRNRRRR", "P0 P250 P500 P1000 P2000 P4000 -"},  // then left to the next owner
+    };
+    for (const auto& [answers, attempts] : cases) {
+        CItemRegistration registration;
+        EXPECT_EQ(registration.Start().form, ItemRegistrationForm::ServiceName);
+        std::string got;
+        for (const char* a = answers; *a != '\0'; ++a) {
+            const auto next = registration.Answered(*a == 'A'   ? RegistrationAnswer::Accepted
+                                                    : *a == 'R' ? RegistrationAnswer::Refused
+                                                                : RegistrationAnswer::NoAnswer);
+            got += got.empty() ? "" : " ";
+            got += !next ? "-"
+                         : (next->form == ItemRegistrationForm::ObjectPath ? "P" : "S") +
+                               std::to_string(next->delayMs);
+        }
+        EXPECT_EQ(got, attempts) << answers;
+        EXPECT_EQ(registration.GaveUp(), std::string(answers) == "RRNRRRR");
+        registration.Start();  // a new owner: from the start
+        EXPECT_FALSE(registration.GaveUp());
+    }
+    EXPECT_EQ(RegistrationAnswerOfError("org.freedesktop.DBus.Error.NoReply"),
+              RegistrationAnswer::NoAnswer);
+    EXPECT_EQ(RegistrationAnswerOfError("org.freedesktop.DBus.Error.InvalidArgs"),
+              RegistrationAnswer::Refused);
 }
