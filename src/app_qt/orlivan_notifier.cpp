@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <system_error>
 
 #include "app_qt/desktop_activation.h"
 #include "app_qt/catalogue_qt.h"
@@ -269,10 +270,15 @@ bool COrlivanNotifier::StartExchange(ExchangeTask& task, std::function<void()> w
         task.thread.join();  // the last one, ended
     }
     task.running = true;
-    task.thread = std::thread([&task, work = std::move(work)] {
-        work();
-        task.running = false;
-    });
+    try {
+        task.thread = std::thread([&task, work = std::move(work)] {
+            work();
+            task.running = false;
+        });
+    } catch (const std::system_error&) {
+        task.running = false;  // no thread to be had: the command does nothing
+        return false;
+    }
     return true;
 }
 
