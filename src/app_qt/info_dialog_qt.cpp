@@ -7,7 +7,6 @@
 
 #include "app_qt/catalogue_qt.h"
 #include "base/text.h"
-#include "channel/service.h"
 
 CInfoDialogQt::CInfoDialogQt() : m_versionLabel(new QLabel(this)) {
     setWindowTitle(CatalogueText(MessageId::AboutTitle));
@@ -15,6 +14,7 @@ CInfoDialogQt::CInfoDialogQt() : m_versionLabel(new QLabel(this)) {
     m_versionLabel->setAlignment(Qt::AlignCenter);
     m_versionLabel->setTextFormat(Qt::PlainText);  // the service's words, never markup
     m_versionLabel->setObjectName(QStringLiteral("version"));
+    m_versionLabel->setMinimumHeight(m_versionLabel->fontMetrics().height());
     layout->addWidget(m_versionLabel);
     auto* text = new QLabel(CatalogueText(MessageId::AboutText), this);
     text->setAlignment(Qt::AlignCenter);
@@ -26,25 +26,34 @@ CInfoDialogQt::CInfoDialogQt() : m_versionLabel(new QLabel(this)) {
     layout->addWidget(buttons);
 }
 
-void CInfoDialogQt::ShowModal() {
+void CInfoDialogQt::Open(bool asking) {
+    ShowVersion(asking);
     if (isVisible()) {
         raise();
         activateWindow();
         return;
     }
+    show();
+}
+
+void CInfoDialogQt::SetVersion(const std::string& version) {
     if (m_version.empty()) {
-        // Synchronous: the dialog appears once the service has answered, or
-        // once the exchange has given up after its bounded wait.
-        m_version = CService::GetInstance()->GetInstalledVersionText();
+        m_version = version;
     }
+    ShowVersion(false);
+}
+
+void CInfoDialogQt::ShowVersion(bool asking) {
     if (!m_version.empty()) {
         const std::u16string version = DecodeExternalText(m_version, nullptr);
         m_versionLabel->setText(
             CatalogueText(MessageId::AboutVersion)
                 .replace(QLatin1String("%s"), QString::fromStdU16String(version)));
         m_versionLabel->show();
+    } else if (asking) {
+        m_versionLabel->clear();  // keeps its line for the answer
+        m_versionLabel->show();
     } else {
         m_versionLabel->hide();
     }
-    exec();
 }

@@ -14,14 +14,21 @@ class CInfoDialogQt : public QDialog {
 public:
     CInfoDialogQt();
 
-    // Asks for the version while none is known, then shows the dialog and
-    // returns when it is closed. A second call while it is open raises it.
-    void ShowModal();
+    // Shows the dialog without waiting for it to close, or raises it when it
+    // is open. While `asking`, the version's line stays blank for the answer
+    // (SetVersion); without a version and not asking, it is hidden.
+    void Open(bool asking);
+
+    // The service's answer: a version is kept for the life of the process;
+    // empty (no usable answer) hides the version's line.
+    void SetVersion(const std::string& version);
 
     // The installed version as the service reported it (8-bit); once known,
     // kept for the life of the process.
     std::string m_version;
 
 private:
+    void ShowVersion(bool asking);
+
     QLabel* m_versionLabel;
 };

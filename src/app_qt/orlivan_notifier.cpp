@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <system_error>
 
 #include "app_qt/desktop_activation.h"
 #include "app_qt/catalogue_qt.h"
@@ -27,6 +28,7 @@
 #include "app_qt/tray.h"
 #include "app_qt/update_offer_qt.h"
 #include "notify/notification_loop.h"
+#include "channel/pipe_client.h"
 #include "channel/pipe_server.h"
 #include "channel/service.h"
 #include "log/logger.h"
@@ -122,12 +124,16 @@ void COrlivanNotifier::MarkStopping() {
         m_stopping = true;
     }
     m_pauseWake.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(m_jobMutex);  // a thread waiting for a box
+    }
+    m_jobDone.notify_all();
 }
 
 void COrlivanNotifier::RequestQuit() {
     MarkStopping();
-    // Ends the main loop and every nested one, so an open box or dialog
-    // returns at once; the worker's record then gets no reply.
+    // Ends the main loop; the threads waiting for a box stop waiting, and the
+    // worker's record then gets no reply.
     QCoreApplication::exit(0);
 }
 
@@ -144,14 +150,25 @@ void COrlivanNotifier::Stop() {
     MarkStopping();
     CService* service = CService::GetInstance();
     service->m_pipeServer->Shutdown();
-    if (m_worker.joinable()) {
-        // A job the worker hands over now is skipped; keep taking them until it ends.
-        while (!m_workerDone) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        m_worker.join();
+    service->m_pipeClient->Interrupt();  // an exchange under way gives up
+    // A job a thread hands over now is skipped; keep taking them until all end.
+    const auto running = [this] {
+        return (m_worker.joinable() && !m_workerDone) || m_versionExchange.running ||
+               m_updateCheck.running;
+    };
+    while (running()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    for (std::thread* thread : {&m_worker, &m_versionExchange.thread, &m_updateCheck.thread}) {
+        if (thread->joinable()) {
+            thread->join();
+        }
+    }
+    for (const QPointer<QDialog>& window : m_waitedWindows) {
+        delete window.data();
+    }
+    m_waitedWindows.clear();
     m_tray.reset();                 // takes the icon off the tray
     service->m_pipeServer.reset();  // removes the socket file
 }
@@ -174,35 +191,82 @@ bool COrlivanNotifier::RunOnGui(const std::function<void()>& job) {
         return false;
     }
     // The job is handed over and its end awaited under m_jobMutex, so all the
-    // worker wrote before is seen by the interface thread and all the job
-    // wrote is seen by the worker after (a ThreadSanitizer build checks it).
+    // caller wrote before is seen by the interface thread and all the job
+    // wrote is seen by the caller after (a ThreadSanitizer build checks it).
     // The queued call only wakes the interface thread.
+    PendingJob pending{&job};
     std::unique_lock<std::mutex> lock(m_jobMutex);
-    m_job = &job;
-    m_jobFinished = false;
+    m_jobs.push_back(&pending);
     lock.unlock();
-    QMetaObject::invokeMethod(this, "RunPendingJob", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "RunPendingJobs", Qt::QueuedConnection);
     lock.lock();
-    m_jobDone.wait(lock, [this] { return m_jobFinished; });
+    m_jobDone.wait(lock, [&pending] { return pending.finished; });
     return !m_stopping;
 }
 
-void COrlivanNotifier::RunPendingJob() {
+void COrlivanNotifier::RunPendingJobs() {
     std::unique_lock<std::mutex> lock(m_jobMutex);
-    const std::function<void()>* job = m_job;
-    m_job = nullptr;
-    lock.unlock();
-    if (job == nullptr) {
-        return;
+    while (!m_jobs.empty()) {
+        PendingJob* pending = m_jobs.front();
+        m_jobs.pop_front();
+        lock.unlock();
+        // Skipped once the end began (Stop keeps taking the jobs).
+        if (!m_stopping) {
+            (*pending->job)();
+        }
+        lock.lock();
+        pending->finished = true;
+        m_jobDone.notify_all();
     }
-    // Skipped once the end began (Stop keeps taking the worker's jobs).
-    if (!m_stopping) {
-        (*job)();
+}
+
+bool COrlivanNotifier::ShowAndWait(const std::function<QDialog*()>& open) {
+    // Set under m_jobMutex when the window closes, which may be after this
+    // call has returned (the end began).
+    const auto closed = std::make_shared<bool>(false);
+    const bool shown = RunOnGui([&] {
+        QDialog* window = open();
+        // Beside the notifier's other windows, which stay usable: the About
+        // dialog opened meanwhile must not hold this box's answer.
+        window->setWindowModality(Qt::NonModal);
+        connect(window, &QDialog::finished, this, [this, window, closed] {
+            {
+                std::lock_guard<std::mutex> lock(m_jobMutex);
+                *closed = true;
+            }
+            m_jobDone.notify_all();
+            window->deleteLater();
+        });
+        std::erase_if(m_waitedWindows, [](const QPointer<QDialog>& w) { return w.isNull(); });
+        m_waitedWindows.emplace_back(window);
+        window->show();
+    });
+    if (QThread::currentThread() == thread()) {
+        return shown;  // the interface thread never waits for a window
     }
-    lock.lock();
-    m_jobFinished = true;
-    lock.unlock();
-    m_jobDone.notify_all();
+    std::unique_lock<std::mutex> lock(m_jobMutex);
+    m_jobDone.wait(lock, [&] { return !shown || *closed || m_stopping; });
+    return shown && !m_stopping;
+}
+
+bool COrlivanNotifier::StartExchange(ExchangeTask& task, std::function<void()> work) {
+    if (m_stopping || task.running) {
+        return false;
+    }
+    if (task.thread.joinable()) {
+        task.thread.join();  // the last one, ended
+    }
+    task.running = true;
+    try {
+        task.thread = std::thread([&task, work = std::move(work)] {
+            work();
+            task.running = false;
+        });
+    } catch (const std::system_error&) {
+        task.running = false;  // no thread to be had: the command does nothing
+        return false;
+    }
+    return true;
 }
 
 // ---- tray icon and menu (interface thread) ---------------------------------
@@ -253,8 +317,11 @@ void COrlivanNotifier::OnSettings() {
 }
 
 void COrlivanNotifier::OnCheckUpdate() {
-    // The interactive check: every outcome is shown, the latest version too.
-    CService::GetInstance()->CheckForUpdate(false, *this);
+    // The interactive check: every outcome is shown, the latest version too,
+    // when the service answers (within the exchange's bound). One at a time:
+    // a second command while one is under way brings nothing more.
+    StartExchange(m_updateCheck,
+                  [this] { CService::GetInstance()->CheckForUpdate(false, m_menuScreen); });
 }
 
 void COrlivanNotifier::OnOnlineHelp() {
@@ -266,7 +333,19 @@ void COrlivanNotifier::OnReportProblem() {
 }
 
 void COrlivanNotifier::OnAbout() {
-    m_infoDialog->ShowModal();
+    // Shown at once; the version is filled in when the service answers.
+    if (m_infoDialog->m_version.empty() && !m_askingVersion) {
+        m_askingVersion = StartExchange(m_versionExchange, [this] { AskVersion(); });
+    }
+    m_infoDialog->Open(m_askingVersion);
+}
+
+void COrlivanNotifier::AskVersion() {
+    const std::string version = CService::GetInstance()->GetInstalledVersionText();
+    RunOnGui([this, &version] {
+        m_askingVersion = false;
+        m_infoDialog->SetVersion(version);
+    });
 }
 
 // ---- the dispatch's platform side (worker thread) --------------------------
@@ -296,12 +375,12 @@ void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_vie
     if (m_boxesNeedNotice) {
         m_desktop->ShowBoxNotice(caption, text);
     }
-    RunOnGui([&] {
-        QMessageBox box(QMessageBox::Critical, boxCaption, boxText, QMessageBox::Ok);
-        box.setTextFormat(Qt::PlainText);
-        TranslateButtons(box);
-        KeepOnTopFor(box, true);
-        box.exec();
+    ShowAndWait([&] {
+        auto* box = new QMessageBox(QMessageBox::Critical, boxCaption, boxText, QMessageBox::Ok);
+        box->setTextFormat(Qt::PlainText);
+        TranslateButtons(*box);
+        KeepOnTopFor(*box, true);
+        return box;
     });
     m_desktop->BoxAnswered();
 }
@@ -309,7 +388,7 @@ void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_vie
 void COrlivanNotifier::CheckForUpdateSilently() {
     // Shows nothing when the installed version is the latest; an offer or an
     // error is shown while this (the worker) thread waits.
-    CService::GetInstance()->CheckForUpdate(true, *this);
+    CService::GetInstance()->CheckForUpdate(true, m_workerScreen);
 }
 
 std::string COrlivanNotifier::GetProcessName(int32_t processId) {
@@ -320,32 +399,31 @@ int64_t COrlivanNotifier::Now() {
     return static_cast<int64_t>(std::time(nullptr));
 }
 
-// ---- the update check's screen (either thread) -----------------------------
+// ---- the update check's screen (the check's thread) ------------------------
 
-void COrlivanNotifier::ShowMessage(const std::string& caption, const std::string& text) {
-    const bool worker = QThread::currentThread() != thread();
-    RunOnGui([&] {
-        QMessageBox box(QMessageBox::NoIcon, FromExternal(caption), FromExternal(text),
-                        QMessageBox::Ok);
-        box.setTextFormat(Qt::PlainText);  // the service's words, never markup
-        TranslateButtons(box);
-        KeepOnTopFor(box, worker);
-        box.exec();
+void COrlivanNotifier::UpdateScreen::ShowMessage(const std::string& caption,
+                                                 const std::string& text) {
+    m_owner.ShowAndWait([&] {
+        auto* box = new QMessageBox(QMessageBox::NoIcon, FromExternal(caption), FromExternal(text),
+                                    QMessageBox::Ok);
+        box->setTextFormat(Qt::PlainText);  // the service's words, never markup
+        TranslateButtons(*box);
+        KeepOnTopFor(*box, m_onTop);
+        return box;
     });
 }
 
-CUpdateDialog* COrlivanNotifier::CreateUpdateDialog(const std::string& updateText) {
+CUpdateDialog* COrlivanNotifier::UpdateScreen::CreateUpdateDialog(const std::string& updateText) {
     return new CUpdateDialog(updateText);
 }
 
-void COrlivanNotifier::RunUpdateDialog(CUpdateDialog* offer) {
-    const bool worker = QThread::currentThread() != thread();
-    RunOnGui([offer, worker] {
-        QDialog dialog;
-        KeepOnTopFor(dialog, worker);
-        dialog.setWindowTitle(CatalogueText(MessageId::UpdateDialogTitle));
-        auto* layout = new QVBoxLayout(&dialog);
-        auto* text = new QLabel(FromExternal(offer->OfferText()), &dialog);
+void COrlivanNotifier::UpdateScreen::RunUpdateDialog(CUpdateDialog* offer) {
+    m_owner.ShowAndWait([&] {
+        auto* dialog = new QDialog;
+        KeepOnTopFor(*dialog, m_onTop);
+        dialog->setWindowTitle(CatalogueText(MessageId::UpdateDialogTitle));
+        auto* layout = new QVBoxLayout(dialog);
+        auto* text = new QLabel(FromExternal(offer->OfferText()), dialog);
         text->setObjectName(QStringLiteral("offer"));
         text->setTextFormat(Qt::PlainText);  // the service's words, never markup
         layout->addWidget(text);
@@ -353,15 +431,15 @@ void COrlivanNotifier::RunUpdateDialog(CUpdateDialog* offer) {
         buttons->button(QDialogButtonBox::Ok)->setDefault(true);
         TranslateButtons(*buttons);
         layout->addWidget(buttons);
-        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&dialog] {
+        QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, [dialog] {
             OpenWebAddress(LinuxPackageUrl(MachineName()).c_str());
-            dialog.accept();
+            dialog->accept();
         });
-        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-        dialog.exec();
+        QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+        return dialog;
     });
 }
 
-void COrlivanNotifier::DeleteUpdateDialog(CUpdateDialog* dialog) {
+void COrlivanNotifier::UpdateScreen::DeleteUpdateDialog(CUpdateDialog* dialog) {
     delete dialog;
 }

@@ -3,6 +3,7 @@
 // The service stand-in also uses it to reach a notifier's notification channel.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -49,6 +50,12 @@ public:
     // Windows identifies itself to the server instead and does not check.
     void SetExpectedServerUser(uint32_t uid) { m_expectedServerUid = uid; }
 
+    // The program is ending and waits for no service: from now on no
+    // connection is opened, and on posix a transfer under way gives up within
+    // kInterruptCheckMs. Any thread.
+    void Interrupt() { m_interrupted = true; }
+    static constexpr int kInterruptCheckMs = 50;
+
     // The value of `m_pipe` while no connection is open: a Windows
     // INVALID_HANDLE_VALUE, or a posix descriptor of -1.
     static constexpr intptr_t INVALID_PIPE = -1;
@@ -59,4 +66,5 @@ public:
 private:
     std::string m_name;
     std::optional<uint32_t> m_expectedServerUid;
+    std::atomic<bool> m_interrupted{false};
 };

@@ -4,6 +4,7 @@
 // deadline.
 #include "channel/pipe_client.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -20,16 +21,19 @@ namespace {
 
 using Clock = ExchangeClock;
 
-// Waits for `events` on `fd` until `deadline`; false on time-out or error.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
+// Waits for `events` on `fd` until `deadline`; false on time-out, error or
+// interruption (looked at every kInterruptCheckMs).
+bool WaitFor(int fd, short events, Clock::time_point deadline,
+             const std::atomic<bool>& interrupted) {
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
+        if (left <= 0 || interrupted) {
             return false;
         }
         pollfd p{fd, events, 0};
-        const int ready = poll(&p, 1, static_cast<int>(left));
+        const int ready = poll(
+            &p, 1, static_cast<int>(std::min<long long>(left, CPipeClient::kInterruptCheckMs)));
         if (ready > 0) {
             return true;  // readable, writable, or an error the transfer will report
         }
@@ -44,6 +48,9 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
 int CPipeClient::Open() {
     if (m_pipe != INVALID_PIPE) {
         return 1;
+    }
+    if (m_interrupted) {
+        return 0;
     }
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -85,7 +92,7 @@ int CPipeClient::Write(uint32_t count, const void* buffer, ExchangeDeadline dead
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!WaitFor(fd, POLLOUT, deadline)) {
+            if (!WaitFor(fd, POLLOUT, deadline, m_interrupted)) {
                 return 0;
             }
         } else {
@@ -111,7 +118,7 @@ int CPipeClient::Read(uint32_t count, void* buffer, ExchangeDeadline deadline) {
         } else if (errno == EINTR) {
             continue;
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!WaitFor(fd, POLLIN, deadline)) {
+            if (!WaitFor(fd, POLLIN, deadline, m_interrupted)) {
                 return 0;
             }
         } else {

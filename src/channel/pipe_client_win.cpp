@@ -68,6 +68,9 @@ int CPipeClient::Open() {
     if (m_pipe != INVALID_PIPE) {
         return 1;
     }
+    if (m_interrupted) {
+        return 0;
+    }
     const std::optional<std::u16string> wide = Utf8ToUtf16(m_name);
     if (!wide || wide->empty()) {
         return 0;

@@ -4,7 +4,7 @@ new-update notice. Usage: command_scenarios.py BUILD_DIR [SCENARIO]"""
 
 import os
 
-from harness import check, main, wait_for
+from harness import PROPERTIES, check, main, wait_for
 
 PACKAGE = {'x86_64': 'amd64', 'aarch64': 'arm64', 'i686': 'i386'}.get(os.uname().machine)
 INSTALLER = 'https://download.orlivan.com/linux/' + (
@@ -30,11 +30,25 @@ def about_shows_the_version_asked_once(new_desktop):
         if line and log is None:
             log = desktop.serve('--version', '2.5.1')
         desktop.click_menu('About')
-        texts = desktop.texts('Orlivan Info')
-        check(texts == (line + [ABOUT], ['OK']), 'About shows %r' % (texts,))
+        # Shown at once, the version filled in when the service answers.
+        wait_for(lambda: desktop.texts('Orlivan Info') == (line + [ABOUT], ['OK']),
+                 'About to show %r' % (line + [ABOUT],))
         desktop.screenshot('linux-about.png')
         desktop.press('Orlivan Info')
     check(requests(log, 0x305) == 1, 'the version is asked once, then kept')
+
+
+def hung_service_leaves_the_desktop_answering(new_desktop):
+    desktop = new_desktop()
+    notifier = desktop.start_notifier()
+    desktop.serve('--delay', '60000')  # accepts, and answers nothing within the bound
+    desktop.click_menu('About')
+    check(desktop.texts('Orlivan Info') == ([ABOUT], ['OK']), 'About, its version awaited')
+    desktop.click_menu('Check Update')
+    # The notifier's D-Bus objects answer while both exchanges wait.
+    desktop.item().Get('org.kde.StatusNotifierItem', 'Id', dbus_interface=PROPERTIES, timeout=1)
+    notifier.terminate()
+    check(notifier.wait(5) == 0, 'the notifier ends with the exchanges pending')
 
 
 ERROR = ['Cannot connect to Update Server.\nCheck your Network Connection and try again later']
@@ -94,5 +108,6 @@ def new_update_notice_checks_silently_once(new_desktop):
 
 
 if __name__ == '__main__':
-    main([about_shows_the_version_asked_once, check_update_by_status,
+    main([about_shows_the_version_asked_once, hung_service_leaves_the_desktop_answering,
+          check_update_by_status,
           report_problem_opens_the_contact_page, new_update_notice_checks_silently_once])

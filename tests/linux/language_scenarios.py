@@ -6,7 +6,7 @@ po/de.po). Usage: language_scenarios.py BUILD_DIR [SCENARIO]"""
 import os
 import sys
 
-from harness import check, main
+from harness import check, main, wait_for
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'po'))
 import compile_catalogue  # noqa: E402
@@ -38,9 +38,8 @@ def texts_in_german(new_desktop):
 
     desktop.serve('--version', '2.5.1', '--status', '5', '--text', 'a;2.6;Schneller')
     desktop.click_menu(DE['MenuAbout'])
-    texts = desktop.texts(DE['AboutTitle'])
-    check(texts == ([DE['AboutVersion'].replace('%s', '2.5.1'), DE['AboutText']],
-                    [DE['ButtonOk']]), 'About shows %r' % (texts,))
+    about = ([DE['AboutVersion'].replace('%s', '2.5.1'), DE['AboutText']], [DE['ButtonOk']])
+    wait_for(lambda: desktop.texts(DE['AboutTitle']) == about, 'About to show %r' % (about,))
     desktop.screenshot('linux-de-about.png')
     desktop.press(DE['AboutTitle'])
 

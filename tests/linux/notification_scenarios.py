@@ -59,10 +59,13 @@ def driver_error_box_holds_the_reply(new_desktop):
     sender = desktop.send_async('driver-error', '--error-code', '-5')
     texts = desktop.texts('Orlivan Driver Error')
     check(texts == (['Orlivan driver failed! to load with error -5'], ['OK']), repr(texts))
+    desktop.click_menu('About')  # a dialog opened while the box waits
+    desktop.texts('Orlivan Info')
     time.sleep(1.5)
     check(sender.poll() is None, 'the reply came before the box was closed')
     desktop.press('Orlivan Driver Error')
     check('reply 1' in sender.communicate(timeout=10)[0], 'the reply after the box')
+    check(desktop.windows('Orlivan Info'), 'About stays open')
     check(desktop.notifications() == [], 'no notification for the first driver error')
     check('reply 1' in desktop.send('driver-error', '--error-code', '-5').stdout, 'second')
     check([n[:3] for n in desktop.notifications()] == [
