@@ -1,10 +1,7 @@
-"""The Linux notifier in the real KDE Plasma 5 (Debian 12's), on X11: kded5
-owns the StatusNotifierWatcher, plasmashell's panel hosts and draws the tray
-items. Runs inside xvfb-run and dbus-run-session, like the other groups, with
-a HOME of its own; plasmashell's widgets are read on the accessibility bus
-(where the tray draws the item, its menu), a screenshot goes to
-build/test-logs. Without Plasma the group fails.
-Usage: kde_scenarios.py BUILD_DIR [SCENARIO]"""
+"""The Linux notifier in the real KDE Plasma 5 on X11 (kded5's watcher,
+plasmashell's tray), inside xvfb-run and dbus-run-session with a HOME of its
+own; where the tray draws the item is read over AT-SPI, screenshots go to
+build/test-logs. Usage: kde_scenarios.py BUILD_DIR [SCENARIO]"""
 
 import os
 import shutil
@@ -56,15 +53,15 @@ def watcher_property(name):
 
 
 def our_item(notifier):
-    """The item the notifier registered ("service/path", as kded5 keeps it), or None."""
-    prefix = '%s-%d-' % (ITEM, notifier.pid)
+    """The notifier's item as kded5 keeps it ("service/path"), or None."""
     return next((str(i) for i in watcher_property('RegisteredStatusNotifierItems')
-                 if str(i).startswith(prefix)), None)
+                 if str(i).startswith('%s-%d-' % (ITEM, notifier.pid))), None)
 
 
 def shown_buttons(accessible, depth=0):
     for child in filter(None, accessible):
-        if child.getRoleName() == 'push button' and child.getState().contains(pyatspi.STATE_SHOWING):
+        if child.getRoleName() == 'push button' and \
+                child.getState().contains(pyatspi.STATE_SHOWING):
             yield child
         if depth < 40:
             yield from shown_buttons(child, depth + 1)
@@ -91,9 +88,7 @@ def plasma_windows():
 
 def item_in_plasma_tray(new_desktop):
     desktop = new_desktop(watcher=False, notifications=None)
-    if not shutil.which('plasmashell') or not shutil.which('kded5'):
-        raise RuntimeError('Plasma is not installed (scripts/test.sh installs it)')
-    started = time.monotonic()
+    check(shutil.which('plasmashell'), 'Plasma is not installed (scripts/test.sh installs it)')
     kded = start_plasma(desktop)
     notifier = desktop.start_notifier()
     item = wait_for(lambda: our_item(notifier), 'the item registered with kded5', 20)
@@ -132,7 +127,6 @@ def item_in_plasma_tray(new_desktop):
     desktop._spawn(['kded5', '--replace'])
     wait_for(lambda: kded.poll() is not None, 'the first kded5 to end', 30)
     wait_for(lambda: has_owner(WATCHER) and our_item(notifier), 'the item registered again', 30)
-    print('the scenario took %.0f s' % (time.monotonic() - started))
 
 
 if __name__ == '__main__':
