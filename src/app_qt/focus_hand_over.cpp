@@ -6,11 +6,14 @@
 #include <QWidget>
 
 #include <cstdlib>
+#include <string_view>
 
 namespace {
 
 // kFocusTokenKinds' index of the xdg-activation token.
 constexpr size_t kXdgActivation = 0;
+static_assert(std::string_view(kFocusTokenKinds[kXdgActivation].platformDataKey) ==
+              "activation-token");
 
 QString Usable(const QString& token) {
     return UsableFocusToken(token.toStdString()) ? token : QString();
@@ -42,15 +45,6 @@ bool IsDialogOrWindow(QObject* object) {
 }
 
 }  // namespace
-
-bool FocusTokens::Empty() const {
-    for (const QString& value : values) {
-        if (!value.isEmpty()) {
-            return false;
-        }
-    }
-    return true;
-}
 
 FocusTokens FocusTokens::FromPlatformData(const QVariantMap& platformData) {
     FocusTokens tokens;

@@ -20,7 +20,6 @@
 struct FocusTokens {
     std::array<QString, kFocusTokenKindCount> values;
 
-    bool Empty() const;
     // The usable tokens of org.freedesktop.Application's platform data.
     static FocusTokens FromPlatformData(const QVariantMap& platformData);
     // The usable tokens of this process's environment, which then holds none:
