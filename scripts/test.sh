@@ -16,6 +16,19 @@ top=$(cd "$here/.." && pwd)
 cd "$top"
 
 "$here/setup.sh" || exit 1
+# The real KDE Plasma of the Linux notifier's KDE scenario (linux_kde), for the
+# tests only and without recommended packages (about 350 packages).
+missing_kde=()
+for p in plasma-workspace plasma-desktop kded5; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing_kde+=("$p")
+done
+if [ ${#missing_kde[@]} -gt 0 ]; then
+    echo "test: installing ${missing_kde[*]}"
+    sudo=
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    { $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
+        --no-install-recommends "${missing_kde[@]}" >/dev/null; } || exit 1
+fi
 . "$here/lib/wine.sh"
 
 passed=0

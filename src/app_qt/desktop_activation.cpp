@@ -4,7 +4,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 
-CDesktopActivation::CDesktopActivation(std::function<void(TrayCommand)> run, QObject* parent)
+CDesktopActivation::CDesktopActivation(Run run, QObject* parent)
     : QObject(parent), m_run(std::move(run)) {}
 
 bool CDesktopActivation::Publish() {
@@ -20,17 +20,17 @@ bool CDesktopActivation::Publish() {
     return true;
 }
 
-void CDesktopActivation::Activate(const QVariantMap&) {
-    RunLater(kActivationCommand);
+void CDesktopActivation::Activate(const QVariantMap& platformData) {
+    RunLater(kActivationCommand, platformData);
 }
 
-void CDesktopActivation::Open(const QStringList&, const QVariantMap&) {
+void CDesktopActivation::Open(const QStringList&, const QVariantMap& platformData) {
     // The notifier opens no files: opening is activating.
-    RunLater(kActivationCommand);
+    RunLater(kActivationCommand, platformData);
 }
 
 void CDesktopActivation::ActivateAction(const QString& actionName, const QVariantList&,
-                                        const QVariantMap&) {
+                                        const QVariantMap& platformData) {
     const std::optional<TrayCommand> command = TrayCommandForAction(actionName.toStdString());
     if (!command.has_value()) {
         sendErrorReply(QDBusError::InvalidArgs,
@@ -38,10 +38,14 @@ void CDesktopActivation::ActivateAction(const QString& actionName, const QVarian
                            .arg(actionName, QString::fromUtf8(kApplicationId)));
         return;
     }
-    RunLater(*command);
+    RunLater(*command, platformData);
 }
 
-void CDesktopActivation::RunLater(TrayCommand command) {
+void CDesktopActivation::RunLater(TrayCommand command, const QVariantMap& platformData) {
     QMetaObject::invokeMethod(
-        this, [this, command] { m_run(command); }, Qt::QueuedConnection);
+        this,
+        [this, command, tokens = FocusTokens::FromPlatformData(platformData)] {
+            m_run(command, tokens);
+        },
+        Qt::QueuedConnection);
 }

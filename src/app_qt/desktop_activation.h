@@ -12,14 +12,17 @@
 
 #include <functional>
 
+#include "app_qt/focus_hand_over.h"
 #include "notify/desktop_application.h"
 
 class CDesktopActivation : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
 public:
-    // `run` carries out a menu command on the interface thread.
-    CDesktopActivation(std::function<void(TrayCommand)> run, QObject* parent);
+    // `run` carries out a menu command on the interface thread, with the
+    // focus tokens of the call's platform data.
+    using Run = std::function<void(TrayCommand, const FocusTokens&)>;
+    CDesktopActivation(Run run, QObject* parent);
 
     // Exports the object, then takes the bus name (calls that started the
     // notifier by D-Bus activation are delivered from then on). False when
@@ -35,7 +38,7 @@ public Q_SLOTS:
                         const QVariantMap& platformData);
 
 private:
-    void RunLater(TrayCommand command);
+    void RunLater(TrayCommand command, const QVariantMap& platformData);
 
-    std::function<void(TrayCommand)> m_run;
+    Run m_run;
 };

@@ -1,12 +1,18 @@
 // orlivan-notifier: the Orlivan Filter's per-user notifier on Linux desktops.
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QIcon>
 #include <QMessageBox>
+#include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "app_qt/focus_hand_over.h"
 #include "app_qt/orlivan_notifier.h"
 #include "app_qt/quit_signals_posix.h"
 #include "base/language.h"
@@ -21,6 +27,9 @@
 namespace {
 
 bool g_guiReady = false;
+// Started by the desktop entry (kActivateOption), with its launcher's focus tokens.
+bool g_activate = false;
+FocusTokens g_launchTokens;
 
 // The text of --help; the manual page is made from it at build time.
 constexpr char kHelpText[] =
@@ -32,6 +41,10 @@ one notifier runs per user.
 
 USAGE
   orlivan-notifier            start the notifier (needs a graphical session)
+  orlivan-notifier --activate as the desktop entry starts it: the running
+                              notifier is activated (it starts the settings
+                              program), or the notifier starts and is
+                              activated
   orlivan-notifier --help     print this help and exit
   orlivan-notifier --version  print the version and exit
   Other arguments are Qt's own options, for example -platform NAME.
@@ -48,13 +61,20 @@ D-BUS
   answers org.freedesktop.Application at /com/orlivan/Notifier: activation
   starts the settings program; the actions settings, check-update,
   online-help, report-problem and about run the tray menu's commands. When
-  none runs, the bus starts one (com.orlivan.Notifier.service).
+  none runs, the bus starts one (com.orlivan.Notifier.service). The
+  platform data's activation-token and desktop-startup-id go to the
+  program started (the settings program, the browser) as
+  XDG_ACTIVATION_TOKEN and DESKTOP_STARTUP_ID, and on Wayland the
+  activation token to a dialog of the notifier's own.
 
 ENVIRONMENT
   ORLIVAN_CHANNEL_DIR  the folder of both channels instead of the above
   ORLIVAN_CONFIG       the configuration file instead of
                        /etc/orlivan/notifier.conf
   XDG_STATE_HOME       where the log folder is (default ~/.local/state)
+  XDG_ACTIVATION_TOKEN, DESKTOP_STARTUP_ID
+                       with --activate: the launcher's focus tokens, handed
+                       on as an activation's
   DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM
                        the graphical session; with none of them set the
                        notifier does not start
@@ -68,8 +88,9 @@ FILES
 
 EXIT CODES
   0 ended by SIGTERM, SIGINT, SIGHUP or the session's logout; or another
-    notifier of this user already runs, or the channel's folder belongs to
-    another user or is open to others (either is said in a message)
+    notifier of this user already runs (said in a message; with --activate
+    that notifier is activated instead), or the channel's folder belongs to
+    another user or is open to others (said in a message)
   1 no graphical session, or the display went away
 )";
 
@@ -101,17 +122,47 @@ void ReportToUser(const char* message) {
     }
 }
 
-// Another notifier of this user holds the channel: it says so and ends.
+// Activates the notifier that owns the application id, waiting a moment for
+// it to take the name (it does once it serves its channel); false when none
+// answers. Never starts one: the caller is the one that would be started.
+bool ActivateRunningNotifier() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        return false;
+    }
+    const QString name = QString::fromUtf8(kApplicationId);
+    for (int wait = 0; wait < 50 && !bus.interface()->isServiceRegistered(name); ++wait) {
+        QThread::msleep(100);
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        name, QString::fromUtf8(kApplicationObjectPath),
+        QStringLiteral("org.freedesktop.Application"), QStringLiteral("Activate"));
+    call << g_launchTokens.PlatformData();
+    call.setAutoStartService(false);
+    return bus.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
+}
+
+// Another notifier of this user holds the channel: the activation it was
+// started for goes to that one, or it says so; then it ends.
 void ReportChannelBusyAndExit() {
+    const std::string text(MessageText(MessageId::ChannelBusy));
     // Started by the bus to deliver an activation (DBUS_STARTER_BUS_TYPE is
     // the bus daemon's mark) in the moment before the running notifier owns
     // its application id: that notifier is this user's, so the desktop's
     // click gets no box; the message goes to standard error (the bus's log).
-    if (std::getenv("DBUS_STARTER_BUS_TYPE") != nullptr) {
-        std::fprintf(stderr, "%s\n", std::string(MessageText(MessageId::ChannelBusy)).c_str());
-        std::exit(0);
+    switch (AnswerSecondStart(std::getenv("DBUS_STARTER_BUS_TYPE") != nullptr, g_activate)) {
+        case SecondStart::Quiet:
+            std::fprintf(stderr, "%s\n", text.c_str());
+            std::exit(0);
+        case SecondStart::ActivateRunning:
+            if (g_guiReady && ActivateRunningNotifier()) {
+                std::exit(0);
+            }
+            break;
+        case SecondStart::Report:
+            break;
     }
-    ReportToUser(std::string(MessageText(MessageId::ChannelBusy)).c_str());
+    ReportToUser(text.c_str());
     std::exit(0);
 }
 
@@ -151,6 +202,12 @@ int main(int argc, char** argv) {
     if (AnswerInformationRequest(argc, argv)) {
         return 0;
     }
+    for (int i = 1; i < argc; ++i) {
+        g_activate = g_activate || std::strcmp(argv[i], kActivateOption) == 0;
+    }
+    // Before anything reads them: the launcher's tokens are handed on only
+    // with the activation they came with.
+    g_launchTokens = FocusTokens::TakeFromEnvironment();
     SetMessageLanguage(ChooseLanguage(LinuxLanguagePreferences(
         std::getenv("ORLIVAN_LANG"), std::getenv("LANGUAGE"), std::getenv("LC_ALL"),
         std::getenv("LC_MESSAGES"), std::getenv("LANG"))));
@@ -185,6 +242,12 @@ int main(int argc, char** argv) {
     CService::GetInstance(&ReportChannelBusyAndExit);
     CatchQuitSignals(&notifier, [&notifier] { notifier.RequestQuit(); });
     notifier.Start();
+    if (g_activate) {
+        // Started by the desktop entry while none ran: activated once it runs.
+        QTimer::singleShot(0, &notifier, [&notifier] {
+            notifier.RunTrayCommand(kActivationCommand, g_launchTokens);
+        });
+    }
     QApplication::exec();
     notifier.Stop();
     return 0;

@@ -85,6 +85,7 @@ void COrlivanNotifier::Start() {
     CService* service = CService::GetInstance();
     service->m_pipeServer->SetLogger(CLogger::GetInstance(std::string()));
 
+    m_focus = new CFocusHandOver(this);
     m_menu = std::make_unique<QMenu>();
     for (const TrayMenuEntry& entry : kTrayMenu) {
         m_menu->addAction(CatalogueText(entry.label), this,
@@ -109,8 +110,9 @@ void COrlivanNotifier::Start() {
 
     // Last, when every command can run: from now on the desktop's activation
     // reaches this notifier (and a call that started it is delivered).
-    m_activation =
-        new CDesktopActivation([this](TrayCommand command) { RunTrayCommand(command); }, this);
+    m_activation = new CDesktopActivation(
+        [this](TrayCommand command, const FocusTokens& tokens) { RunTrayCommand(command, tokens); },
+        this);
     if (!m_activation->Publish()) {
         CLogger::GetInstance(std::string())
             ->LogLine(0, std::string("Desktop activation unavailable: the bus name ") +
@@ -272,6 +274,7 @@ bool COrlivanNotifier::StartExchange(ExchangeTask& task, std::function<void()> w
 // ---- tray icon and menu (interface thread) ---------------------------------
 
 void COrlivanNotifier::OnTrayActivated() {
+    const FocusTokens tokens = TakeTrayActivationTokens();
     // Hosts send a click, a double click or both for one double click: the
     // settings program is started once for them.
     const int interval = QGuiApplication::styleHints()->mouseDoubleClickInterval();
@@ -279,20 +282,25 @@ void COrlivanNotifier::OnTrayActivated() {
         return;
     }
     m_lastLaunch.start();
+    m_focus->Begin(tokens);
     LaunchSettingsProgram();
+    m_focus->End();
 }
 
 void COrlivanNotifier::LaunchSettingsProgram() {
-    // Started in the notifier's current folder with its environment; a
-    // missing program is not reported.
-    QProcess::startDetached(QString::fromStdString(LinuxSettingsProgramPath(m_installPath)), {},
-                            QDir::currentPath());
+    // Started in the notifier's current folder with its environment and the
+    // activation's focus tokens; a missing program is not reported.
+    m_focus->Launch([this] {
+        QProcess::startDetached(QString::fromStdString(LinuxSettingsProgramPath(m_installPath)), {},
+                                QDir::currentPath());
+    });
 }
 
-void COrlivanNotifier::RunTrayCommand(TrayCommand command) {
+void COrlivanNotifier::RunTrayCommand(TrayCommand command, const FocusTokens& tokens) {
     if (m_stopping) {
         return;
     }
+    m_focus->Begin(tokens);
     switch (command) {
         case TrayCommand::Settings:
             OnSettings();
@@ -310,6 +318,7 @@ void COrlivanNotifier::RunTrayCommand(TrayCommand command) {
             OnAbout();
             break;
     }
+    m_focus->End();
 }
 
 void COrlivanNotifier::OnSettings() {
@@ -325,11 +334,11 @@ void COrlivanNotifier::OnCheckUpdate() {
 }
 
 void COrlivanNotifier::OnOnlineHelp() {
-    OpenWebAddress(URL_ONLINE_HELP.data());
+    m_focus->Launch([] { OpenWebAddress(URL_ONLINE_HELP.data()); });
 }
 
 void COrlivanNotifier::OnReportProblem() {
-    OpenWebAddress(URL_CONTACT.data());
+    m_focus->Launch([] { OpenWebAddress(URL_CONTACT.data()); });
 }
 
 void COrlivanNotifier::OnAbout() {

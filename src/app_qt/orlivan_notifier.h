@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "app_qt/focus_hand_over.h"
 #include "notify/desktop_application.h"
 #include "notify/desktop_notification.h"
 #include "notify/dispatch.h"
@@ -77,8 +78,9 @@ public:
     bool ShowAndWait(const std::function<QDialog*()>& open);
 
     // A menu command by its entry in the menu's table (the desktop's
-    // activation and actions; interface thread). Nothing once the end began.
-    void RunTrayCommand(TrayCommand command);
+    // activation and actions, with the activation's focus tokens; interface
+    // thread). Nothing once the end began.
+    void RunTrayCommand(TrayCommand command, const FocusTokens& tokens = {});
 
     // Menu commands (interface thread).
     void OnSettings();
@@ -145,6 +147,7 @@ private:
     QElapsedTimer m_lastLaunch;
     CInfoDialogQt* m_infoDialog = nullptr;
     CDesktopActivation* m_activation = nullptr;
+    CFocusHandOver* m_focus = nullptr;
     // The display server may hide a waiting box behind other windows (Wayland).
     bool m_boxesNeedNotice = false;
 

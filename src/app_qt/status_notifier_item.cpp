@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QtEndian>
 
+#include "app_qt/focus_hand_over.h"
 #include "notify/desktop_application.h"
 
 // ---- the types on the wire -------------------------------------------------
@@ -185,6 +186,12 @@ void CStatusNotifierItem::ContextMenu(int x, int y) {
 }
 
 void CStatusNotifierItem::Scroll(int, const QString&) {}
+
+// Plasma's host calls it just before Activate, with the token of the click
+// (empty on X11); the settings program the click starts gets it.
+void CStatusNotifierItem::ProvideXdgActivationToken(const QString& token) {
+    KeepTrayActivationToken(token);
+}
 
 // ---- com.canonical.dbusmenu ------------------------------------------------
 

@@ -110,6 +110,7 @@ public slots:
     void SecondaryActivate(int x, int y);
     void ContextMenu(int x, int y);
     void Scroll(int delta, const QString& orientation);
+    void ProvideXdgActivationToken(const QString& token);
 
 signals:
     void NewIcon();

@@ -1,6 +1,7 @@
 """The Linux notifier as the desktop's application com.orlivan.Notifier:
 org.freedesktop.Application called on the running notifier (as the overview,
-a banner click or a desktop action do), the notifier started by D-Bus
+a banner click or a desktop action do) and its desktop entry's Exec line run
+while it runs, the focus tokens handed on, the notifier started by D-Bus
 activation through the packaged service file, and the driver-error box kept
 in sight on Wayland by a critical notification.
 Usage: activation_scenarios.py BUILD_DIR [SCENARIO]"""
@@ -36,9 +37,11 @@ def running_notifier_answers_activation(new_desktop):
     wait_for(lambda: has_owner(APP_ID), 'the bus name')  # taken once the channel is served
     check(owner_pid(bus) == notifier.pid, 'the running notifier owns ' + APP_ID)
     app = application(bus)
-    # A banner click or the overview: what a double click on the icon does.
-    app.Activate(NO_DATA)
+    # A banner click or the overview: what a double click on the icon does,
+    # the desktop's focus token handed on to the program started.
+    app.Activate(dbus.Dictionary({'activation-token': 'token-1'}, signature='sv'))
     wait_for(lambda: desktop.recorded('settings-started') == [desktop.root], 'the settings program')
+    check(desktop.recorded('settings-tokens') == ['token-1|'], 'the token handed on')
     app.Open(dbus.Array(['file:///tmp'], signature='s'), NO_DATA)
     wait_for(lambda: len(desktop.recorded('settings-started')) == 2, 'Open as Activate')
     # The desktop actions, by name; the call returns while About is open.
@@ -54,6 +57,14 @@ def running_notifier_answers_activation(new_desktop):
         raise Failure('an unknown action was accepted')
     except dbus.DBusException as error:
         check(error.get_dbus_name() == 'org.freedesktop.DBus.Error.InvalidArgs', str(error))
+    # The desktop entry's Exec line, as a launcher that ignores DBusActivatable
+    # runs it, with its tokens: the running notifier is activated.
+    launched = subprocess.run([desktop.program, '--activate'], cwd=desktop.root, timeout=30,
+                              env=dict(desktop.env, XDG_ACTIVATION_TOKEN='token-2',
+                                       DESKTOP_STARTUP_ID='launcher-1_TIME5'))
+    check(launched.returncode == 0, 'the Exec line ends with %r' % launched.returncode)
+    wait_for(lambda: desktop.recorded('settings-tokens')[-1:] == ['token-2|launcher-1_TIME5'],
+             'the settings program with the launcher\'s tokens')
     check(desktop.notifier_pids() == [notifier.pid], 'no second notifier')
     check(not desktop.windows('orlivan-notifier'), 'no box of a second notifier')
     check(notifier.poll() is None, 'the notifier runs on')

@@ -97,6 +97,10 @@ class Desktop:
         for folder in (self.install + '/ui', self.records, self.root + '/bin'):
             os.makedirs(folder)
         self._script(self.install + '/ui/orlivan-ui', 'pwd >> %s/settings-started' % self.records)
+        # ... and the focus tokens it was given, "XDG_ACTIVATION_TOKEN|DESKTOP_STARTUP_ID".
+        with open(self.install + '/ui/orlivan-ui', 'a') as f:
+            f.write('echo "$XDG_ACTIVATION_TOKEN|$DESKTOP_STARTUP_ID" >> %s/settings-tokens\n'
+                    % self.records)
         self._script(self.root + '/bin/xdg-open', 'echo "$1" >> %s/opened' % self.records)
         with open(self.root + '/notifier.conf', 'w') as conf:
             conf.write('# written by the test\nInstallPath=%s/\n' % self.install)

@@ -155,8 +155,8 @@ def check_packages(build, out):
         check(result.returncode == 0 and not result.stdout.strip(), entry + result.stdout)
         with open(os.path.join(root, entry)) as f:
             text = f.read()
-        check('Exec=orlivan-notifier\nTryExec=orlivan-notifier\n' in text,
-              entry + ' starts orlivan-notifier')
+        exec_line = 'Exec=orlivan-notifier%s\n' % (' --activate' if 'applications' in entry else '')
+        check(exec_line + 'TryExec=orlivan-notifier\n' in text, entry + ' starts orlivan-notifier')
     with open(os.path.join(root, SERVICE)) as f:
         check(f.read().splitlines()[1:] == ['Name=com.orlivan.Notifier',
                                             'Exec=/usr/bin/orlivan-notifier'], SERVICE)

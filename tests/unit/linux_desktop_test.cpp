@@ -132,6 +132,26 @@ TEST(DesktopApplication, DesktopActionsRunTheMenuCommands) {
     EXPECT_EQ(kActivationCommand, TrayCommand::Settings);
 }
 
+TEST(LinuxDesktop, FocusTokensHandedOnAreBoundedPrintableText) {
+    const std::string longest(kFocusTokenMaxBytes, 'a');
+    const struct {
+        std::string token;
+        bool usable;
+    } cases[] = {
+        {"4bd3c1e0-0f0a-4b51-9d2f-6a1c0e1f2a3b", true},
+        {"host-1234-0_TIME5678 x", true},
+        {longest, true},
+        {longest + "a", false},
+        {"", false},
+        {"a\nb", false},
+        {std::string("a\0b", 3), false},
+        {"a\x7f", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(UsableFocusToken(c.token), c.usable) << c.token.size();
+    }
+}
+
 TEST(LinuxDesktop, InstallFolderFromTheConfigurationFile) {
     struct Case {
         std::optional<std::string_view> text;
