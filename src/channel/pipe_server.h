@@ -51,7 +51,6 @@ public:
 
     // FrameTransport
     int Connect() override;
-    int ConnectWithin(std::chrono::milliseconds limit) override;
     int ReadSome(void* buffer, uint32_t count, std::chrono::milliseconds timeout,
                  uint32_t* transferred) override;
     int WriteAll(const void* buffer, uint32_t count, std::chrono::milliseconds timeout) override;

@@ -254,35 +254,20 @@ void CPipeServer::Shutdown() {
 }
 
 int CPipeServer::Connect() {
-    return ConnectWithin(std::chrono::milliseconds::max());
-}
-
-int CPipeServer::ConnectWithin(std::chrono::milliseconds limit) {
     if (m_impl->listenFd < 0 || m_impl->shutDown) {
         return TRANSFER_FAILED;
     }
     if (m_impl->clientFd >= 0) {
         return TRANSFER_OK;
     }
-    using Clock = std::chrono::steady_clock;
-    const bool bounded = limit != std::chrono::milliseconds::max();
-    const Clock::time_point deadline = bounded ? Clock::now() + limit : Clock::time_point::max();
     for (;;) {
-        int timeoutMs = -1;
-        if (bounded) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            timeoutMs = PollTimeout(left);
-        }
         pollfd fds[2] = {{m_impl->listenFd, POLLIN, 0}, {m_impl->wakeRead, POLLIN, 0}};
-        const int ready = poll(fds, 2, timeoutMs);
+        const int ready = poll(fds, 2, -1);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return TRANSFER_FAILED;
-        }
-        if (ready == 0) {
-            return m_impl->shutDown ? TRANSFER_FAILED : TRANSFER_TIMED_OUT;
         }
         if (m_impl->shutDown || (fds[1].revents & POLLIN) != 0) {
             return TRANSFER_FAILED;

@@ -143,10 +143,6 @@ void CPipeServer::Shutdown() {
 }
 
 int CPipeServer::Connect() {
-    return ConnectWithin(std::chrono::milliseconds::max());
-}
-
-int CPipeServer::ConnectWithin(std::chrono::milliseconds limit) {
     if (!IsCreated() || m_impl->shutDown) {
         return TRANSFER_FAILED;
     }
@@ -163,15 +159,7 @@ int CPipeServer::ConnectWithin(std::chrono::milliseconds limit) {
             connected = true;
         } else if (error == ERROR_IO_PENDING) {
             DWORD ignored = 0;
-            const DWORD waitMs =
-                limit == std::chrono::milliseconds::max() ? INFINITE : WaitMs(limit);
-            const int result = m_impl->Finish(&overlapped, waitMs, &ignored);
-            if (result == TRANSFER_TIMED_OUT) {
-                // The wait was cancelled with no client: the pipe still listens,
-                // and a client that opens it now is found by the next Connect.
-                return TRANSFER_TIMED_OUT;
-            }
-            connected = result == TRANSFER_OK;
+            connected = m_impl->Finish(&overlapped, INFINITE, &ignored) == TRANSFER_OK;
         }
     }
     if (!connected) {

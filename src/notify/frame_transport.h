@@ -25,14 +25,6 @@ public:
     // be (a client that went before it was served, or the channel was shut down).
     virtual int Connect() = 0;
 
-    // Like Connect, but waits at most `limit` for a client: TRANSFER_TIMED_OUT
-    // when none came in that time, the channel staying ready for the next. A
-    // transport whose Connect never waits needs nothing else.
-    virtual int ConnectWithin(std::chrono::milliseconds limit) {
-        static_cast<void>(limit);
-        return Connect();
-    }
-
     // Reads at least 1 and at most `count` bytes from the connected client,
     // waiting at most `timeout` for them. TRANSFER_OK with `*transferred` set;
     // TRANSFER_CLOSED, TRANSFER_TIMED_OUT or TRANSFER_FAILED otherwise, or

@@ -5,7 +5,6 @@
 #include <string>
 #include <thread>
 
-#include "log/log_rate_limit.h"
 #include "log/logger.h"
 
 namespace {
@@ -18,30 +17,67 @@ struct FreeDeleter {
 // channel that keeps failing does not spin the worker.
 constexpr std::chrono::milliseconds kConnectRetryPause{100};
 
-void LogDroppedFrame(CLogger* logger, CLogRateLimit* dropLines, const char* reason) {
-    if (logger == nullptr) {
-        return;
-    }
-    std::string line = reason;
-    if (dropLines != nullptr && !dropLines->Admit(reason, &line)) {
-        return;
-    }
-    logger->Log(1, "Notification frame dropped: %s\n", line.c_str());
-}
-
-// Writes the dropped frames held back, when they are due (or at once `atEnd`).
-void WriteHeldBackDrops(CLogger* logger, CLogRateLimit* dropLines, bool atEnd = false) {
-    std::string line;
-    if (logger != nullptr && dropLines->Flush(&line, atEnd)) {
-        logger->Log(1, "Notification frame dropped: %s\n", line.c_str());
+void LogDroppedFrame(CLogger* logger, CDropLineLog* dropLines, const char* reason) {
+    if (dropLines != nullptr) {
+        dropLines->Dropped(reason);
+    } else if (logger != nullptr) {
+        logger->Log(1, "Notification frame dropped: %s\n", reason);
     }
 }
 
 }  // namespace
 
+CDropLineLog::CDropLineLog(CLogger* logger) : m_logger(logger) {
+    if (m_logger != nullptr) {
+        m_writer = std::thread([this] { WriteWhenDue(); });
+    }
+}
+
+CDropLineLog::~CDropLineLog() {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_ending = true;
+    }
+    m_wake.notify_one();
+    if (m_writer.joinable()) {
+        m_writer.join();
+    }
+}
+
+void CDropLineLog::Dropped(const char* reason) {
+    if (m_logger == nullptr) {
+        return;
+    }
+    std::string line;
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_limit.Admit(reason, &line)) {
+        m_logger->Log(1, "Notification frame dropped: %s\n", line.c_str());
+    } else {
+        m_wake.notify_one();  // the writer learns when the held-back line is due
+    }
+}
+
+void CDropLineLog::WriteWhenDue() {
+    std::unique_lock<std::mutex> lock(m_lock);
+    std::string line;
+    while (!m_ending) {
+        const auto untilDue = m_limit.UntilFlush();
+        if (!untilDue) {
+            m_wake.wait(lock);
+        } else if (untilDue->count() > 0) {
+            m_wake.wait_for(lock, *untilDue);
+        } else if (m_limit.Flush(&line)) {
+            m_logger->Log(1, "Notification frame dropped: %s\n", line.c_str());
+        }
+    }
+    if (m_limit.Flush(&line, true)) {
+        m_logger->Log(1, "Notification frame dropped: %s\n", line.c_str());
+    }
+}
+
 PassOutcome ServeNotificationFrame(FrameTransport& transport, const NotificationHandler& handler,
                                    CLogger* logger, std::chrono::milliseconds waitLimit,
-                                   CLogRateLimit* dropLines, const std::atomic<bool>* stop) {
+                                   CDropLineLog* dropLines, const std::atomic<bool>* stop) {
     uint32_t length = 0;
     FrameError error = FrameError::None;
     std::unique_ptr<void, FreeDeleter> body(ReadFrameBody(transport, &length, &error, waitLimit));
@@ -84,36 +120,15 @@ PassOutcome ServeNotificationFrame(FrameTransport& transport, const Notification
 void RunNotificationLoop(FrameTransport& transport, const NotificationHandler& handler,
                          CLogger* logger, std::chrono::milliseconds waitLimit,
                          const std::atomic<bool>* stop) {
-    CLogRateLimit dropLines(kDropLineInterval);
-    // No client could be connected: false when the loop is to end.
-    const auto carryOn = [&] {
-        if (stop != nullptr && stop->load()) {
-            WriteHeldBackDrops(logger, &dropLines, true);
-            return false;
-        }
-        std::this_thread::sleep_for(kConnectRetryPause);
-        return true;
-    };
+    CDropLineLog dropLines(logger);
     for (;;) {
-        WriteHeldBackDrops(logger, &dropLines);
-        // While drop lines are held back, the wait for the next client ends
-        // when they are due, so they are written even if no client comes.
-        if (const auto untilDue = dropLines.UntilFlush()) {
-            const int connected = transport.ConnectWithin(*untilDue);
-            if (connected == TRANSFER_TIMED_OUT) {
-                continue;
-            }
-            if (connected != TRANSFER_OK) {
-                if (!carryOn()) {
-                    return;
-                }
-                continue;
-            }
-        }
         const PassOutcome outcome =
             ServeNotificationFrame(transport, handler, logger, waitLimit, &dropLines, stop);
-        if (outcome == PassOutcome::NoClient && !carryOn()) {
-            return;
+        if (outcome == PassOutcome::NoClient) {
+            if (stop != nullptr && stop->load()) {
+                return;
+            }
+            std::this_thread::sleep_for(kConnectRetryPause);
         }
     }
 }
