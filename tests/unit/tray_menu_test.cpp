@@ -67,9 +67,12 @@ TEST(TrayMenu, RegistrationRetriesAndFallsBackToTheObjectPath) {
                                                     : *a == 'R' ? RegistrationAnswer::Refused
                                                                 : RegistrationAnswer::NoAnswer);
             got += got.empty() ? "" : " ";
-            got += !next ? "-"
-                         : (next->form == ItemRegistrationForm::ObjectPath ? "P" : "S") +
-                               std::to_string(next->delayMs);
+            if (!next) {
+                got += '-';
+            } else {
+                got += next->form == ItemRegistrationForm::ObjectPath ? 'P' : 'S';
+                got += std::to_string(next->delayMs);
+            }
         }
         EXPECT_EQ(got, attempts) << answers;
         EXPECT_EQ(registration.GaveUp(), std::string(answers) == "RRNRRRR");
