@@ -64,5 +64,5 @@ NotifierStart ChooseNotifierStart(const NotifierStartFacts& facts) {
     if (facts.shellIsOwnUser) {
         return NotifierStart::ThroughShell;
     }
-    return facts.elevated ? NotifierStart::None : NotifierStart::Directly;
+    return facts.elevated ? NotifierStart::RestrictedToken : NotifierStart::Directly;
 }

@@ -83,14 +83,17 @@ struct NotifierStartFacts {
 };
 
 enum class NotifierStart {
-    None,          // nothing to start, or no way to start it unelevated
-    ThroughShell,  // a child of the shell: the shell's token, as at logon
-    Directly,      // a child of the helper, with the helper's own (unelevated) token
+    None,             // nothing to start
+    ThroughShell,     // a child of the shell: the shell's token, as at logon
+    Directly,         // a child of the helper, with its own (unelevated) token
+    RestrictedToken,  // a child of the helper, with a copy of its elevated token
+                      // that has no administrator rights (medium integrity)
 };
 
 // Starts one only where this installation ended one (a notifier the Restart
 // Manager ended is started again by the Restart Manager, and a first
 // installation starts none: the logon entry or the filter's service does) and
 // none runs now. Never elevated: through the shell when it is the user's, else
-// directly when the helper's token is not elevated, else not at all.
+// directly when the helper's token is not elevated, else with a restricted
+// copy of it.
 NotifierStart ChooseNotifierStart(const NotifierStartFacts& facts);

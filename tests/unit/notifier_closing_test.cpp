@@ -61,7 +61,7 @@ TEST(NotifierClosing, StartedAgainOnlyWhereEndedAndNeverElevated) {
         {{true, false, true, true}, S::ThroughShell},
         {{true, false, true, false}, S::ThroughShell},
         {{true, false, false, false}, S::Directly},
-        {{true, false, false, true}, S::None},   // only an elevated start is possible
+        {{true, false, false, true}, S::RestrictedToken},
         {{true, true, true, false}, S::None},    // one runs already
         {{false, false, true, false}, S::None},  // none was ended by this installation
     };
