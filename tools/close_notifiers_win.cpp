@@ -346,13 +346,20 @@ bool StartNotifier(const std::wstring& program, HANDLE parent, HANDLE token) {
     }
     std::wstring commandLine = L"\"" + program + L"\"";
     PROCESS_INFORMATION info{};
+    auto create = [&](DWORD creationFlags) {
+        return token != nullptr
+                   ? ::CreateProcessAsUserW(token, program.c_str(), commandLine.data(), nullptr,
+                                            nullptr, FALSE, creationFlags, environment, folder,
+                                            &startup.StartupInfo, &info) != FALSE
+                   : ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                                      creationFlags, environment, folder, &startup.StartupInfo,
+                                      &info) != FALSE;
+    };
+    // A child of the helper leaves a job the installer may run its actions
+    // in (and end with them) where the job allows it; the shell's child is in
+    // the shell's job already.
     const bool started =
-        token != nullptr
-            ? ::CreateProcessAsUserW(token, program.c_str(), commandLine.data(), nullptr, nullptr,
-                                     FALSE, flags, environment, folder, &startup.StartupInfo,
-                                     &info) != FALSE
-            : ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags,
-                               environment, folder, &startup.StartupInfo, &info) != FALSE;
+        (parent == nullptr && create(flags | CREATE_BREAKAWAY_FROM_JOB)) || create(flags);
     if (started) {
         ::CloseHandle(info.hThread);
         ::CloseHandle(info.hProcess);
