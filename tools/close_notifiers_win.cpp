@@ -1,15 +1,29 @@
 // orlivan-close-notifiers: ends the running notifiers of the user who runs it,
 // on the desktop it runs on, so that an installer can replace or remove the
-// program without waiting for a restart of the computer. The installer runs
-// it (as the installing user) before it touches any file; the filter's
-// service runs it in each user's session with that user's token. Which
-// windows it closes and the steps it takes are the rules of
-// update/notifier_closing.h: end-session messages, then WM_CLOSE, then the
-// process is ended; the whole close is bounded.
+// program without waiting for a restart of the computer, and starts the
+// notifier again once the installer is done. The installer runs it (as the
+// installing user) before it touches any file and again after it has finished;
+// the filter's service runs it in each user's session with that user's token.
+// Which windows it closes, the steps it takes and how it starts the notifier
+// again are the rules of update/notifier_closing.h.
+//
+//   orlivan-close-notifiers                 end the user's notifiers (end-session
+//                                           messages, then WM_CLOSE, then the
+//                                           process is ended; bounded by 10 s)
+//   orlivan-close-notifiers --installer     the same, and remember for this
+//                                           logon session when one was ended
+//   orlivan-close-notifiers --start-again PROGRAM
+//                                           start PROGRAM (the installed
+//                                           notifier) when the --installer run
+//                                           ended one, unelevated; forget it
 //
 // Exit code: 0 when no notifier of the user runs any more (none found
-// included), 1 when one still runs after the last step.
+// included), or when the notifier was started again or had not to be; 1 when
+// one still runs after the last step, or the start failed.
 #include <windows.h>
+
+#include <shellapi.h>
+#include <userenv.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +36,15 @@
 #include "update/notifier_closing.h"
 
 namespace {
+
+// Where the --installer run leaves its finding for the --start-again run of the
+// same installation: a volatile key of the user's own hive, so a finding that
+// an installation which failed half-way left behind ends with the logon
+// session.
+constexpr wchar_t kVendorKey[] = L"Software\\Orlivan";
+constexpr wchar_t kRecordSubkey[] = L"Installer";
+constexpr wchar_t kRecordKey[] = L"Software\\Orlivan\\Installer";
+constexpr wchar_t kRecordValue[] = L"Notifier ended";
 
 std::string Utf8(const wchar_t* text, size_t length) {
     return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
@@ -85,26 +108,35 @@ BOOL CALLBACK ConsiderWindow(HWND window, LPARAM parameter) {
     return TRUE;
 }
 
+// The user's notifiers on this desktop; empty when the user is unknown.
+std::vector<Target> FindOwnNotifiers(const std::string& ownSid) {
+    Search search;
+    search.ownSid = ownSid;
+    if (!ownSid.empty()) {
+        ::EnumWindows(&ConsiderWindow, reinterpret_cast<LPARAM>(&search));
+    }
+    return std::move(search.targets);
+}
+
 bool Ended(const Target& target) {
     return ::WaitForSingleObject(target.process.Get(), 0) == WAIT_OBJECT_0;
 }
 
+// A window's answer to WM_QUERYENDSESSION, which arrives while the helper
+// pumps messages: WM_ENDSESSION follows with that answer, as the Restart
+// Manager sends it, again without waiting for the window.
+void CALLBACK OnEndSessionAnswer(HWND window, UINT, ULONG_PTR, LRESULT answer) {
+    ::SendNotifyMessageW(window, WM_ENDSESSION, answer != FALSE, ENDSESSION_CLOSEAPP);
+}
+
+// Every step returns at once, whatever the window does: a hung window costs
+// no time of the others.
 void TakeStep(ClosingStep step, const Target& target) {
     switch (step) {
-        case ClosingStep::EndSession: {
-            // As the Restart Manager asks: may it close, then close (or, when
-            // it said no, that the end is called off). A window that hangs is
-            // not waited for; the later steps deal with it.
-            DWORD_PTR answer = 0;
-            const bool asked =
-                ::SendMessageTimeoutW(target.window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
-                                      SMTO_ABORTIFHUNG | SMTO_BLOCK, 2000, &answer) != 0;
-            DWORD_PTR ignored = 0;
-            ::SendMessageTimeoutW(target.window, WM_ENDSESSION, asked && answer != FALSE,
-                                  ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG | SMTO_BLOCK, 2000,
-                                  &ignored);
+        case ClosingStep::EndSession:
+            ::SendMessageCallbackW(target.window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
+                                   &OnEndSessionAnswer, 0);
             break;
-        }
         case ClosingStep::Close:
             ::PostMessageW(target.window, WM_CLOSE, 0, 0);
             break;
@@ -116,45 +148,273 @@ void TakeStep(ClosingStep step, const Target& target) {
     }
 }
 
-}  // namespace
-
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
-    Search search;
-    search.ownSid = ProcessUserSidString();
-    if (search.ownSid.empty()) {
-        return 1;
+// Handles the messages waiting for this thread (the windows' answers).
+void PumpMessages() {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::DispatchMessageW(&message);
     }
-    ::EnumWindows(&ConsiderWindow, reinterpret_cast<LPARAM>(&search));
+}
 
+// Ends the targets by the schedule; returns whether none runs any more.
+bool CloseAll(const std::vector<Target>& targets) {
+    using std::chrono::milliseconds;
     const auto start = std::chrono::steady_clock::now();
-    for (const ClosingStage& stage : kClosingSchedule) {
-        // Wait for the stage's time, or until every notifier has ended.
+    std::size_t taken = 0;
+    for (;;) {
         std::vector<HANDLE> running;
-        for (const Target& target : search.targets) {
+        for (const Target& target : targets) {
             if (!Ended(target)) {
                 running.push_back(target.process.Get());
             }
         }
         if (running.empty()) {
-            return 0;
+            return true;
         }
-        const auto due = start + stage.after;
-        const auto now = std::chrono::steady_clock::now();
-        if (due > now) {
-            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now);
-            ::WaitForMultipleObjects(static_cast<DWORD>(running.size()), running.data(), TRUE,
-                                     static_cast<DWORD>(wait.count()) + 1);
-        }
-        for (const Target& target : search.targets) {
-            if (!Ended(target)) {
-                TakeStep(stage.step, target);
+        const auto elapsed =
+            std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
+        for (const std::size_t due = ClosingStagesDue(elapsed); taken < due; ++taken) {
+            const ClosingStep step = kClosingSchedule[taken].step;
+            if (step == ClosingStep::GiveUp) {
+                return false;
+            }
+            for (const Target& target : targets) {
+                if (!Ended(target)) {
+                    TakeStep(step, target);
+                }
             }
         }
+        // Until the next stage or a notifier's end; at least every 50 ms the
+        // windows' answers are handled (whether an answer's arrival wakes the
+        // wait is not documented).
+        const milliseconds wait = std::min(UntilNextClosingStage(elapsed), milliseconds(50));
+        ::MsgWaitForMultipleObjects(static_cast<DWORD>(running.size()), running.data(), FALSE,
+                                    static_cast<DWORD>(wait.count()) + 1, QS_ALLINPUT);
+        PumpMessages();
     }
-    for (const Target& target : search.targets) {
-        if (!Ended(target)) {
-            return 1;
+}
+
+// Only ever set, never cleared here: the uninstall of an earlier release
+// that an upgrade runs may run this helper again (Wine does not tell it
+// apart, UPGRADINGPRODUCTCODE unset) and finds nothing left to end.
+bool RecordEnd() {
+    UniqueRegKey user;
+    if (::RegOpenCurrentUser(KEY_CREATE_SUB_KEY, user.Put()) != ERROR_SUCCESS) {
+        return false;
+    }
+    // The vendor's key stays as any key of the user's settings (a volatile
+    // key would take every later key under it with it); the record's own
+    // key is volatile.
+    UniqueRegKey vendor;
+    UniqueRegKey key;
+    const DWORD one = 1;
+    return ::RegCreateKeyExW(user.Get(), kVendorKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                             KEY_CREATE_SUB_KEY, nullptr, vendor.Put(), nullptr) == ERROR_SUCCESS &&
+           ::RegCreateKeyExW(vendor.Get(), kRecordSubkey, 0, nullptr, REG_OPTION_VOLATILE,
+                             KEY_SET_VALUE, nullptr, key.Put(), nullptr) == ERROR_SUCCESS &&
+           ::RegSetValueExW(key.Get(), kRecordValue, 0, REG_DWORD,
+                            reinterpret_cast<const BYTE*>(&one), sizeof one) == ERROR_SUCCESS;
+}
+
+// Reads and forgets what the --installer run recorded.
+bool TakeRecordedEnd() {
+    UniqueRegKey user;
+    if (::RegOpenCurrentUser(KEY_READ | KEY_WRITE, user.Put()) != ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    const bool ended = ::RegGetValueW(user.Get(), kRecordKey, kRecordValue, RRF_RT_REG_DWORD,
+                                      nullptr, &value, &size) == ERROR_SUCCESS &&
+                       value == 1;
+    ::RegDeleteKeyW(user.Get(), kRecordKey);
+    return ended;
+}
+
+bool OwnTokenElevated() {
+    UniqueHandle token;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    return ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Put()) &&
+           ::GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation,
+                                 &size) &&
+           elevation.TokenIsElevated != 0;
+}
+
+// The process of this desktop's shell when it runs as the user `ownSid`,
+// opened so that it can be made the parent of a new process.
+UniqueHandle OwnShellProcess(const std::string& ownSid) {
+    const HWND shell = ::GetShellWindow();
+    DWORD processId = 0;
+    if (shell == nullptr || ::GetWindowThreadProcessId(shell, &processId) == 0) {
+        return UniqueHandle();
+    }
+    UniqueHandle process(::OpenProcess(PROCESS_CREATE_PROCESS | PROCESS_QUERY_LIMITED_INFORMATION,
+                                       FALSE, processId));
+    if (!process || ProcessUserSid(process.Get()) != ownSid) {
+        return UniqueHandle();
+    }
+    return process;
+}
+
+// A copy of the helper's own (elevated) token without the administrator's
+// rights: Administrators for deny only and no privileges but the bypass of
+// traverse checking (LUA_TOKEN, DISABLE_MAX_PRIVILEGE), medium integrity, and
+// the user as owner of what it creates (an elevated token names
+// Administrators). As a restricted version of the caller's own token it can
+// be given to CreateProcessAsUser without SE_ASSIGNPRIMARYTOKEN_NAME.
+UniqueHandle RestrictedOwnToken() {
+    UniqueHandle own;
+    if (!::OpenProcessToken(
+            ::GetCurrentProcess(),
+            TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT,
+            own.Put())) {
+        return UniqueHandle();
+    }
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    SID_IDENTIFIER_AUTHORITY labelAuthority = SECURITY_MANDATORY_LABEL_AUTHORITY;
+    UniqueSid administrators;
+    UniqueSid medium;
+    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                    administrators.Put()) ||
+        !::AllocateAndInitializeSid(&labelAuthority, 1, SECURITY_MANDATORY_MEDIUM_RID, 0, 0, 0, 0,
+                                    0, 0, 0, medium.Put())) {
+        return UniqueHandle();
+    }
+    SID_AND_ATTRIBUTES disable{administrators.Get(), 0};
+    UniqueHandle restricted;
+    if (!::CreateRestrictedToken(own.Get(), LUA_TOKEN | DISABLE_MAX_PRIVILEGE, 1, &disable, 0,
+                                 nullptr, 0, nullptr, restricted.Put())) {
+        return UniqueHandle();
+    }
+    TOKEN_MANDATORY_LABEL label{};
+    label.Label.Attributes = SE_GROUP_INTEGRITY;
+    label.Label.Sid = medium.Get();
+    alignas(TOKEN_USER) BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)] = {};
+    DWORD size = 0;
+    if (!::SetTokenInformation(restricted.Get(), TokenIntegrityLevel, &label,
+                               sizeof label + ::GetLengthSid(medium.Get())) ||
+        !::GetTokenInformation(own.Get(), TokenUser, user, sizeof user, &size)) {
+        return UniqueHandle();
+    }
+    // Where the owner can't be set (Wine can't), what the notifier creates
+    // with a default owner gets the token's; its channel names its owner
+    // itself.
+    TOKEN_OWNER owner{reinterpret_cast<TOKEN_USER*>(user)->User.Sid};
+    ::SetTokenInformation(restricted.Get(), TokenOwner, &owner, sizeof owner);
+    return restricted;
+}
+
+// Starts `program` with no arguments, as the logon entry does, in the system
+// folder (never the install folder, which an uninstall must be able to
+// remove), with the user's own environment. With `parent`, the new process
+// is the shell's child and takes the shell's token (and job), not the
+// helper's; with `token`, it runs with that token.
+bool StartNotifier(const std::wstring& program, HANDLE parent, HANDLE token) {
+    wchar_t folder[MAX_PATH] = {};
+    const UINT folderLength = ::GetSystemDirectoryW(folder, MAX_PATH);
+    if (folderLength == 0 || folderLength >= MAX_PATH) {
+        return false;
+    }
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    DWORD flags = 0;
+    std::vector<char> attributes;
+    if (parent != nullptr) {
+        SIZE_T size = 0;
+        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        attributes.resize(size);
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+        if (size == 0 || !::InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+            return false;
+        }
+        if (!::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_PARENT_PROCESS, &parent,
+                                         sizeof parent, nullptr, nullptr)) {
+            ::DeleteProcThreadAttributeList(list);
+            return false;
+        }
+        startup.lpAttributeList = list;
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
+    }
+    void* environment = nullptr;
+    UniqueHandle own;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE,
+                           own.Put()) &&
+        ::CreateEnvironmentBlock(&environment, own.Get(), FALSE)) {
+        flags |= CREATE_UNICODE_ENVIRONMENT;
+    }
+    std::wstring commandLine = L"\"" + program + L"\"";
+    PROCESS_INFORMATION info{};
+    auto create = [&](DWORD creationFlags) {
+        return token != nullptr
+                   ? ::CreateProcessAsUserW(token, program.c_str(), commandLine.data(), nullptr,
+                                            nullptr, FALSE, creationFlags, environment, folder,
+                                            &startup.StartupInfo, &info) != FALSE
+                   : ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                                      creationFlags, environment, folder, &startup.StartupInfo,
+                                      &info) != FALSE;
+    };
+    // A child of the helper leaves a job the installer may run its actions
+    // in (and end with them) where the job allows it; the shell's child is in
+    // the shell's job already.
+    const bool started =
+        (parent == nullptr && create(flags | CREATE_BREAKAWAY_FROM_JOB)) || create(flags);
+    if (started) {
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+    }
+    if (environment != nullptr) {
+        ::DestroyEnvironmentBlock(environment);
+    }
+    if (startup.lpAttributeList != nullptr) {
+        ::DeleteProcThreadAttributeList(startup.lpAttributeList);
+    }
+    return started;
+}
+
+int StartAgain(const std::wstring& program, const std::string& ownSid) {
+    NotifierStartFacts facts{};
+    facts.endedByInstallation = TakeRecordedEnd();
+    facts.running = !FindOwnNotifiers(ownSid).empty();
+    const UniqueHandle shell = OwnShellProcess(ownSid);
+    facts.shellIsOwnUser = static_cast<bool>(shell);
+    facts.elevated = OwnTokenElevated();
+    switch (ChooseNotifierStart(facts)) {
+        case NotifierStart::None:
+            return 0;
+        case NotifierStart::ThroughShell:
+            return StartNotifier(program, shell.Get(), nullptr) ? 0 : 1;
+        case NotifierStart::Directly:
+            return StartNotifier(program, nullptr, nullptr) ? 0 : 1;
+        case NotifierStart::RestrictedToken: {
+            const UniqueHandle token = RestrictedOwnToken();
+            return token && StartNotifier(program, nullptr, token.Get()) ? 0 : 1;
         }
     }
-    return 0;
+    return 1;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    int count = 0;
+    UniqueLocal<LPWSTR*> arguments(::CommandLineToArgvW(::GetCommandLineW(), &count));
+    const std::wstring mode = arguments && count > 1 ? arguments.Get()[1] : L"";
+    const std::string ownSid = ProcessUserSidString();
+    if (ownSid.empty()) {
+        return 1;
+    }
+    if (mode == L"--start-again") {
+        return count == 3 ? StartAgain(arguments.Get()[2], ownSid) : 1;
+    }
+    if (!(count == 1 || (count == 2 && mode == L"--installer"))) {
+        return 1;
+    }
+    const std::vector<Target> targets = FindOwnNotifiers(ownSid);
+    const bool allEnded = CloseAll(targets);
+    if (mode == L"--installer" && !targets.empty()) {
+        RecordEnd();
+    }
+    return allEnded ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "update/notifier_closing.h"
 
+#include <iterator>
+
 namespace {
 
 char FoldAscii(char c) {
@@ -34,4 +36,33 @@ ClosingVerdict JudgeNotifierWindow(const NotifierWindowFacts& window, std::strin
         return ClosingVerdict::OtherUser;
     }
     return ClosingVerdict::Close;
+}
+
+std::size_t ClosingStagesDue(std::chrono::milliseconds elapsed) {
+    std::size_t due = 0;
+    for (const ClosingStage& stage : kClosingSchedule) {
+        if (stage.after > elapsed) {
+            break;
+        }
+        ++due;
+    }
+    return due;
+}
+
+std::chrono::milliseconds UntilNextClosingStage(std::chrono::milliseconds elapsed) {
+    const std::size_t due = ClosingStagesDue(elapsed);
+    if (due == std::size(kClosingSchedule)) {
+        return std::chrono::milliseconds(0);
+    }
+    return kClosingSchedule[due].after - elapsed;
+}
+
+NotifierStart ChooseNotifierStart(const NotifierStartFacts& facts) {
+    if (!facts.endedByInstallation || facts.running) {
+        return NotifierStart::None;
+    }
+    if (facts.shellIsOwnUser) {
+        return NotifierStart::ThroughShell;
+    }
+    return facts.elevated ? NotifierStart::RestrictedToken : NotifierStart::Directly;
 }

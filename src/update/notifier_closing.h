@@ -1,8 +1,10 @@
 // Closing running notifiers so that an installer can replace or remove the
-// program: which top-level windows are notifiers that may be closed, and the
-// steps of a bounded close. A helper run by the installer in a user's session
-// (and by the filter's service in every session) follows these rules; it only
-// looks at windows of its own desktop, so one session never reaches another.
+// program, and starting them again once it is done: which top-level windows
+// are notifiers that may be closed, the steps of a bounded close, and how the
+// notifier is started again. A helper run by the installer in a user's
+// session (and by the filter's service in every session) follows these
+// rules; it only looks at windows of its own desktop, so one session never
+// reaches another.
 #pragma once
 
 #include <chrono>
@@ -49,7 +51,10 @@ struct ClosingStage {
 };
 
 // The steps in order. Each is taken for the notifiers still running once its
-// time has come; the close ends early when none runs any more.
+// time has come; the close ends early when none runs any more. The times
+// count from the start of the close and hold for all notifiers together: a
+// step is taken for every notifier at once and never waits on one of them, so
+// several hung windows end within the same bound as one.
 inline constexpr ClosingStage kClosingSchedule[] = {
     {std::chrono::milliseconds(0), ClosingStep::EndSession},
     {std::chrono::milliseconds(2000), ClosingStep::Close},
@@ -60,3 +65,35 @@ inline constexpr ClosingStage kClosingSchedule[] = {
 // At most this many notifiers are closed in one run (one per user of a desktop
 // is the normal case).
 inline constexpr std::size_t kMaxClosedNotifiers = 32;
+
+// How many stages of kClosingSchedule are due `elapsed` after the start of
+// the close (the first is due at once).
+std::size_t ClosingStagesDue(std::chrono::milliseconds elapsed);
+
+// How long after `elapsed` the next stage is due; zero once all are due.
+std::chrono::milliseconds UntilNextClosingStage(std::chrono::milliseconds elapsed);
+
+// After an installation has put the files in place, the helper (run as the
+// installing user) starts the notifier again for that user. What it knows:
+struct NotifierStartFacts {
+    bool endedByInstallation;  // this installation's close ended a notifier of the user
+    bool running;              // a notifier of the user runs on this desktop now
+    bool shellIsOwnUser;       // the desktop's shell runs as the helper's user
+    bool elevated;             // the helper's token is elevated (an administrator's full token)
+};
+
+enum class NotifierStart {
+    None,             // nothing to start
+    ThroughShell,     // a child of the shell: the shell's token, as at logon
+    Directly,         // a child of the helper, with its own (unelevated) token
+    RestrictedToken,  // a child of the helper, with a copy of its elevated token
+                      // that has no administrator rights (medium integrity)
+};
+
+// Starts one only where this installation ended one (a notifier the Restart
+// Manager ended is started again by the Restart Manager, and a first
+// installation starts none: the logon entry or the filter's service does) and
+// none runs now. Never elevated: through the shell when it is the user's, else
+// directly when the helper's token is not elevated, else with a restricted
+// copy of it.
+NotifierStart ChooseNotifierStart(const NotifierStartFacts& facts);

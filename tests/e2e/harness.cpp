@@ -605,6 +605,17 @@ void Notifier::Launch(const wchar_t* program, std::wstring commandLine) {
     Note("started the notifier, process " + std::to_string(m_processId));
 }
 
+void Notifier::Attach(DWORD processId) {
+    Check(m_process == nullptr, "a Notifier object takes on one program");
+    m_process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION,
+                            FALSE, processId);
+    Check(m_process != nullptr, "opening the notifier's process " + std::to_string(processId));
+    m_processId = processId;
+    std::lock_guard<std::mutex> lock(g_processLock);
+    g_processes.push_back(m_process);
+    Note("took on the notifier, process " + std::to_string(m_processId));
+}
+
 TrayCall Notifier::WaitForIcon(Millis timeout) {
     TrayCall call = WaitForTrayCall(NIM_ADD, 1, timeout);
     m_window = call.hWnd;

@@ -194,6 +194,9 @@ public:
     // Starts it as the shell starts a logon (Run) entry: from the whole
     // command line, with no separate program name.
     void StartCommandLine(const std::wstring& commandLine);
+    // Takes on a notifier another program started (an installer), by its
+    // process id, as if this object had started it.
+    void Attach(DWORD processId);
     // Waits for this process's NIM_ADD and returns it; remembers its hWnd.
     TrayCall WaitForIcon(Millis timeout = Millis(20000));
     HWND Window() const { return m_window; }

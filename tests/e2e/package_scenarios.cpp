@@ -1,7 +1,8 @@
 // The installer of the release package, run by the native msiexec: an older
 // release, then this one in its place, then the uninstall, once as a
 // double-click on 64-bit Windows runs them and once with the notifier running
-// (which the package's helper ends; Wine's Restart Manager does nothing). The
+// (which the package's helper ends and, after the upgrade and a repair,
+// starts again; Wine's Restart Manager does nothing). The
 // build names the packages and their programs in ORLIVAN_E2E_MSI,
 // ORLIVAN_E2E_PREVIOUS_MSI, ORLIVAN_E2E_PROGRAM, ORLIVAN_E2E_PREVIOUS_PROGRAM.
 #include <windows.h>
@@ -170,28 +171,81 @@ E2E_SCENARIO(msi_upgrade_and_uninstall_while_running) {
     // The filter's installer was first and names another folder.
     const std::wstring filterFolder = L"C:\\Orlivan Filter\\";
     SetInstallPath(filterFolder);
-    // Runs msiexec while a notifier started from the logon entry runs: both
-    // end with code 0, the icon is gone, nothing waits for a restart, and the
-    // filter's value is as it was.
-    auto whileRunning = [&](const std::wstring& arguments, const std::string& what) {
-        Notifier notifier;
-        notifier.StartCommandLine(L"\"" + program + L"\"");
-        notifier.WaitForIcon();
+    // Runs msiexec while `running` runs: both end with code 0, the icon is
+    // gone, nothing waits for a restart, and the filter's value is as it was.
+    auto whileRunning = [&](Notifier& running, const std::wstring& arguments,
+                            const std::string& what) {
         RunInstaller(arguments);
-        notifier.WaitForExit(Millis(5000));
-        CheckEqual(notifier.ExitCode(), 0, "exit code of the notifier " + what + " ended");
-        Check(!notifier.TrayCalls(NIM_DELETE).empty(),
+        running.WaitForExit(Millis(5000));
+        CheckEqual(running.ExitCode(), 0, "exit code of the notifier " + what + " ended");
+        Check(!running.TrayCalls(NIM_DELETE).empty(),
               "the notifier " + what + " ended removed its icon");
         CheckNothingPending(what);
         CheckEqual(MachineText(KEY_WOW64_32KEY, kOrlivanKey, L"Install Path").value_or(L"(none)"),
                    filterFolder, "the filter's Install Path after " + what);
     };
+    // The installer started the installed program again (its first icon since
+    // `callsBefore` tray calls), as this user and not elevated, and it serves:
+    // a record sent to the channel gets its reply.
+    auto startedAgain = [&](Notifier& again, std::size_t callsBefore, const std::string& what) {
+        DWORD processId = 0;
+        WaitOrFail(
+            [&] {
+                const std::vector<TrayCall> calls = Tray().Calls();
+                for (std::size_t i = callsBefore; i < calls.size() && processId == 0; ++i) {
+                    processId = calls[i].message == NIM_ADD ? calls[i].processId : 0;
+                }
+                return processId != 0;
+            },
+            Millis(20000), "a notifier started again after " + what);
+        again.Attach(processId);
+        again.WaitForIcon();
+        // Not elevated: Windows does not count it among Administrators (a group
+        // for deny only, or none), whatever token the installer ran with.
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+        wchar_t image[MAX_PATH] = {};
+        DWORD length = MAX_PATH;
+        HANDLE token = nullptr, identity = nullptr;
+        BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
+        DWORD size = sizeof administrators;
+        BOOL administrator = TRUE;
+        const bool read =
+            process && QueryFullProcessImageNameW(process, 0, image, &length) &&
+            OpenProcessToken(process, TOKEN_QUERY | TOKEN_DUPLICATE, &token) &&
+            DuplicateToken(token, SecurityIdentification, &identity) &&
+            CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+            CheckTokenMembership(identity, administrators, &administrator);
+        for (HANDLE handle : {identity, token, process}) {
+            if (handle) {
+                CloseHandle(handle);
+            }
+        }
+        Check(read, "reading the program and token of the notifier started after " + what);
+        Check(SamePath(image, program), "the notifier started after " + what + " runs " +
+                                            Utf8(program) + " (runs " + Utf8(image) + ")");
+        Check(!administrator, "the notifier started after " + what + " is not elevated");
+        RunStandIn(L"send ack-only");
+    };
 
     RunInstaller(L"/i \"" + previous + L"\" /qn");
-    whileRunning(L"/i \"" + package + L"\" /qn", "the upgrade");
+    Notifier fromLogon;
+    fromLogon.StartCommandLine(L"\"" + program + L"\"");
+    fromLogon.WaitForIcon();
+    std::size_t calls = Tray().Calls().size();
+    whileRunning(fromLogon, L"/i \"" + package + L"\" /qn", "the upgrade");
     Check(Installed(package) && !Installed(previous), "this release replaced the older one");
     Check(ReadFileBytes(program) == ReadFileBytes(newProgram), "the new program's bytes on disk");
-    whileRunning(L"/x \"" + package + L"\" /qn", "the uninstall");
+    Notifier upgraded;
+    startedAgain(upgraded, calls, "the upgrade");
+    // A repair (msiexec /f exits 1 under Wine 8; these properties make the
+    // same repair).
+    calls = Tray().Calls().size();
+    whileRunning(upgraded, L"/i \"" + package + L"\" REINSTALL=ALL REINSTALLMODE=vamus /qn",
+                 "the repair");
+    Check(Installed(package), "this release is still installed after the repair");
+    Notifier repaired;
+    startedAgain(repaired, calls, "the repair");
+    whileRunning(repaired, L"/x \"" + package + L"\" /qn", "the uninstall");
     Check(!Installed(package), "this release is uninstalled");
     Check(!FileExists(program) && !FolderExists(folder), "the program and its folder are gone");
 }

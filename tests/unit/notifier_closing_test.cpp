@@ -34,4 +34,42 @@ TEST(NotifierClosing, OnlyTheOwnUsersNotifierWindowIsClosed) {
     }
 }
 
+// One deadline for all notifiers: the stages fall due by the time since the
+// start of the close, whatever the windows did.
+TEST(NotifierClosing, StagesFallDueByTheTimeSinceTheStart) {
+    using std::chrono::milliseconds;
+    const struct {
+        int elapsed;
+        std::size_t due;
+        int untilNext;
+    } cases[] = {
+        {0, 1, 2000}, {1999, 1, 1}, {2000, 2, 6000}, {9999, 3, 1}, {10000, 4, 0}, {60000, 4, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ClosingStagesDue(milliseconds(c.elapsed)), c.due) << c.elapsed;
+        EXPECT_EQ(UntilNextClosingStage(milliseconds(c.elapsed)), milliseconds(c.untilNext))
+            << c.elapsed;
+    }
+}
+
+TEST(NotifierClosing, StartedAgainOnlyWhereEndedAndNeverElevated) {
+    using S = NotifierStart;
+    const struct {
+        NotifierStartFacts facts;  // ended, running, shell is own user, elevated
+        NotifierStart expected;
+    } cases[] = {
+        {{true, false, true, true}, S::ThroughShell},
+        {{true, false, true, false}, S::ThroughShell},
+        {{true, false, false, false}, S::Directly},
+        {{true, false, false, true}, S::RestrictedToken},
+        {{true, true, true, false}, S::None},    // one runs already
+        {{false, false, true, false}, S::None},  // none was ended by this installation
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ChooseNotifierStart(c.facts), c.expected)
+            << c.facts.endedByInstallation << c.facts.running << c.facts.shellIsOwnUser
+            << c.facts.elevated;
+    }
+}
+
 }  // namespace
