@@ -19,10 +19,10 @@ KDE_ENV = dict(XDG_CURRENT_DESKTOP='KDE', KDE_FULL_SESSION='true', KDE_SESSION_V
                QT_QPA_PLATFORM='xcb', QT_QUICK_BACKEND='software', LIBGL_ALWAYS_SOFTWARE='1',
                QT_XCB_GL_INTEGRATION='none', QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1')
 
-HELP = 'http://content.orlivan.com/content/how-setup-internet-parental-controls-linux'
+HELP = 'https://content.orlivan.com/content/how-setup-internet-parental-controls-linux'
 # What each of the menu's commands, top to bottom, starts or shows.
 PICKED = [('settings-tokens', '|'), ('window', 'Update Error'),
-          ('opened', HELP), ('opened', 'http://www.orlivan.com/contact'),
+          ('opened', HELP), ('opened', 'https://www.orlivan.com/contact'),
           ('window', 'Orlivan Info')]
 
 
