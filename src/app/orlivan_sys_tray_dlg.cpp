@@ -151,6 +151,7 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
 
     // The notification channel, before the tray icon exists: when another
     // notifier of this user holds it, the process ends here with a message.
+    // A name held by anyone else is logged and waited out by the worker.
     CService::GetInstance(&ReportChannelBusyAndExit);
 
     // This instance owns the channel: Windows may start it again, with no
