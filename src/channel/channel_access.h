@@ -94,8 +94,9 @@ enum class ChannelHolder {
 };
 
 // The user's own notifier holds the name when the pipe is owned by `userSid`
-// (nobody else can give an object that owner) and the process serving it runs
-// the same program file name as this one. Whatever can't be read counts
+// (another user can't give an object that owner; only the user, or an
+// administrator using the privilege to restore files) and the process serving
+// it runs a program of the same file name as this one. Whatever can't be read counts
 // against it: an unknown holder is waited out, never taken for the notifier.
 ChannelHolder JudgeChannelHolder(const ChannelHolderFacts& facts, std::string_view userSid);
 
