@@ -156,6 +156,7 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
 
     // The notification channel, before the tray icon exists: when another
     // notifier of this user holds it, the process ends here with a message.
+    // A name held by anyone else is logged and waited out by the worker.
     CService* service = CService::GetInstance(&ReportChannelBusyAndExit);
     m_versionRequest = std::make_unique<CBackgroundExchange>(*service->m_pipeClient);
     m_updateCheck = std::make_unique<CBackgroundExchange>(*service->m_pipeClient);

@@ -21,8 +21,12 @@ bool CPeerRefusals::FirstRefusal(std::string_view identity) {
     return true;
 }
 
-bool SameSid(std::string_view a, std::string_view b) {
-    if (a.empty() || a.size() != b.size()) {
+namespace {
+
+// Whether two texts are the same, ASCII letters compared without regard to
+// case, as Windows compares SIDs' letters and file names.
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
         return false;
     }
     const auto lower = [](char c) {
@@ -36,29 +40,64 @@ bool SameSid(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string PipeClientRefusal(const PipeClientIdentity& client, std::string_view userSid) {
+// The file name of a Windows or posix path: what follows its last separator.
+std::string_view FileNameOf(std::string_view path) {
+    const size_t separator = path.find_last_of("\\/");
+    return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
+}  // namespace
+
+bool SameSid(std::string_view a, std::string_view b) {
+    return !a.empty() && SameIgnoringCase(a, b);
+}
+
+PipeClientVerdict JudgePipeClient(const PipeClientIdentity& client, std::string_view userSid) {
     using Token = PipeClientIdentity::Token;
     if (client.token == Token::Anonymous ||
         (client.token == Token::Read && SameSid(client.userSid, kAnonymousSid))) {
-        return "anonymous";
+        return {false, "anonymous"};
     }
     if (client.token != Token::Read || client.userSid.empty()) {
-        return "identity unreadable";
+        // Passed the access list at the open: that check is the one that counts.
+        return {true, "identity unreadable"};
     }
     for (const char* served : {kLocalSystemSid, kLocalServiceSid, kNetworkServiceSid}) {
         if (SameSid(client.userSid, served)) {
-            return std::string();
+            return {true, std::string()};
         }
     }
     if (SameSid(client.userSid, userSid)) {
-        return std::string();
+        return {true, std::string()};
     }
     for (const PipeClientIdentity::Group& group : client.groups) {
         if (group.enabled && SameSid(group.sid, kServiceGroupSid)) {
-            return std::string();
+            return {true, std::string()};
         }
     }
-    return client.userSid + " is neither the user nor a service";
+    return {false, client.userSid + " is neither the user nor a service"};
+}
+
+ChannelHolder JudgeChannelHolder(const ChannelHolderFacts& facts, std::string_view userSid) {
+    if (!facts.nameTaken) {
+        return ChannelHolder::NotTaken;
+    }
+    const std::string_view server = FileNameOf(facts.serverImage);
+    if (SameSid(facts.ownerSid, userSid) && !server.empty() &&
+        SameIgnoringCase(server, FileNameOf(facts.ownImage))) {
+        return ChannelHolder::OwnNotifier;
+    }
+    return ChannelHolder::SomeoneElse;
+}
+
+std::string ChannelHolderText(const ChannelHolderFacts& facts) {
+    std::string text = "owner " + (facts.ownerSid.empty() ? "unknown" : facts.ownerSid);
+    text += ", server process ";
+    text += facts.serverProcessId == 0 ? "unknown" : std::to_string(facts.serverProcessId);
+    if (facts.serverProcessId != 0) {
+        text += " (" + (facts.serverImage.empty() ? "unknown" : facts.serverImage) + ")";
+    }
+    return text;
 }
 
 FolderVerdict JudgeChannelFolder(const FolderFacts& facts, uint32_t ownUid, FolderUse use) {

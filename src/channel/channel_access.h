@@ -63,13 +63,46 @@ struct PipeClientIdentity {
     std::vector<Group> groups;
 };
 
-// Why the notification pipe of `userSid` does not serve `client`: empty when
-// it does. Served: the user itself, LocalSystem, LocalService, NetworkService,
-// and any process a service runs (its token holds the SERVICE group, enabled).
-// Refused, with the text the log shows: "anonymous", "identity unreadable",
-// or "<SID> is neither the user nor a service". The text also names the
-// refused identity for CPeerRefusals.
-std::string PipeClientRefusal(const PipeClientIdentity& client, std::string_view userSid);
+// How the notification pipe of `userSid` treats `client`, whom its access
+// list already admitted at the open. Served: the user itself, LocalSystem,
+// LocalService, NetworkService, and any process a service runs (its token
+// holds the SERVICE group, enabled). Refused: "anonymous", or "<SID> is
+// neither the user nor a service"; the note is the text the log shows and
+// names the refused identity for CPeerRefusals. A client whose identity can't
+// be read is served, the access list having decided, with the note "identity
+// unreadable" for the log.
+struct PipeClientVerdict {
+    bool served = false;
+    std::string note;  // empty for a client served after its identity was checked
+};
+PipeClientVerdict JudgePipeClient(const PipeClientIdentity& client, std::string_view userSid);
+
+// What the notifier learnt about whoever holds the name of its notification
+// pipe, when creating the pipe failed.
+struct ChannelHolderFacts {
+    bool nameTaken = false;        // the pipe could not be made because its name exists
+    std::string ownerSid;          // owner of the existing pipe; empty when it can't be read
+    uint32_t serverProcessId = 0;  // the process serving it; 0 when unknown
+    std::string serverImage;       // that process's program file; empty when unreadable
+    std::string ownImage;          // this process's program file
+};
+
+enum class ChannelHolder {
+    NotTaken,     // the pipe could not be made for another reason than its name
+    OwnNotifier,  // the user's own notifier serves it (this session or another of the user's)
+    SomeoneElse,  // anyone or anything else: waited out until the name is free
+};
+
+// The user's own notifier holds the name when the pipe is owned by `userSid`
+// (another user can't give an object that owner; only the user, or an
+// administrator using the privilege to restore files) and the process serving
+// it runs a program of the same file name as this one. Whatever can't be read counts
+// against it: an unknown holder is waited out, never taken for the notifier.
+ChannelHolder JudgeChannelHolder(const ChannelHolderFacts& facts, std::string_view userSid);
+
+// The holder as the log names it: "owner S-1-5-..., server process 412
+// (C:\x\prog.exe)", with "unknown" for each part that could not be read.
+std::string ChannelHolderText(const ChannelHolderFacts& facts);
 
 // How a channel folder is used: private to one user (the notification
 // channel, and both channels under ORLIVAN_CHANNEL_DIR), or shared, where

@@ -3,10 +3,12 @@
 // pipe server's.
 #include "channel/pipe_identity_win.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <vector>
 
+#include "base/text.h"
 #include "base/unique_handle_win.h"
 #include "log/logger.h"
 
@@ -137,4 +139,55 @@ std::string PipeServerUserSid(HANDLE pipe) {
         return std::string();
     }
     return TokenUserSidString(token.Get());
+}
+
+namespace {
+
+// How long the look at a name's holder waits when its pipe is busy with
+// another client.
+constexpr DWORD kHolderBusyWaitMs = 2000;
+
+// The full path of the program `process` runs, in UTF-8; empty when unreadable.
+std::string ProcessImagePath(HANDLE process) {
+    wchar_t path[MAX_PATH * 2];
+    DWORD size = static_cast<DWORD>(sizeof path / sizeof path[0]);
+    if (!QueryFullProcessImageNameW(process, 0, path, &size)) {
+        return std::string();
+    }
+    return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(path), size));
+}
+
+}  // namespace
+
+ChannelHolderFacts ReadPipeHolderFacts(const std::wstring& name) {
+    ChannelHolderFacts facts;
+    facts.nameTaken = true;
+    facts.ownImage = ProcessImagePath(GetCurrentProcess());
+    const auto open = [&name] {
+        return CreateFileW(name.c_str(), READ_CONTROL, 0, nullptr, OPEN_EXISTING,
+                           SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr);
+    };
+    UniqueFileHandle pipe(open());
+    if (!pipe && GetLastError() == ERROR_PIPE_BUSY &&
+        WaitNamedPipeW(name.c_str(), kHolderBusyWaitMs)) {
+        pipe.Reset(open());
+    }
+    if (!pipe) {
+        return facts;  // gone, busy, or its access list keeps us out
+    }
+    PSID owner = nullptr;
+    UniqueLocal<PSECURITY_DESCRIPTOR> descriptor;
+    if (GetSecurityInfo(pipe.Get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, descriptor.Put()) == ERROR_SUCCESS) {
+        facts.ownerSid = SidString(owner);
+    }
+    ULONG processId = 0;
+    if (GetNamedPipeServerProcessId(pipe.Get(), &processId) && processId != 0) {
+        facts.serverProcessId = processId;
+        UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+        if (process) {
+            facts.serverImage = ProcessImagePath(process.Get());
+        }
+    }
+    return facts;
 }

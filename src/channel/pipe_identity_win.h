@@ -47,3 +47,12 @@ PipeClientIdentity ReadEffectiveTokenIdentity();
 // process's token). Empty when it can't be read: the process has gone, or
 // belongs to a user who keeps us out of it.
 std::string PipeServerUserSid(HANDLE pipe);
+
+// What a notifier that could not create the pipe `name` learns about whoever
+// holds it: the existing pipe's owner, and the process serving it with its
+// program file (by its id: enough to tell the user's own notifier, not to
+// trust anyone). Read through a client handle opened at the anonymous level
+// (the holder can't act as us with it) that sends nothing and is closed at
+// once; a pipe busy with another client is waited for briefly. Whatever can't
+// be read stays empty. `nameTaken` is set; `ownImage` is this process's.
+ChannelHolderFacts ReadPipeHolderFacts(const std::wstring& name);

@@ -5,11 +5,13 @@
 
 #include "base/unique_handle_win.h"
 
-// A descriptor whose DACL lets every local account open the pipe for reading
-// and writing (GENERIC_READ | GENERIC_WRITE), keeps changing the pipe's
-// security or owner and deleting it to the user and SYSTEM, and refuses
-// network clients outright. Null on failure. Released with
-// FreePipeSecurityDescriptor, which UniquePipeSecurity calls.
+// A descriptor owned by the user the process runs as, whose DACL lets the
+// user, LocalSystem, LocalService, NetworkService and every service process
+// (the SERVICE group) open the pipe for reading and writing (GENERIC_READ |
+// GENERIC_WRITE), keeps changing the pipe's security or owner and deleting it
+// to the user and SYSTEM, names no other account or group (Windows refuses
+// them at the open), and refuses network clients outright. Null on failure.
+// Released with FreePipeSecurityDescriptor, which UniquePipeSecurity calls.
 PSECURITY_DESCRIPTOR CreatePipeSecurityDescriptor();
 void FreePipeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor);
 

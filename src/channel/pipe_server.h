@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "channel/channel_access.h"
 #include "notify/frame_transport.h"
 
 class CLogger;
@@ -24,11 +25,20 @@ public:
 
     // Creates the channel. 1 when it was created; 0 when the name is empty or
     // the platform refuses it (another process holds the name, or it can't be
-    // secured). Every local account may connect; remote clients may not. Who
-    // is then served is checked per connection, before anything it sent is
-    // handed out: on posix when it connects, on Windows at its first read
-    // (Windows tells who a client is only once something was read from it).
+    // secured). Remote clients may not connect. On posix every local account
+    // may connect and the peer is checked when it connects; on Windows the
+    // pipe's access list admits only the user and the service accounts, and
+    // the client is checked again at its first read (Windows tells who a
+    // client is only once something was read from it). Either way a refused
+    // client is dropped before anything it sent is handed out.
     int Create();
+
+    // After Create failed: what can be learnt about whoever holds the name.
+    // Windows: whether the name exists, the existing pipe's owner and the
+    // program serving it (read through a client handle that sends nothing).
+    // posix: nothing (name not taken): the channel's folder is the user's own,
+    // so only the user's own notifier can hold it.
+    ChannelHolderFacts HolderFacts() const;
 
     // Ends every wait on this channel for good: a blocked Connect returns
     // TRANSFER_FAILED, as does every later one (on posix a pending read or
@@ -45,11 +55,14 @@ public:
     // Create takes the user the process runs as. posix always serves the
     // process's own uid and ignores this.
     void SetServedUser(std::string userSid) { m_servedUser = std::move(userSid); }
+    const std::string& ServedUser() const { return m_servedUser; }
 
     const std::string& Name() const { return m_name; }
     bool IsCreated() const;
 
-    // FrameTransport
+    // FrameTransport. Windows: while the name is held by someone else,
+    // Connect tries to create the pipe again, at most every few seconds, and
+    // fails until it could.
     int Connect() override;
     int ReadSome(void* buffer, uint32_t count, std::chrono::milliseconds timeout,
                  uint32_t* transferred) override;

@@ -185,6 +185,12 @@ bool CPipeServer::IsCreated() const {
     return m_impl->listenFd >= 0;
 }
 
+ChannelHolderFacts CPipeServer::HolderFacts() const {
+    // The folder is private to the user (JudgeChannelFolder): a live socket in
+    // it is the user's own notifier's, or the folder was refused.
+    return ChannelHolderFacts{};
+}
+
 int CPipeServer::Create() {
     if (m_name.empty() || m_name.back() == '/' || IsCreated()) {
         return 0;

@@ -3,16 +3,22 @@
 // other process can take the name. Transfers are overlapped so that every wait
 // on a client is bounded; only the wait for a client to connect is not.
 //
-// The access list lets every local account open the pipe (the service may run
-// as any of them), so who is served is decided per connection: at the first
-// read, which Windows requires before it tells who the client is, the
-// client's token is read and judged (PipeClientRefusal). A refused client is
+// Who may open the pipe is decided by Windows at the open, from the pipe's
+// access list (the user, LocalSystem, the service accounts and the SERVICE
+// group; pipe_security_win.cpp). A second layer judges each connection at its
+// first read, which Windows requires before it tells who the client is: the
+// client's token is read and judged (JudgePipeClient). A refused client is
 // dropped before anything it sent is handed out, and logged once per identity.
+//
+// When the name is held by someone else at the start, the server tries to
+// create the pipe again while it waits for a client, at most every
+// kCreateRetryInterval, and serves as soon as the name is free.
 #include <windows.h>
 
 #include <atomic>
 
 #include "base/text.h"
+#include "base/wide_text_win.h"
 #include "base/unique_handle_win.h"
 #include "channel/channel_access.h"
 #include "channel/pipe_identity_win.h"
@@ -24,6 +30,7 @@ namespace {
 
 constexpr DWORD kPipeBufferSize = 512;
 constexpr DWORD kDefaultTimeoutMs = 5000;
+constexpr std::chrono::seconds kCreateRetryInterval{5};
 
 DWORD WaitMs(std::chrono::milliseconds timeout) {
     if (timeout.count() <= 0) {
@@ -48,6 +55,10 @@ struct CPipeServer::Impl {
     bool connected = false;
     bool clientServed = false;  // the connected client's identity was checked and served
     CPeerRefusals refusals;
+    bool uncheckedLogged = false;  // a client served without a readable identity was logged
+    bool nameTaken = false;        // the last creation failed because the name exists
+    bool awaitingName = false;     // a creation failed so; Connect tries again until one works
+    std::chrono::steady_clock::time_point nextCreate;  // the earliest next creation
     std::atomic<bool> shutDown{false};
 
     // Waits for the pending transfer of `overlapped` for at most `waitMs`; on
@@ -112,6 +123,15 @@ int CPipeServer::Create() {
             return 0;
         }
     }
+    // The events exist from the first attempt on, so that Shutdown ends the
+    // wait of a server that waits for its name.
+    if (!m_impl->ioEvent) {
+        m_impl->ioEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        m_impl->stopEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!m_impl->ioEvent || !m_impl->stopEvent) {
+            return 0;
+        }
+    }
     // The pipe keeps its own copy of the descriptor.
     const UniquePipeSecurity descriptor(CreatePipeSecurityDescriptor());
     if (!descriptor) {
@@ -124,15 +144,25 @@ int CPipeServer::Create() {
         PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
         kPipeBufferSize, kPipeBufferSize, kDefaultTimeoutMs, &attributes));
-    UniqueHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    UniqueHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!pipe || !ioEvent || !stopEvent) {
+    if (!pipe) {
+        // An existing name: Windows refuses the first instance with
+        // ERROR_ACCESS_DENIED; Wine reports the instance limit, ERROR_PIPE_BUSY.
+        const DWORD error = GetLastError();
+        m_impl->nameTaken = error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY;
+        m_impl->awaitingName = m_impl->awaitingName || m_impl->nameTaken;
+        m_impl->nextCreate = std::chrono::steady_clock::now() + kCreateRetryInterval;
         return 0;
     }
-    m_impl->ioEvent = std::move(ioEvent);
-    m_impl->stopEvent = std::move(stopEvent);
+    m_impl->nameTaken = m_impl->awaitingName = false;
     m_impl->pipe = std::move(pipe);
     return 1;
+}
+
+ChannelHolderFacts CPipeServer::HolderFacts() const {
+    if (IsCreated() || !m_impl->nameTaken) {
+        return ChannelHolderFacts{};
+    }
+    return ReadPipeHolderFacts(ToWideString(WidenBytes(m_name)));
 }
 
 void CPipeServer::Shutdown() {
@@ -143,6 +173,18 @@ void CPipeServer::Shutdown() {
 }
 
 int CPipeServer::Connect() {
+    if (!IsCreated() && m_impl->awaitingName && !m_impl->shutDown) {
+        // Someone else holds the name: wait until the next attempt (or the
+        // shut-down), then try to create the pipe again.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            m_impl->nextCreate - std::chrono::steady_clock::now());
+        if (WaitForSingleObject(m_impl->stopEvent.Get(), WaitMs(left)) != WAIT_TIMEOUT) {
+            return TRANSFER_FAILED;
+        }
+        if (!m_impl->shutDown && Create() == 1 && m_logger != nullptr) {
+            m_logger->Log(1, "Notification channel: the name is free now; serving\n");
+        }
+    }
     if (!IsCreated() || m_impl->shutDown) {
         return TRANSFER_FAILED;
     }
@@ -188,14 +230,21 @@ int CPipeServer::ReadSome(void* buffer, uint32_t count, std::chrono::millisecond
         return TRANSFER_FAILED;
     }
     if (result == TRANSFER_OK && !m_impl->clientServed) {
-        const std::string refusal =
-            PipeClientRefusal(ReadPipeClientIdentity(m_impl->pipe.Get(), m_logger), m_servedUser);
-        if (!refusal.empty()) {
-            if (m_logger != nullptr && m_impl->refusals.FirstRefusal(refusal)) {
-                m_logger->Log(1, "Notification client refused: %s\n", refusal.c_str());
+        const PipeClientVerdict verdict =
+            JudgePipeClient(ReadPipeClientIdentity(m_impl->pipe.Get(), m_logger), m_servedUser);
+        if (!verdict.served) {
+            if (m_logger != nullptr && m_impl->refusals.FirstRefusal(verdict.note)) {
+                m_logger->Log(1, "Notification client refused: %s\n", verdict.note.c_str());
             }
             Disconnect();
             return TRANSFER_REFUSED;
+        }
+        if (!verdict.note.empty() && m_logger != nullptr && !m_impl->uncheckedLogged) {
+            m_impl->uncheckedLogged = true;
+            m_logger->Log(1,
+                          "Notification client served unchecked: %s; the pipe's access list "
+                          "admitted it\n",
+                          verdict.note.c_str());
         }
         m_impl->clientServed = true;
     }

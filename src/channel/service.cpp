@@ -1,5 +1,6 @@
 #include "channel/service.h"
 
+#include "channel/channel_access.h"
 #include "channel/channel_name.h"
 #include "channel/pipe_client.h"
 #include "channel/pipe_server.h"
@@ -34,6 +35,18 @@ CService::CService(std::string userSid, ChannelBusyHandler onChannelBusy)
       m_userSid(std::move(userSid)) {
     // An empty identifier would name the bare prefix: refused like a taken name.
     const bool created = !m_userSid.empty() && m_pipeServer->Create() == 1;
+    if (!created && !m_userSid.empty()) {
+        const ChannelHolderFacts holder = m_pipeServer->HolderFacts();
+        if (JudgeChannelHolder(holder, m_pipeServer->ServedUser()) == ChannelHolder::SomeoneElse) {
+            // Not this user's notifier: it is waited out, and the channel
+            // serves once the name is free (CPipeServer::Connect).
+            CLogger::GetInstance(std::string())
+                ->LogLine(1, "Notification channel " + m_pipeServer->Name() +
+                                 " is held by someone else (" + ChannelHolderText(holder) +
+                                 "); the notifier waits for the name to be free\n");
+            onChannelBusy = nullptr;
+        }
+    }
     if (!created && onChannelBusy != nullptr) {
         onChannelBusy();
     }

@@ -29,7 +29,10 @@ public:
 
     // Creates the service object for `userSid`: derives the channel name and
     // creates the channel; when that fails (an empty identifier included)
-    // calls `onChannelBusy` when given. Used by GetInstance and by tests.
+    // calls `onChannelBusy` when given, unless the name is held by someone
+    // other than the user's own notifier (JudgeChannelHolder): that holder is
+    // logged and the channel serves once the name is free. Used by
+    // GetInstance and by tests.
     CService(std::string userSid, ChannelBusyHandler onChannelBusy);
     virtual ~CService();
     CService(const CService&) = delete;

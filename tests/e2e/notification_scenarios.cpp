@@ -393,6 +393,42 @@ E2E_SCENARIO(second_instance_reports_busy_channel) {
                  "balloon of the first instance");
 }
 
+// A pipe of the user's name made first by another account (its owner set to
+// that account, which Wine lets any process do) is not the user's notifier:
+// the notifier stays with its icon and no box, logs once who holds the name,
+// and serves as soon as that pipe is gone.
+E2E_SCENARIO(name_held_by_another_account_is_waited_out) {
+    const std::wstring other = L"S-1-5-21-1-2-3-1001";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    Check(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+              (L"O:" + other + L"D:(A;;GRGW;;;WD)").c_str(), SDDL_REVISION_1, &descriptor,
+              nullptr) != FALSE,
+          "the squatter's descriptor");
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    HANDLE squatter = CreateNamedPipeW(ChannelName().c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1,
+                                       512, 512, 0, &attributes);
+    LocalFree(descriptor);
+    Check(squatter != INVALID_HANDLE_VALUE, "the squatter made a pipe of the user's name");
+    Notifier notifier;
+    StartNotifier(notifier);  // a box would come before the icon
+    Check(FindProcessWindow(notifier.ProcessId(), kDialogClass, nullptr) == nullptr,
+          "the notifier shows no box for a name someone else holds");
+    const std::string held = " Notification channel " + Utf8(ChannelName()) +
+                             " is held by someone else (owner " + Utf8(other) +
+                             ", server process " + std::to_string(GetCurrentProcessId()) + " (";
+    const std::string waits = "e2e_driver.exe)); the notifier waits for the name to be free";
+    CloseHandle(squatter);
+    ExpectServed("the squatter's pipe was closed");
+    CheckLoggedTypes({2});
+    int heldLines = 0;
+    for (const auto& line :
+         LogLines(ReadFileBytes(LogPathFor(ReadVolatileEnvironment(L"USERPROFILE"))))) {
+        heldLines += line.find(held) == 24 && line.ends_with(waits) ? 1 : 0;
+    }
+    CheckEqual(heldLines, 1, "log lines beginning \"" + held + "\"");
+    Check(notifier.Running(), "the notifier keeps running");
+}
+
 E2E_SCENARIO(balloon_for_each_record_type) {
     Notifier notifier;
     StartNotifier(notifier);

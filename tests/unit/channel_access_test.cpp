@@ -79,7 +79,7 @@ TEST(ChannelAccess, RefusalTextsAndTheChannelsFolder) {
 }
 
 // The Windows notification pipe of user S-1-5-21-1-2-3-1000: whom it serves,
-// judged from what the client's token holds.
+// judged from what the client's token holds, after its access list admitted it.
 TEST(ChannelAccess, PipeClientsServedAndRefused) {
     using Token = PipeClientIdentity::Token;
     const std::string user = "S-1-5-21-1-2-3-1000";
@@ -91,24 +91,61 @@ TEST(ChannelAccess, PipeClientsServedAndRefused) {
     const struct {
         const char* who;
         PipeClientIdentity client;
-        std::string refusal;  // empty: served
+        bool served;
+        std::string note;  // the refusal, or why a served client was not checked
     } cases[] = {
-        {"the user", {Token::Read, user, desk}, ""},
-        {"LocalSystem", {Token::Read, "S-1-5-18", {}}, ""},
-        {"LocalService", {Token::Read, "S-1-5-19", {}}, ""},
-        {"NetworkService", {Token::Read, "S-1-5-20", {}}, ""},
-        {"a virtual service account", {Token::Read, "S-1-5-80-11-22-33-44", service}, ""},
-        {"another user running a service", {Token::Read, other, service}, ""},
-        {"another user", {Token::Read, other, desk}, other + neither},
-        {"an administrator", {Token::Read, other, {{"S-1-5-32-544", true}}}, other + neither},
-        {"SERVICE deny-only", {Token::Read, other, {{"S-1-5-6", false}}}, other + neither},
-        {"a SID that begins with the user's", {Token::Read, longer, desk}, longer + neither},
-        {"the anonymous logon", {Token::Read, "S-1-5-7", service}, "anonymous"},
-        {"a client at the anonymous level", {Token::Anonymous, "", {}}, "anonymous"},
-        {"an unreadable token", {Token::Unreadable, "", {}}, "identity unreadable"},
-        {"a token without its user", {Token::Read, "", service}, "identity unreadable"},
+        {"the user", {Token::Read, user, desk}, true, ""},
+        {"LocalSystem", {Token::Read, "S-1-5-18", {}}, true, ""},
+        {"LocalService", {Token::Read, "S-1-5-19", {}}, true, ""},
+        {"NetworkService", {Token::Read, "S-1-5-20", {}}, true, ""},
+        {"a virtual service account", {Token::Read, "S-1-5-80-11-22-33-44", service}, true, ""},
+        {"another user running a service", {Token::Read, other, service}, true, ""},
+        {"another user", {Token::Read, other, desk}, false, other + neither},
+        {"an administrator",
+         {Token::Read, other, {{"S-1-5-32-544", true}}},
+         false,
+         other + neither},
+        {"SERVICE deny-only", {Token::Read, other, {{"S-1-5-6", false}}}, false, other + neither},
+        {"a SID that begins with the user's", {Token::Read, longer, desk}, false, longer + neither},
+        {"the anonymous logon", {Token::Read, "S-1-5-7", service}, false, "anonymous"},
+        {"a client at the anonymous level", {Token::Anonymous, "", {}}, false, "anonymous"},
+        // Admitted by the access list at the open; only its token can't be read.
+        {"an unreadable token", {Token::Unreadable, "", {}}, true, "identity unreadable"},
+        {"a token without its user", {Token::Read, "", service}, true, "identity unreadable"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(PipeClientRefusal(c.client, user), c.refusal) << c.who;
+        const PipeClientVerdict verdict = JudgePipeClient(c.client, user);
+        EXPECT_EQ(verdict.served, c.served) << c.who;
+        EXPECT_EQ(verdict.note, c.note) << c.who;
+    }
+}
+
+// Who holds the name of the notification pipe of S-1-5-21-1-2-3-1000 when the
+// notifier C:\\Orlivan\\OrlivanSysTray.exe could not create it.
+TEST(ChannelAccess, HolderOfTheChannelsName) {
+    const std::string user = "S-1-5-21-1-2-3-1000";
+    const std::string own = "C:\\Orlivan\\OrlivanSysTray.exe";
+    const struct {
+        const char* who;
+        ChannelHolderFacts facts;
+        ChannelHolder holder;
+    } cases[] = {
+        {"another failure", {false, "", 0, "", own}, ChannelHolder::NotTaken},
+        {"the user's notifier",
+         {true, "s-1-5-21-1-2-3-1000", 8, "D:\\orlivansystray.EXE", own},
+         ChannelHolder::OwnNotifier},
+        {"another account's notifier",
+         {true, "S-1-5-21-1-2-3-1001", 9, own, own},
+         ChannelHolder::SomeoneElse},
+        {"another program of the user",
+         {true, user, 7, "C:\\OrlivanSysTray.exe.bak", own},
+         ChannelHolder::SomeoneElse},
+        {"the user's pipe, its server unreadable",
+         {true, user, 6, "", own},
+         ChannelHolder::SomeoneElse},
+        {"a pipe that could not be opened", {true, "", 0, "", own}, ChannelHolder::SomeoneElse},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(JudgeChannelHolder(c.facts, user), c.holder) << c.who;
     }
 }

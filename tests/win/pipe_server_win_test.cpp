@@ -88,10 +88,10 @@ std::vector<BYTE> TokenInfo(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
     return buffer;
 }
 
-// An impersonation token of this process's logon without privileges, whose
-// only enabled group is Everyone: every other group, and the user unless
-// `keepUser`, is deny-only. The user's SID string goes to `user`.
-HANDLE CheckingToken(bool keepUser, std::wstring* user) {
+// An impersonation token of this process's logon without privileges. With
+// `everyoneOnly`, Everyone is its only enabled group: every other group, and
+// the user unless `keepUser`, is deny-only. The user's SID string goes to `user`.
+HANDLE CheckingToken(bool keepUser, std::wstring* user, bool everyoneOnly = true) {
     HANDLE process = nullptr;
     EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process));
     std::vector<BYTE> userInfo = TokenInfo(process, TokenUser);
@@ -110,7 +110,7 @@ HANDLE CheckingToken(bool keepUser, std::wstring* user) {
     PSID everyone = nullptr;
     EXPECT_TRUE(
         AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
-    for (DWORD i = 0; i < groups->GroupCount; ++i) {
+    for (DWORD i = 0; everyoneOnly && i < groups->GroupCount; ++i) {
         if (!EqualSid(groups->Groups[i].Sid, everyone) &&
             (groups->Groups[i].Attributes & SE_GROUP_INTEGRITY) == 0) {
             denyOnly.push_back({groups->Groups[i].Sid, 0});
@@ -142,39 +142,52 @@ TEST(NamedPipeServer, NoOtherInstanceOfItsNameCanBeMade) {
     }
 }
 
-// The rights the live pipe's descriptor gives, as AccessCheck computes them
-// for tokens whose only group is Everyone. The test runs as the notifier's
-// user. Any other account is seen by giving the user's entries to an
-// unrelated account (Wine matches the user of a token even when it is
-// deny-only); SYSTEM and NETWORK by giving their entries to Everyone, so that
-// the order of the entries counts as for a member.
+// The live pipe's owner and access list as a client reads them back, and the
+// rights they give as AccessCheck computes them. The test runs as the
+// notifier's user, and Wine can make no token of another account: another
+// account is this logon's own token (Everyone, Interactive, Authenticated
+// Users, Users, Administrators, ...) with the user's entries and ownership
+// given to an unrelated SID; a service account is a token whose only group
+// is Everyone with that account's entries given to Everyone, so that the order
+// of the entries counts as for a member; a service logged on over the network
+// has both SERVICE's and NETWORK's entries given to Everyone.
 TEST(PipeSecurity, AccessCheckOnTheLivePipe) {
     const TestChannelName channel;
     const std::string& name = channel.Name();
     CPipeServer server(name);
     ASSERT_EQ(server.Create(), 1);
-    const std::wstring stored = StoredSddl(name);  // the one client the pipe admits
+    const std::wstring stored = StoredSddl(name);                 // the one client the pipe admits
+    const std::string shownStored(stored.begin(), stored.end());  // SDDL is ASCII
+    std::wstring user;
+    CloseHandle(CheckingToken(true, &user));
+    EXPECT_EQ(stored.rfind(L"O:" + user + L"G:", 0), 0u) << shownStored;
     constexpr DWORD kControl = WRITE_DAC | WRITE_OWNER | DELETE;
+    constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
     const struct {
         const char* who;
-        bool asTheUser;             // the user's own entries apply
-        const wchar_t* asEveryone;  // SDDL alias whose entries go to Everyone
-        DWORD granted;              // wholly granted
-        DWORD refused;              // each right of it refused
+        bool asTheUser;                // the user's entries and ownership apply
+        bool wholeLogon;               // every group of this logon, else Everyone only
+        const wchar_t* asEveryone[2];  // SDDL aliases whose entries go to Everyone
+        DWORD granted;                 // wholly granted
+        DWORD refused;                 // each right of it refused
     } cases[] = {
-        {"the user", true, nullptr, GENERIC_READ | GENERIC_WRITE | kControl, 0},
-        {"another local account", false, nullptr, GENERIC_READ | GENERIC_WRITE, kControl},
-        {"SYSTEM", false, L"SY", GENERIC_READ | GENERIC_WRITE | kControl, 0},
-        {"a network client", false, L"NU", 0, FILE_ALL_ACCESS},
+        {"the user", true, true, {}, kReadWrite | kControl, 0},
+        {"another local account, an administrator", false, true, {}, 0, FILE_ALL_ACCESS},
+        {"LocalSystem", false, false, {L"SY"}, kReadWrite | kControl, 0},
+        {"LocalService", false, false, {L"LS"}, kReadWrite, kControl},
+        {"NetworkService", false, false, {L"NS"}, kReadWrite, kControl},
+        {"a service process (SERVICE)", false, false, {L"SU"}, kReadWrite, kControl},
+        {"a service over the network", false, false, {L"SU", L"NU"}, 0, FILE_ALL_ACCESS},
     };
     for (const auto& c : cases) {
-        std::wstring user;
-        const HANDLE token = CheckingToken(c.asTheUser, &user);
+        const HANDLE token = CheckingToken(c.asTheUser, &user, !c.wholeLogon);
         std::wstring sddl = c.asTheUser ? stored : Renamed(stored, user, L"S-1-5-21-1-2-3-1001");
-        if (c.asEveryone != nullptr) {
-            sddl = Renamed(sddl, std::wstring(L";") + c.asEveryone + L")", L";WD)");
+        for (const wchar_t* alias : c.asEveryone) {
+            if (alias != nullptr) {
+                sddl = Renamed(sddl, std::wstring(L";") + alias + L")", L";WD)");
+            }
         }
-        const std::string shown(sddl.begin(), sddl.end());  // SDDL is ASCII
+        const std::string shown(sddl.begin(), sddl.end());
         if (c.granted != 0) {
             EXPECT_EQ(Granted(sddl, token, c.granted), Mapped(c.granted)) << c.who << " " << shown;
         }
