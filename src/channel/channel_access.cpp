@@ -83,6 +83,9 @@ ChannelHolder JudgeChannelHolder(const ChannelHolderFacts& facts, std::string_vi
         return ChannelHolder::NotTaken;
     }
     const std::string_view server = FileNameOf(facts.serverImage);
+    if (facts.sessionNotifier) {
+        return ChannelHolder::OwnNotifier;
+    }
     if (SameSid(facts.ownerSid, userSid) && !server.empty() &&
         SameIgnoringCase(server, FileNameOf(facts.ownImage))) {
         return ChannelHolder::OwnNotifier;

@@ -85,6 +85,10 @@ struct ChannelHolderFacts {
     uint32_t serverProcessId = 0;  // the process serving it; 0 when unknown
     std::string serverImage;       // that process's program file; empty when unreadable
     std::string ownImage;          // this process's program file
+    // This user's notifier of this session runs: its session marker exists
+    // and is owned by the user (told even while its pipe is busy with a
+    // client and can't be asked).
+    bool sessionNotifier = false;
 };
 
 enum class ChannelHolder {
@@ -93,7 +97,8 @@ enum class ChannelHolder {
     SomeoneElse,  // anyone or anything else: waited out until the name is free
 };
 
-// The user's own notifier holds the name when the pipe is owned by `userSid`
+// The user's own notifier holds the name when its session marker says so, or
+// when the pipe is owned by `userSid`
 // (another user can't give an object that owner; only the user, or an
 // administrator using the privilege to restore files) and the process serving
 // it runs a program of the same file name as this one. Whatever can't be read counts

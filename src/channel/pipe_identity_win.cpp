@@ -159,6 +159,16 @@ std::string ProcessImagePath(HANDLE process) {
 
 }  // namespace
 
+std::string ObjectOwnerSid(HANDLE object) {
+    PSID owner = nullptr;
+    UniqueLocal<PSECURITY_DESCRIPTOR> descriptor;
+    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, descriptor.Put()) != ERROR_SUCCESS) {
+        return std::string();
+    }
+    return SidString(owner);
+}
+
 ChannelHolderFacts ReadPipeHolderFacts(const std::wstring& name) {
     ChannelHolderFacts facts;
     facts.nameTaken = true;
@@ -175,12 +185,7 @@ ChannelHolderFacts ReadPipeHolderFacts(const std::wstring& name) {
     if (!pipe) {
         return facts;  // gone, busy, or its access list keeps us out
     }
-    PSID owner = nullptr;
-    UniqueLocal<PSECURITY_DESCRIPTOR> descriptor;
-    if (GetSecurityInfo(pipe.Get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                        nullptr, nullptr, descriptor.Put()) == ERROR_SUCCESS) {
-        facts.ownerSid = SidString(owner);
-    }
+    facts.ownerSid = ObjectOwnerSid(pipe.Get());
     ULONG processId = 0;
     if (GetNamedPipeServerProcessId(pipe.Get(), &processId) && processId != 0) {
         facts.serverProcessId = processId;

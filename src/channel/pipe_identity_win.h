@@ -48,6 +48,10 @@ PipeClientIdentity ReadEffectiveTokenIdentity();
 // belongs to a user who keeps us out of it.
 std::string PipeServerUserSid(HANDLE pipe);
 
+// The SID string of the owner of the kernel object `object` (a pipe, a
+// mutex); empty when it can't be read.
+std::string ObjectOwnerSid(HANDLE object);
+
 // What a notifier that could not create the pipe `name` learns about whoever
 // holds it: the existing pipe's owner, and the process serving it with its
 // program file (by its id: enough to tell the user's own notifier, not to

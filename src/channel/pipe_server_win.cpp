@@ -56,6 +56,12 @@ struct CPipeServer::Impl {
     bool clientServed = false;  // the connected client's identity was checked and served
     CPeerRefusals refusals;
     bool uncheckedLogged = false;  // a client served without a readable identity was logged
+    // The session marker: a mutex named after the pipe in this session's own
+    // namespace, owned by the user, held for the server's life. A second
+    // start of the notifier in the same session finds it even while the
+    // pipe is busy with a client (a box waiting for its answer).
+    UniqueHandle sessionMarker;
+    bool sessionNotifier = false;  // the marker existed, the user's: this session's notifier runs
     bool nameTaken = false;        // the last creation failed because the name exists
     bool awaitingName = false;     // a creation failed so; Connect tries again until one works
     std::chrono::steady_clock::time_point nextCreate;  // the earliest next creation
@@ -139,6 +145,18 @@ int CPipeServer::Create() {
     }
     SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.Get(), FALSE};
     const std::u16string wide = WidenBytes(m_name);  // the name is plain ASCII
+    if (!m_impl->sessionMarker && !m_impl->sessionNotifier) {
+        // Someone else's object of that name is no marker of ours: one of
+        // another owner is ignored, one that keeps us out can't be opened.
+        const std::u16string marker = u"Local\\" + wide.substr(wide.find_last_of(u'\\') + 1);
+        m_impl->sessionMarker.Reset(
+            CreateMutexW(&attributes, FALSE, reinterpret_cast<const wchar_t*>(marker.c_str())));
+        if (m_impl->sessionMarker && GetLastError() == ERROR_ALREADY_EXISTS) {
+            m_impl->sessionNotifier =
+                SameSid(ObjectOwnerSid(m_impl->sessionMarker.Get()), m_servedUser);
+            m_impl->sessionMarker.Reset();
+        }
+    }
     UniqueFileHandle pipe(CreateNamedPipeW(
         reinterpret_cast<const wchar_t*>(wide.c_str()),
         PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
@@ -162,7 +180,9 @@ ChannelHolderFacts CPipeServer::HolderFacts() const {
     if (IsCreated() || !m_impl->nameTaken) {
         return ChannelHolderFacts{};
     }
-    return ReadPipeHolderFacts(ToWideString(WidenBytes(m_name)));
+    ChannelHolderFacts facts = ReadPipeHolderFacts(ToWideString(WidenBytes(m_name)));
+    facts.sessionNotifier = m_impl->sessionNotifier;
+    return facts;
 }
 
 void CPipeServer::Shutdown() {

@@ -144,6 +144,9 @@ TEST(ChannelAccess, HolderOfTheChannelsName) {
          {true, user, 6, "", own},
          ChannelHolder::SomeoneElse},
         {"a pipe that could not be opened", {true, "", 0, "", own}, ChannelHolder::SomeoneElse},
+        {"a busy pipe, this session's notifier marked",
+         {true, "", 0, "", own, true},
+         ChannelHolder::OwnNotifier},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(JudgeChannelHolder(c.facts, user), c.holder) << c.who;
