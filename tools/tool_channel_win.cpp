@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "base/text.h"
 #include "channel/channel_access.h"
 #include "channel/channel_name.h"
@@ -155,6 +158,26 @@ private:
     bool m_pending = false;
 };
 
+// The SID string of the owner of the pipe object that the client handle
+// `pipe` is connected to, read through that handle (GENERIC_READ carries
+// READ_CONTROL); empty when the pipe has no owner or it can't be read.
+std::string PipeOwnerSid(HANDLE pipe) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(pipe, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return std::string();
+    }
+    std::string text;
+    wchar_t* wide = nullptr;
+    if (owner != nullptr && ConvertSidToStringSidW(owner, &wide) && wide != nullptr) {
+        text = Utf16ToUtf8(reinterpret_cast<const char16_t*>(wide));
+        LocalFree(wide);
+    }
+    LocalFree(descriptor);
+    return text;
+}
+
 }  // namespace
 
 const char* UserIdOption() {
@@ -194,15 +217,19 @@ std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std
 }
 
 void ExpectNotifierOf(CPipeClient&, const std::string&) {
-    // Windows tells who serves a pipe only once it is open: NotifierServerProblem.
+    // Windows tells whose a pipe is only once it is open: NotifierServerProblem.
 }
 
 std::string NotifierServerProblem(CPipeClient& client, const std::string& userId) {
-    const std::string server = PipeServerUserSid(reinterpret_cast<HANDLE>(client.m_pipe));
-    if (SameSid(server, userId)) {
+    // The owner of the pipe object, not the process serving it: a process id
+    // can be reused once its process has gone, and a server handle can be
+    // handed to another process. Only the user (or an administrator or
+    // service, which the user trusts anyway) can make a pipe the user owns.
+    const std::string owner = PipeOwnerSid(reinterpret_cast<HANDLE>(client.m_pipe));
+    if (SameSid(owner, userId)) {
         return std::string();
     }
-    const std::string who = server.empty() ? "a process whose user can't be read" : server;
-    return "the server of " + client.Name() + " runs as " + who + ", not as " + userId +
+    const std::string who = owner.empty() ? "no owner that can be read" : owner;
+    return "the pipe " + client.Name() + " is owned by " + who + ", not by " + userId +
            ": it is not that user's notifier, so nothing was sent";
 }

@@ -163,31 +163,40 @@ int RunSend(const SendOptions& options, const PrintFn& print, const PrintFn& pri
         std::chrono::steady_clock::now() + std::chrono::milliseconds(options.connectWaitMs);
     uint32_t pauseMs =
         std::max<uint32_t>(1, std::min(options.backoffFirstMs, options.backoffMaxMs));
-    for (uint32_t attempt = 1; client.Open() == 0; ++attempt) {
-        if (options.waitFree) {
-            print("channel busy or absent (try " + std::to_string(attempt) + "); trying again in " +
-                  std::to_string(pauseMs) + " ms");
-            if (sleepMs) {
-                sleepMs(pauseMs);
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    // A pipe that is not the user's is closed before a byte is written; with
+    // --wait-free the records are kept and tried again like a busy channel
+    // (the user's notifier can take the name once the other process lets go).
+    for (uint32_t attempt = 1;; ++attempt) {
+        std::string stranger;
+        if (client.Open() != 0) {
+            stranger = NotifierServerProblem(client, expected);
+            if (stranger.empty()) {
+                break;
             }
-            pauseMs = pauseMs > options.backoffMaxMs / 2 ? options.backoffMaxMs : pauseMs * 2;
+            client.Close();
+            if (!options.waitFree) {
+                printError(stranger);
+                return TOOL_EXIT_NOT_THE_USERS;
+            }
+        } else if (!options.waitFree) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                printError("no notifier is listening on " + *channel +
+                           " (or it stayed busy, is another user's, or this account may not "
+                           "open it); is the notifier running for this user, and may this "
+                           "account write to it?");
+                return TOOL_EXIT_NO_LISTENER;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            printError("no notifier is listening on " + *channel +
-                       " (or it stayed busy, or runs as another user); is the notifier running "
-                       "for this user?");
-            return TOOL_EXIT_NO_LISTENER;
+        print((stranger.empty() ? std::string("channel busy or absent") : stranger) + " (try " +
+              std::to_string(attempt) + "); trying again in " + std::to_string(pauseMs) + " ms");
+        if (sleepMs) {
+            sleepMs(pauseMs);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    const std::string stranger = NotifierServerProblem(client, expected);
-    if (!stranger.empty()) {
-        client.Close();
-        printError(stranger);
-        return TOOL_EXIT_NOT_THE_USERS;
+        pauseMs = pauseMs > options.backoffMaxMs / 2 ? options.backoffMaxMs : pauseMs * 2;
     }
     print("connected to " + *channel);
     CClientRecordConnection connection(client);
