@@ -280,7 +280,13 @@ std::optional<std::vector<SessionUser>> ListSessionUsers() {
         return std::nullopt;
     }
     std::vector<SessionUser> users;
+    // The console session always exists, so it is asked for even when the
+    // list leaves it out (as Wine's, which is always empty, does); on Windows
+    // it is in the list already.
+    const DWORD console = WTSGetActiveConsoleSessionId();
+    bool consoleListed = console == 0xFFFFFFFF;
     for (DWORD i = 0; i < count; ++i) {
+        consoleListed = consoleListed || sessions[i].SessionId == console;
         // Listening and down sessions have nobody logged on; a disconnected
         // one keeps its user (and its notifier).
         if (sessions[i].State != WTSActive && sessions[i].State != WTSDisconnected &&
@@ -293,5 +299,11 @@ std::optional<std::vector<SessionUser>> ListSessionUsers() {
         }
     }
     WTSFreeMemory(sessions);
+    if (!consoleListed) {
+        std::string user = SessionUserId(console);
+        if (!user.empty()) {
+            users.push_back(SessionUser{console, std::move(user)});
+        }
+    }
     return users;
 }
