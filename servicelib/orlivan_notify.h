@@ -83,9 +83,9 @@ enum {
 #define ORLIVAN_NOTIFY_MAX_DETAIL 4091
 
 /* One record. `detail` (for the types that carry one; null: empty) is sent
- * with its terminating NUL, at most ORLIVAN_NOTIFY_MAX_DETAIL bytes, in the
- * user's ANSI code page on Windows (ASCII is safe) and UTF-8 on Linux;
- * `error_code` goes with driver errors. */
+ * with its terminating NUL, at most ORLIVAN_NOTIFY_MAX_DETAIL bytes; the
+ * notifier reads it as UTF-8 when it is well-formed UTF-8, otherwise in the
+ * user's ANSI code page. `error_code` goes with driver errors. */
 typedef struct orlivan_notify_record {
     int32_t type;
     const char* detail;
