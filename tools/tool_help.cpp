@@ -28,8 +28,8 @@ SEND: write notification records to a user's notification channel
   object's owner, read through the open handle, must be that user's SID,
   else nothing is sent and send exits with 7 (another account took the
   pipe's name; with --wait-free the records are kept and tried again).
-  posix: the socket's peer must run as that user or root, else the channel
-  counts as absent (exit 2).
+  posix: the socket's peer must run as that user or root, else nothing is
+  sent (exit 7).
   Windows lets only the user, SYSTEM, LocalService, NetworkService and
   services open a user's channel: to write to another user's notifier, run
   send as that user (runas /user:NAME) or as SYSTEM or a service; an
@@ -136,7 +136,7 @@ EXIT CODES
   4 an expected reply did not come: time-out, or the notifier hung up (send)
   5 unknown user (send)
   6 the command channel can't be served (serve)
-  7 the channel's pipe is owned by another account than the user
-    addressed: nothing was sent (send, Windows)
+  7 the channel is another account's than the user addressed (Windows:
+    the pipe's owner; posix: the socket's peer): nothing was sent (send)
 )";
 }
