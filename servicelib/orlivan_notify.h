@@ -107,9 +107,10 @@ typedef struct orlivan_notify_connection orlivan_notify_connection;
 
 /* Opens the notification channel of the user `user_id` (Windows: the SID
  * string, "S-1-5-21-..."; Linux: the uid in decimal) and checks that it is
- * that user's before anything is written. A busy channel is tried again,
- * with growing pauses, until `deadline_ms` from now. On success `*connection`
- * is set; close it with orlivan_notify_close. */
+ * that user's before anything is written. A busy channel, or one not there
+ * yet (a notifier starting), is tried again with growing pauses until
+ * `deadline_ms` from now; 0 tries once. On success `*connection` is set;
+ * close it with orlivan_notify_close. */
 ORLIVAN_NOTIFY_API int ORLIVAN_NOTIFY_CALL orlivan_notify_connect(
     const char* user_id, uint32_t deadline_ms, orlivan_notify_connection** connection);
 
