@@ -5,7 +5,11 @@
 #                                         docs, LICENSE.txt, SHA256SUMS
 #   OrlivanNotifier-<version>-win32-devtools.zip   for developers and service
 #                                         teams: the stripped service stand-in,
-#                                         docs/protocol.md, LICENSE.txt, SHA256SUMS
+#                                         the service library (x86/ and x64/
+#                                         DLLs and import libraries, include/,
+#                                         examples/), docs/protocol.md,
+#                                         docs/service-library.md, LICENSE.txt,
+#                                         SHA256SUMS
 #   OrlivanNotifier-<version>-win32.msi   the installer
 #   OrlivanSysTray.exe.debug, orlivan-service-standin.exe.debug   their symbols (not shipped)
 #   SHA256SUMS                            sums of the files above
@@ -40,7 +44,9 @@ cmake --preset windows-x86 >/dev/null
 # The shipped programs and the installer are made again, signed or not as
 # this run asks, and everything packed or summed after them follows.
 rm -f "$build"/packaging/OrlivanNotifier-*-win32/*.exe \
-    "$build"/packaging/OrlivanNotifier-*-win32-devtools/*.exe "$build"/packaging/installer/*.exe \
+    "$build"/packaging/OrlivanNotifier-*-win32-devtools/*.exe \
+    "$build"/packaging/OrlivanNotifier-*-win32-devtools/x*/orlivan-notify.dll \
+    "$build"/packaging/installer/*.exe \
     "$build"/dist/*.msi
 cmake --build --preset windows-x86 --target dist >/dev/null
 

@@ -13,6 +13,8 @@ packages=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-i686-p
 packages+=(wixl msitools)
 # ... and signed with Authenticode (scripts/package.sh with a certificate).
 packages+=(osslsigncode)
+# The service library: its 64-bit Windows DLL, and logind over libdbus on Linux.
+packages+=(g++-mingw-w64-x86-64-posix libdbus-1-dev)
 # clang: the second Windows build (with LLVM's linker) and the libFuzzer
 # targets; an installed GoogleTest for the native builds.
 packages+=(clang lld libclang-rt-14-dev libgtest-dev libgmock-dev)

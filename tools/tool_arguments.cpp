@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "notify/record.h"
-#include "tool_channel.h"
+#include "notify_channel.h"
 
 namespace {
 

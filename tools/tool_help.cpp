@@ -23,12 +23,17 @@ SEND: write notification records to a user's notification channel
   All records go over one connection, in order. After each record that the
   notifier answers, the 4-byte reply is read and printed before the next
   record is sent; records the notifier does not answer are not waited for.
-  Before the first record is written, the channel's server is checked: it
-  must run as the addressed user (the current user for --channel). Windows:
-  the process that GetNamedPipeServerProcessId names must have that user's
-  SID in its token, else nothing is sent and send exits with 7 (another
-  user's process took the pipe's name). posix: the socket's peer must run as
-  that user or root, else the channel counts as absent (exit 2).
+  Before the first record is written, the channel is checked: it must be the
+  addressed user's (the current user's for --channel). Windows: the pipe
+  object's owner, read through the open handle, must be that user's SID,
+  else nothing is sent and send exits with 7 (another account took the
+  pipe's name; with --wait-free the records are kept and tried again).
+  posix: the socket's peer must run as that user or root, else nothing is
+  sent (exit 7).
+  Windows lets only the user, SYSTEM, LocalService, NetworkService and
+  services open a user's channel: to write to another user's notifier, run
+  send as that user (runas /user:NAME) or as SYSTEM or a service; an
+  administrator's own account is refused at the open (exit 2).
 
   TARGET (default: the current user)
     --user NAME        the channel of the account NAME
@@ -131,7 +136,7 @@ EXIT CODES
   4 an expected reply did not come: time-out, or the notifier hung up (send)
   5 unknown user (send)
   6 the command channel can't be served (serve)
-  7 the channel's server runs as another user than the one addressed:
-    nothing was sent (send, Windows)
+  7 the channel is another account's than the user addressed (Windows:
+    the pipe's owner; posix: the socket's peer): nothing was sent (send)
 )";
 }

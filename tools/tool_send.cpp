@@ -4,30 +4,27 @@
 #include <chrono>
 #include <thread>
 
-#include "channel/channel_name.h"
 #include "base/wire_word.h"
+#include "channel/channel_name.h"
 #include "notify/record.h"
-#include "channel/pipe_client.h"
-#include "tool_channel.h"
+#include "notify_channel.h"
+#include "orlivan_notify.h"
 
 namespace {
 
-// A notification channel connection over the library's client, whose every
-// transfer gives up after its time-out.
-class CClientRecordConnection : public CRecordConnection {
+// A notification channel connection of the service library.
+class CLibraryRecordConnection : public CRecordConnection {
 public:
-    explicit CClientRecordConnection(CPipeClient& client) : m_client(client) {}
-    bool Write(const Bytes& bytes) override {
-        m_client.SetTimeout(COMMAND_TRANSFER_TIMEOUT_MS);
-        return m_client.Write(static_cast<uint32_t>(bytes.size()), bytes.data()) != 0;
-    }
-    bool ReadReply(uint8_t reply[4], uint32_t timeoutMs) override {
-        m_client.SetTimeout(timeoutMs);
-        return m_client.Read(4, reply) != 0;
+    explicit CLibraryRecordConnection(orlivan_notify_connection* connection)
+        : m_connection(connection) {}
+    ~CLibraryRecordConnection() override { orlivan_notify_close(m_connection); }
+    int Send(const Bytes& frame, bool expectReply, uint32_t timeoutMs, int32_t* reply) override {
+        return orlivan_notify_send_frame(m_connection, frame.data(), frame.size(),
+                                         expectReply ? 1 : 0, timeoutMs, reply);
     }
 
 private:
-    CPipeClient& m_client;
+    orlivan_notify_connection* m_connection;
 };
 
 Bytes ToBytes(const std::string& text) {
@@ -122,22 +119,31 @@ int SendRecords(CRecordConnection& connection, const SendOptions& options, const
         ++number;
         const std::string label =
             "record " + std::to_string(number) + " (" + DescribeRecord(record) + ")";
-        if (!connection.Write(BuildRecordFrame(record))) {
-            print(label + ": the connection broke while sending");
-            return TOOL_EXIT_SEND_FAILED;
+        const bool expectReply = RecordExpectsReply(record);
+        int32_t reply = 0;
+        const int result =
+            connection.Send(BuildRecordFrame(record), expectReply, options.replyTimeoutMs, &reply);
+        switch (result) {
+            case ORLIVAN_NOTIFY_OK:
+                break;
+            case ORLIVAN_NOTIFY_E_SEND_FAILED:
+                print(label + ": the connection broke while sending");
+                return TOOL_EXIT_SEND_FAILED;
+            case ORLIVAN_NOTIFY_E_TIMED_OUT:
+                print(label + ": sent, no reply within " + std::to_string(options.replyTimeoutMs) +
+                      " ms");
+                return TOOL_EXIT_NO_REPLY;
+            default:
+                print(label + ": sent, " + orlivan_notify_error_text(result));
+                return TOOL_EXIT_NO_REPLY;
         }
-        if (!RecordExpectsReply(record)) {
+        if (!expectReply) {
             print(label + ": sent, no reply expected");
             continue;
         }
-        uint8_t reply[4];
-        if (!connection.ReadReply(reply, options.replyTimeoutMs)) {
-            print(label + ": sent, no reply within " + std::to_string(options.replyTimeoutMs) +
-                  " ms or the notifier closed the connection");
-            return TOOL_EXIT_NO_REPLY;
-        }
-        print(label + ": reply " + std::to_string(static_cast<int32_t>(LoadUint32(reply))) + " (" +
-              ToHex(reply, 4) + ")");
+        uint8_t bytes[4];
+        StoreWireWord(static_cast<uint32_t>(reply), bytes);
+        print(label + ": reply " + std::to_string(reply) + " (" + ToHex(bytes, 4) + ")");
     }
     return TOOL_EXIT_OK;
 }
@@ -149,49 +155,55 @@ int RunSend(const SendOptions& options, const PrintFn& print, const PrintFn& pri
     if (!channel) {
         return TOOL_EXIT_UNKNOWN_USER;
     }
-    CPipeClient client(*channel);
     // Only the addressed user's notifier (or root on posix) may receive that
-    // user's records.
+    // user's records: the library refuses any other before a byte is written.
     const std::string expected = user.empty() ? CurrentUserId() : user;
-    ExpectNotifierOf(client, expected);
     // The notifier serves one client at a time, and notices that the previous
-    // one has gone only at its next read: keep trying for a while. While it
-    // waits for the user (the first driver error's box, the first new-update
-    // notice's dialog or boxes) the channel stays busy for as long as that
-    // takes: --wait-free keeps trying, as a service's queue must.
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(options.connectWaitMs);
+    // one has gone only at its next read: the library keeps trying for
+    // --connect-wait. While it waits for the user (the first driver error's
+    // box, the first new-update notice's dialog or boxes) the channel stays
+    // busy for as long as that takes: --wait-free keeps trying, as a service's
+    // queue must, and so does it while someone else's pipe holds the name.
     uint32_t pauseMs =
         std::max<uint32_t>(1, std::min(options.backoffFirstMs, options.backoffMaxMs));
-    for (uint32_t attempt = 1; client.Open() == 0; ++attempt) {
-        if (options.waitFree) {
-            print("channel busy or absent (try " + std::to_string(attempt) + "); trying again in " +
-                  std::to_string(pauseMs) + " ms");
-            if (sleepMs) {
-                sleepMs(pauseMs);
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-            }
-            pauseMs = pauseMs > options.backoffMaxMs / 2 ? options.backoffMaxMs : pauseMs * 2;
-            continue;
+    orlivan_notify_connection* opened = nullptr;
+    for (uint32_t attempt = 1;; ++attempt) {
+        const int result =
+            orlivan_notify_connect_channel(channel->c_str(), expected.c_str(),
+                                           options.waitFree ? 0 : options.connectWaitMs, &opened);
+        if (result == ORLIVAN_NOTIFY_OK) {
+            break;
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            printError("no notifier is listening on " + *channel +
-                       " (or it stayed busy, or runs as another user); is the notifier running "
-                       "for this user?");
+        const std::string stranger = result == ORLIVAN_NOTIFY_E_NOT_THE_USERS
+                                         ? std::string(orlivan_notify_last_detail()) +
+                                               ": it is not that user's notifier, so nothing "
+                                               "was sent"
+                                         : std::string();
+        if (!options.waitFree) {
+            if (!stranger.empty()) {
+                printError(stranger);
+                return TOOL_EXIT_NOT_THE_USERS;
+            }
+            printError("no notifier is listening on " + *channel + " (" +
+                       orlivan_notify_error_text(result) +
+                       "); is the notifier running for this user, and may this account write "
+                       "to it?");
             return TOOL_EXIT_NO_LISTENER;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    const std::string stranger = NotifierServerProblem(client, expected);
-    if (!stranger.empty()) {
-        client.Close();
-        printError(stranger);
-        return TOOL_EXIT_NOT_THE_USERS;
+        if (result == ORLIVAN_NOTIFY_E_ACCESS_DENIED) {
+            printError(*channel + ": " + orlivan_notify_error_text(result));
+            return TOOL_EXIT_NO_LISTENER;
+        }
+        print((stranger.empty() ? std::string("channel busy or absent") : stranger) + " (try " +
+              std::to_string(attempt) + "); trying again in " + std::to_string(pauseMs) + " ms");
+        if (sleepMs) {
+            sleepMs(pauseMs);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        }
+        pauseMs = pauseMs > options.backoffMaxMs / 2 ? options.backoffMaxMs : pauseMs * 2;
     }
     print("connected to " + *channel);
-    CClientRecordConnection connection(client);
-    const int result = SendRecords(connection, options, print);
-    client.Close();
-    return result;
+    CLibraryRecordConnection connection(opened);
+    return SendRecords(connection, options, print);
 }

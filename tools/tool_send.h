@@ -29,14 +29,14 @@ bool RecordExpectsReply(const RecordToSend& record);
 // A short description for the output: "type 1 https-site-blocked" or "raw 5 bytes".
 std::string DescribeRecord(const RecordToSend& record);
 
-// The connection to a notification channel, as the sender sees it (CPipeClient
-// implements it with bounded waits).
+// The connection to a notification channel, as the sender sees it (the
+// service library's connection implements it).
 class CRecordConnection {
 public:
     virtual ~CRecordConnection() = default;
-    virtual bool Write(const Bytes& bytes) = 0;
-    // Reads exactly 4 bytes within `timeoutMs`.
-    virtual bool ReadReply(uint8_t reply[4], uint32_t timeoutMs) = 0;
+    // Writes `frame` and, when `expectReply`, reads the reply into `reply`
+    // within `timeoutMs`: an orlivan_notify_error value.
+    virtual int Send(const Bytes& frame, bool expectReply, uint32_t timeoutMs, int32_t* reply) = 0;
 };
 
 // Sends every record on `connection`, printing one line per record through

@@ -1,31 +1,107 @@
 #include "tool_serve.h"
 
 #include <chrono>
-#include <cstdio>
-#include <memory>
+#include <cstring>
 #include <thread>
 
 #include "channel/channel_name.h"
 #include "commands/command.h"
-#include "tool_channel.h"
+#include "notify_serve.h"
+#include "orlivan_notify.h"
+
+namespace {
+
+// What the stand-in's handlers need: its options, its log and its sleep.
+struct ServeContext {
+    const ServeOptions* options;
+    const PrintFn* log;
+    const std::function<void(uint32_t)>* sleepMs;
+};
+
+// The --delay and --drop options: waits, then whether to answer at all.
+bool Answers(const ServeContext& serve) {
+    if (serve.options->delayMs > 0) {
+        (*serve.sleepMs)(serve.options->delayMs);
+    }
+    return !serve.options->drop;
+}
+
+// Copies `text` with its NUL into the handler's buffer; false when it does not fit.
+bool CopyText(const std::string& text, char* buffer, size_t size) {
+    if (text.size() + 1 > size) {
+        return false;
+    }
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return true;
+}
+
+int Version(void* context, char* text, size_t size) {
+    const auto& serve = *static_cast<const ServeContext*>(context);
+    return Answers(serve) && CopyText(serve.options->version, text, size) ? 0 : 1;
+}
+
+int CheckUpdate(void* context, int32_t* status, char* text, size_t size) {
+    const auto& serve = *static_cast<const ServeContext*>(context);
+    *status = serve.options->status;
+    const ServeOptions& options = *serve.options;
+    return Answers(serve) && CopyText(options.text ? *options.text : options.version, text, size)
+               ? 0
+               : 1;
+}
+
+// --raw-reply and --reply-length: the whole reply frame, for every request.
+size_t RawReply(void* context, int32_t command, uint8_t* frame, size_t size) {
+    const auto& serve = *static_cast<const ServeContext*>(context);
+    if (!Answers(serve)) {
+        return 0;
+    }
+    const Bytes reply = BuildCommandReply(*serve.options, command);
+    if (reply.size() > size) {
+        return 0;
+    }
+    std::memcpy(frame, reply.data(), reply.size());
+    return reply.size();
+}
+
+void LogLine(void* context, const char* line) {
+    (*static_cast<const ServeContext*>(context)->log)(line);
+}
+
+orlivan_notify_command_handlers HandlersOf(const ServeContext& context) {
+    orlivan_notify_command_handlers handlers{};
+    handlers.context = const_cast<ServeContext*>(&context);
+    handlers.version = Version;
+    handlers.check_update = CheckUpdate;
+    if (context.options->rawReply || context.options->replyLength) {
+        handlers.raw_reply = RawReply;
+    }
+    handlers.log = LogLine;
+    return handlers;
+}
+
+}  // namespace
 
 Bytes BuildCommandReply(const ServeOptions& options, int32_t code) {
+    if (!options.rawReply && !options.replyLength) {
+        if (code == CMD_VERSION) {
+            return VersionReplyFrame(options.version);
+        }
+        if (code == CMD_CHECK_UPDATE) {
+            return UpdateReplyFrame(options.status, options.text ? *options.text : options.version);
+        }
+        return {};
+    }
     Bytes body;
     if (options.rawReply) {
         body = *options.rawReply;
-    } else if (code == CMD_VERSION) {
-        AppendUint32(body, CMD_VERSION);
-        body.insert(body.end(), options.version.begin(), options.version.end());
-        body.push_back(0);
-    } else if (code == CMD_CHECK_UPDATE) {
-        const std::string& text = options.text ? *options.text : options.version;
-        AppendUint32(body, CMD_CHECK_UPDATE);
-        AppendUint32(body, static_cast<uint32_t>(options.status));
-        AppendUint32(body, static_cast<uint32_t>(text.size()));
-        body.insert(body.end(), text.begin(), text.end());
-        body.push_back(0);
     } else {
-        return {};
+        ServeOptions plain = options;
+        plain.replyLength.reset();
+        const Bytes frame = BuildCommandReply(plain, code);
+        if (frame.empty()) {
+            return {};
+        }
+        body.assign(frame.begin() + 4, frame.end());
     }
     Bytes frame;
     AppendUint32(frame, options.replyLength.value_or(static_cast<uint32_t>(body.size())));
@@ -35,67 +111,25 @@ Bytes BuildCommandReply(const ServeOptions& options, int32_t code) {
 
 void ServeExchange(CServeConnection& connection, const ServeOptions& options, uint32_t number,
                    const PrintFn& log, const std::function<void(uint32_t)>& sleepMs) {
-    const std::string label = "exchange " + std::to_string(number);
-    constexpr uint32_t kRequestWaitMs = 10000;
-    Bytes request;
-    uint8_t buffer[SERVE_MAX_REQUEST + 4];
-    // Read until the length word and the body it announces are in.
-    for (;;) {
-        const size_t want =
-            request.size() < 4 ? 4 : 4 + static_cast<size_t>(LoadUint32(request.data()));
-        if (request.size() >= 4 && LoadUint32(request.data()) > SERVE_MAX_REQUEST) {
-            log(label + ": request length " + std::to_string(LoadUint32(request.data())) +
-                " is too long; connection dropped");
-            return;
-        }
-        if (request.size() >= want) {
-            break;
-        }
-        const long got = connection.ReadSome(buffer, sizeof buffer, kRequestWaitMs);
-        if (got <= 0) {
-            log(label + (got == 0 ? ": client closed before the request was complete"
-                                  : ": no complete request in time; connection dropped"));
-            return;
-        }
-        log(label + ": received " + ToHex(buffer, static_cast<size_t>(got)));
-        request.insert(request.end(), buffer, buffer + got);
-    }
-    const uint32_t length = LoadUint32(request.data());
-    if (request.size() > 4 + static_cast<size_t>(length)) {
-        log(label + ": " + std::to_string(request.size() - 4 - length) +
-            " bytes after the request ignored");
-    }
-    const int32_t code = length >= 4 ? static_cast<int32_t>(LoadUint32(request.data() + 4)) : -1;
-    char codeText[16];
-    std::snprintf(codeText, sizeof codeText, "0x%x", static_cast<unsigned>(code));
-    log(label + ": request length " + std::to_string(length) + " command " +
-        (length >= 4 ? codeText : "none"));
-    if (options.delayMs > 0) {
-        sleepMs(options.delayMs);
-    }
-    if (options.drop) {
-        log(label + ": dropped without a reply");
-        return;
-    }
-    const Bytes reply = BuildCommandReply(options, length >= 4 ? code : -1);
-    if (reply.empty()) {
-        log(label + ": unknown command; dropped without a reply");
-        return;
-    }
-    if (!connection.Write(reply)) {
-        log(label + ": reply " + ToHex(reply) + " could not be written");
-        return;
-    }
-    log(label + ": replied " + ToHex(reply));
+    const ServeContext context{&options, &log, &sleepMs};
+    ServeCommandExchange(connection, HandlersOf(context), number);
 }
 
 int RunServe(const ServeOptions& options, const PrintFn& log, const PrintFn& printError,
              const std::atomic<bool>& stop, const std::function<void()>& ready) {
     const std::string channel = options.channel ? *options.channel : CommandChannelName();
-    std::string error;
-    std::unique_ptr<CServeListener> listener = CreateServeListener(channel, &error);
-    if (listener == nullptr) {
-        printError("can't serve " + channel + ": " + error);
+    // Sleeps in small steps so that a stop request ends the wait.
+    const std::function<void(uint32_t)> sleepMs = [&stop](uint32_t ms) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!stop.load() && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    const ServeContext context{&options, &log, &sleepMs};
+    const orlivan_notify_command_handlers handlers = HandlersOf(context);
+    orlivan_notify_command_server* server = nullptr;
+    if (orlivan_notify_serve_start(channel.c_str(), &handlers, &server) != ORLIVAN_NOTIFY_OK) {
+        printError("can't serve " + std::string(orlivan_notify_last_detail()));
         return TOOL_EXIT_CHANNEL_UNAVAILABLE;
     }
     log("serving " + channel);
@@ -104,18 +138,10 @@ int RunServe(const ServeOptions& options, const PrintFn& log, const PrintFn& pri
     }
     uint32_t served = 0;
     while (!stop.load() && (options.count == 0 || served < options.count)) {
-        std::unique_ptr<CServeConnection> connection = listener->Accept(100);
-        if (connection == nullptr) {
-            continue;
-        }
-        ++served;
-        ServeExchange(*connection, options, served, log, [&stop](uint32_t ms) {
-            // Sleeps in small steps so that a stop request ends the wait.
-            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-            while (!stop.load() && std::chrono::steady_clock::now() < end) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        });
+        uint32_t now = 0;
+        orlivan_notify_serve(server, 100, &now);
+        served += now;
     }
+    orlivan_notify_serve_end(server);
     return TOOL_EXIT_OK;
 }

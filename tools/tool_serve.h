@@ -9,19 +9,8 @@
 
 #include "tool_options.h"
 
-// Largest request body the stand-in accepts (a request is 4 bytes).
-constexpr uint32_t SERVE_MAX_REQUEST = 4096;
-
-// One accepted connection on the command channel.
-class CServeConnection {
-public:
-    virtual ~CServeConnection() = default;
-    // Up to `max` bytes as they arrive: on Windows one client write (message)
-    // per call, on posix whatever the socket holds. 0 when the client closed,
-    // -1 on error or time-out.
-    virtual long ReadSome(uint8_t* buffer, uint32_t max, uint32_t timeoutMs) = 0;
-    virtual bool Write(const Bytes& bytes) = 0;
-};
+struct orlivan_notify_command_handlers;
+class CServeConnection;
 
 // The reply frame for a request with command code `code`, by the options:
 // empty when the connection is to be dropped without a reply.

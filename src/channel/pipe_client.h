@@ -14,6 +14,15 @@
 // transfers on a notification channel).
 constexpr uint32_t COMMAND_TRANSFER_TIMEOUT_MS = 10000;
 
+// Why the last Open of a CPipeClient failed.
+enum class ChannelOpenFailure {
+    None,
+    Absent,       // nobody listens on that name
+    Busy,         // every instance is busy (Windows), or the queue is full (posix)
+    Denied,       // this account may not open it
+    NotTheUsers,  // posix: the server runs as neither the expected user nor root
+};
+
 class CPipeClient : public CCommandTransport {
 public:
     // No connection is opened here. `name` is the pipe name (Windows, UTF-8)
@@ -38,6 +47,12 @@ public:
     int Write(uint32_t count, const void* buffer);
     int Read(uint32_t count, void* buffer);
     void Close() override;
+    // Why the last Open failed (None after one that succeeded).
+    ChannelOpenFailure LastOpenFailure() const { return m_openFailure; }
+    // Reads what has arrived, up to `max` bytes, waiting until `deadline` for
+    // the first: the count (> 0), 0 when the server closed the connection,
+    // -1 on time-out or error.
+    long ReadSome(void* buffer, uint32_t max, ExchangeDeadline deadline);
 
     bool IsOpen() const { return m_pipe != INVALID_PIPE; }
     const std::string& Name() const { return m_name; }
@@ -67,4 +82,5 @@ private:
     std::string m_name;
     std::optional<uint32_t> m_expectedServerUid;
     std::atomic<bool> m_interrupted{false};
+    ChannelOpenFailure m_openFailure = ChannelOpenFailure::None;
 };

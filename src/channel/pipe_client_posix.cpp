@@ -55,16 +55,22 @@ int CPipeClient::Open() {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (m_name.empty() || m_name.size() >= sizeof address.sun_path) {
+        m_openFailure = ChannelOpenFailure::Absent;
         return 0;
     }
     std::memcpy(address.sun_path, m_name.data(), m_name.size());
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
+        m_openFailure = ChannelOpenFailure::Absent;
         return 0;
     }
     // A non-blocking connect to a local socket completes at once or fails at
     // once (no listener, or its queue is full: the channel is busy).
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        m_openFailure = error == EAGAIN || error == EWOULDBLOCK ? ChannelOpenFailure::Busy
+                        : error == EACCES || error == EPERM     ? ChannelOpenFailure::Denied
+                                                                : ChannelOpenFailure::Absent;
         close(fd);
         return 0;
     }
@@ -72,8 +78,10 @@ int CPipeClient::Open() {
     if (!PeerUserId(fd, &server) ||
         !IsTrustedServer(server, m_expectedServerUid.value_or(ProcessUserId()))) {
         close(fd);  // somebody else's socket: no service
+        m_openFailure = ChannelOpenFailure::NotTheUsers;
         return 0;
     }
+    m_openFailure = ChannelOpenFailure::None;
     m_pipe = fd;
     return 1;
 }
@@ -126,6 +134,28 @@ int CPipeClient::Read(uint32_t count, void* buffer, ExchangeDeadline deadline) {
         }
     }
     return 1;
+}
+
+long CPipeClient::ReadSome(void* buffer, uint32_t max, ExchangeDeadline deadline) {
+    if (m_pipe == INVALID_PIPE) {
+        return -1;
+    }
+    const int fd = static_cast<int>(m_pipe);
+    for (;;) {
+        const ssize_t n = recv(fd, buffer, max, 0);
+        if (n >= 0) {
+            return static_cast<long>(n);
+        }
+        if (errno == ECONNRESET) {
+            return 0;  // the server dropped the connection
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitFor(fd, POLLIN, deadline)) {
+            return -1;
+        }
+    }
 }
 
 void CPipeClient::Close() {

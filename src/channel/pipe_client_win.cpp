@@ -73,6 +73,7 @@ int CPipeClient::Open() {
     }
     const std::optional<std::u16string> wide = Utf8ToUtf16(m_name);
     if (!wide || wide->empty()) {
+        m_openFailure = ChannelOpenFailure::Absent;
         return 0;
     }
     const HANDLE pipe = CreateFileW(
@@ -80,8 +81,14 @@ int CPipeClient::Open() {
         OPEN_EXISTING, FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
         nullptr);
     if (pipe == INVALID_HANDLE_VALUE) {
-        return 0;  // no such pipe, or every instance busy: no waiting, no retry
+        // No such pipe, or every instance busy: no waiting, no retry.
+        const DWORD error = GetLastError();
+        m_openFailure = error == ERROR_PIPE_BUSY       ? ChannelOpenFailure::Busy
+                        : error == ERROR_ACCESS_DENIED ? ChannelOpenFailure::Denied
+                                                       : ChannelOpenFailure::Absent;
+        return 0;
     }
+    m_openFailure = ChannelOpenFailure::None;
     m_pipe = reinterpret_cast<intptr_t>(pipe);
     return 1;
 }
@@ -98,6 +105,23 @@ int CPipeClient::Read(uint32_t count, void* buffer, ExchangeDeadline deadline) {
         return 0;
     }
     return TransferAll(AsHandle(m_pipe), false, buffer, count, deadline);
+}
+
+long CPipeClient::ReadSome(void* buffer, uint32_t max, ExchangeDeadline deadline) {
+    if (m_pipe == INVALID_PIPE) {
+        return -1;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - ExchangeClock::now());
+    if (left.count() <= 0) {
+        return -1;
+    }
+    const DWORD waitMs = left.count() < INFINITE ? static_cast<DWORD>(left.count()) : INFINITE - 1;
+    const long moved = Transfer(AsHandle(m_pipe), false, buffer, max, waitMs);
+    if (moved < 0) {
+        const DWORD error = GetLastError();
+        return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED ? 0 : -1;
+    }
+    return moved;
 }
 
 void CPipeClient::Close() {

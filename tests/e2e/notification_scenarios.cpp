@@ -658,3 +658,26 @@ E2E_SCENARIO(slow_writer_served_and_gone_client_not_answered) {
     CheckEqual(balloons[1].info, L"gone was blocked by orlivan", "text of the second balloon");
     CheckLoggedTypes({1, 1, 2});
 }
+
+// The service library's Windows example (docs/service-library.md), as a
+// service team builds it against the DLL: it finds the logged-on session's
+// user and tells that user's notifier that example.com was blocked.
+E2E_SCENARIO(service_library_example_notifies_the_sessions_user) {
+    Notifier notifier;
+    StartNotifier(notifier);
+    wchar_t example[1024] = {};
+    const DWORD length = GetEnvironmentVariableW(L"ORLIVAN_E2E_LIBRARY_EXAMPLE", example, 1024);
+    Check(length > 0 && length < 1024 && FileExists(example),
+          "ORLIVAN_E2E_LIBRARY_EXAMPLE names the built example");
+    HANDLE process = StartProgram(example, L"");
+    const bool ended = WaitForSingleObject(process, 30000) == WAIT_OBJECT_0;
+    DWORD code = 1;
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    Check(ended, "the example ended within 30 s");
+    CheckEqual(code, 0, "the example's exit code (every session's user notified)");
+    TrayCall balloon = notifier.WaitForTrayCall(NIM_MODIFY, 1, Millis(5000));
+    CheckBalloon(balloon, notifier,
+                 {L"HTTPS Site Blocked", L"example.com was blocked by orlivan", kInfoIcon},
+                 "the example's balloon");
+}

@@ -7,7 +7,9 @@ import signal
 import subprocess
 import time
 
-from harness import check, main, second_user, wait_for
+import dbus
+
+from harness import PYTHON, check, main, second_user, wait_for
 
 ERROR, INFO = 'orlivan-notifier-error', 'orlivan-notifier-information'
 # Stand-in arguments, the notification (summary, body, icon) or None, the reply.
@@ -149,8 +151,33 @@ def dunst_shows_a_notification(new_desktop):
     desktop.screenshot('linux-dunst-notification.png')
 
 
+def service_library_example_notifies_logged_on_users(new_desktop):
+    """The service library's Linux example (docs/service-library.md), built as
+    a service team builds it: logind (a mock on a system bus of the test's own)
+    lists this user, and the example tells the user's notifier that
+    example.com was blocked."""
+    desktop = new_desktop()
+    desktop.start_notifier()
+    bus = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--print-address=1'],
+                           stdout=subprocess.PIPE, text=True)
+    desktop.processes.append(bus)
+    env = dict(desktop.env, DBUS_SYSTEM_BUS_ADDRESS=bus.stdout.readline().strip())
+    desktop.processes.append(subprocess.Popen(
+        [PYTHON, '-m', 'dbusmock', '--system', '--template', 'logind'], env=env,
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    system = dbus.bus.BusConnection(env['DBUS_SYSTEM_BUS_ADDRESS'])
+    wait_for(lambda: system.name_has_owner('org.freedesktop.login1'), 'logind')
+    system.get_object('org.freedesktop.login1', '/org/freedesktop/login1').AddUser(
+        os.getuid(), 'tester', True, dbus_interface='org.freedesktop.DBus.Mock')
+    run = subprocess.run([os.path.join(desktop.build, 'servicelib', 'notify_users_example')],
+                         env=env, capture_output=True, text=True, timeout=30)
+    check(run.returncode == 0, 'the example: %d %s%s' % (run.returncode, run.stdout, run.stderr))
+    shown = desktop.notifications()
+    check([n[:3] for n in shown] == [RECORDS[0][1]], 'notifications %r' % shown)
+
+
 if __name__ == '__main__':
     main([every_record_type, driver_error_box_holds_the_reply,
           quit_with_a_box_open_gives_no_reply, another_users_client_is_refused,
           no_tray_and_no_notification_server_still_answers, second_instance_says_so_and_ends,
-          dunst_shows_a_notification])
+          dunst_shows_a_notification, service_library_example_notifies_logged_on_users])

@@ -48,6 +48,9 @@ PACKAGES = {
         ['libc6', 'libstdc++6']),
 }
 
+# The service library's runtime and development packages.
+LIBRARY_PACKAGES = ['liborlivan-notify1', 'liborlivan-notify-dev']
+
 
 def run(*command, **kwargs):
     return subprocess.run(command, capture_output=True, text=True, **kwargs)
@@ -123,7 +126,12 @@ def check_packages(build, out):
         found = glob.glob('%s/%s_*_%s.deb' % (out, package, arch))
         check(len(found) == 1, 'one %s for %s: %r' % (package, arch, os.listdir(out)))
         debs[package] = found[0]
+    for package in LIBRARY_PACKAGES:
+        found = glob.glob('%s/%s_*_%s.deb' % (out, package, arch))
+        check(len(found) == 1, 'one %s for %s: %r' % (package, arch, os.listdir(out)))
+        debs[package] = found[0]
     check_lintian(list(debs.values()))
+    check_library(out, debs)
 
     for package, (program, files, libraries) in PACKAGES.items():
         root = os.path.join(out, package)
@@ -170,6 +178,36 @@ def check_packages(build, out):
                    env={'PATH': os.environ['PATH'], 'ORLIVAN_CHANNEL_DIR': out + '/ch'})
     check(headless.returncode == 1 and 'needs a graphical session' in headless.stderr,
           'orlivan-notifier without a display: ' + headless.stderr)
+
+
+def check_library(out, debs):
+    """The library's packages as a service team uses them: the symbols file
+    lists exactly what the library exports, and the documented example builds
+    with pkg-config against the unpacked packages and runs."""
+    root = os.path.join(out, 'library')
+    for package in LIBRARY_PACKAGES:
+        run('dpkg-deb', '-x', debs[package], root, check=True)
+    control = os.path.join(out, 'library-control')
+    run('dpkg-deb', '-e', debs['liborlivan-notify1'], control, check=True)
+    os.makedirs(root + '/debian')
+    with open(root + '/debian/control', 'w') as f:
+        f.write('Source: liborlivan-notify\n\nPackage: liborlivan-notify1\nArchitecture: any\n')
+    version = run('dpkg-deb', '-f', debs['liborlivan-notify1'], 'Version').stdout.strip()
+    symbols = run('dpkg-gensymbols', '-v' + version, '-pliborlivan-notify1', '-P' + root,
+                  '-I' + control + '/symbols', '-O/dev/null', '-c4', cwd=root)
+    check(symbols.returncode == 0, 'the symbols file: ' + symbols.stdout + symbols.stderr)
+    libdir = root + '/usr/lib/' + run('dpkg-architecture', '-qDEB_HOST_MULTIARCH').stdout.strip()
+    flags = run('pkg-config', '--cflags', '--libs', 'orlivan-notify',
+                env=dict(os.environ, PKG_CONFIG_SYSROOT_DIR=root,
+                         PKG_CONFIG_LIBDIR=libdir + '/pkgconfig'))
+    example = root + '/usr/share/doc/liborlivan-notify-dev/examples/notify_users_linux.c'
+    built = run('cc', '-o', out + '/example', example, *flags.stdout.split())
+    check(flags.returncode == 0 and built.returncode == 0, 'the example: ' + built.stderr)
+    # Without a system bus there is nobody to ask for the users.
+    ran = run(out + '/example', timeout=20, env={'LD_LIBRARY_PATH': libdir,
+              'DBUS_SYSTEM_BUS_ADDRESS': 'unix:path=' + out + '/no-bus'})
+    check(ran.returncode == 1 and "list of sessions can't be read" in ran.stderr,
+          'the example without logind: %d %s' % (ran.returncode, ran.stderr))
 
 
 if __name__ == '__main__':

@@ -55,6 +55,7 @@ folder=$(ls -d "$work"/zip/OrlivanNotifier-*)
 devfolder=$(ls -d "$work"/devtools/OrlivanNotifier-*)
 # The installer's helper is verified as staged for the MSI's Binary table.
 for file in "$folder/OrlivanSysTray.exe" "$devfolder/orlivan-service-standin.exe" \
+    "$devfolder"/x86/orlivan-notify.dll "$devfolder"/x64/orlivan-notify.dll \
     "$work"/msi/*/*/OrlivanSysTray.exe "$top/build/windows-x86/packaging/installer/orlivan-close-notifiers.exe" \
     "$msi"; do
     verify "$file" || fail "signature of $file"

@@ -1,7 +1,8 @@
 #include "tool_arguments.h"
 #include "tool_send.h"
 #include "tool_serve.h"
-#include "tool_channel.h"
+#include "notify_channel.h"
+#include "orlivan_notify.h"
 #include "notify/record.h"
 
 #include <gtest/gtest.h>
@@ -23,19 +24,21 @@ Bytes Hex(const char* text) {
 // Records what the sender writes and hands out scripted replies.
 class FakeRecordConnection : public CRecordConnection {
 public:
-    bool Write(const Bytes& bytes) override {
-        writes.push_back(bytes);
-        return writable;
-    }
-    bool ReadReply(uint8_t reply[4], uint32_t) override {
+    int Send(const Bytes& frame, bool expectReply, uint32_t, int32_t* reply) override {
+        writes.push_back(frame);
+        if (!writable) {
+            return ORLIVAN_NOTIFY_E_SEND_FAILED;
+        }
+        if (!expectReply) {
+            return ORLIVAN_NOTIFY_OK;
+        }
         ++replyReads;
         if (replies.empty()) {
-            return false;
+            return ORLIVAN_NOTIFY_E_TIMED_OUT;
         }
-        for (int i = 0; i < 4; ++i)
-            reply[i] = replies.front()[i];
+        *reply = static_cast<int32_t>(LoadUint32(replies.front().data()));
         replies.pop_front();
-        return true;
+        return ORLIVAN_NOTIFY_OK;
     }
     std::vector<Bytes> writes;
     std::deque<Bytes> replies;

@@ -4,6 +4,8 @@
 // distrusted.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -79,21 +81,61 @@ TEST(PipeIdentity, EffectiveTokenGivesTheImpersonatedIdentity) {
     EXPECT_FALSE(identity.groups.empty());
 }
 
-// The stand-in writes nothing to a pipe named after a user whose notifier does
-// not serve it: here a made-up SID's pipe, served by this process.
+// The stand-in writes only into a pipe whose owner is the addressed user, and
+// nothing (not a byte) into any other: a made-up user's pipe held by this
+// user, and this user's own channel name held by a pipe owned by someone else
+// (served by a process of this very user, which a check of the server's
+// process would let through).
 TEST(PipeIdentity, StandInSendsOnlyToTheAddressedUsersNotifier) {
+    const std::string self = ProcessUserSidString();
     const std::string other = "S-1-5-21-1-2-3-" + std::to_string(GetCurrentProcessId());
-    CPipeServer squatter(WindowsNotificationChannelName(other));
-    ASSERT_EQ(squatter.Create(), 1);
-    SendOptions options;
-    options.userId = other;
-    options.records.push_back(RecordToSend{2, {}, {}, {}, {}, {}});
-    std::string error;
-    const int result = RunSend(
-        options, [](const std::string& line) { ADD_FAILURE() << "printed " << line; },
-        [&error](const std::string& line) { error = line; });
-    EXPECT_EQ(result, TOOL_EXIT_NOT_THE_USERS);
-    EXPECT_EQ(error, "the server of \\\\.\\pipe\\" + other + " runs as " + ProcessUserSidString() +
-                         ", not as " + other +
-                         ": it is not that user's notifier, so nothing was sent");
+    const TestChannelName ownChannel;
+    struct Row {
+        std::string pipe;     // the pipe's name
+        std::string owner;    // the owner set on the pipe object
+        bool byUserId;        // addressed by --sid `other` (else --channel, the current user)
+        std::string refusal;  // the error printed; empty: sent
+    };
+    const std::string otherPipe = WindowsNotificationChannelName(other);
+    const Row rows[] = {
+        {otherPipe, self, true,
+         "the pipe " + otherPipe + " is owned by " + self + ", not by " + other +
+             ": it is not that user's notifier, so nothing was sent"},
+        {ownChannel.Name(), other, false,
+         "the pipe " + ownChannel.Name() + " is owned by " + other + ", not by " + self +
+             ": it is not that user's notifier, so nothing was sent"},
+        {ownChannel.Name(), self, false, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pipe + " owned by " + row.owner);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        const std::wstring sddl =
+            L"O:" + std::wstring(row.owner.begin(), row.owner.end()) + L"D:(A;;GA;;;WD)";
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+        const std::wstring name(row.pipe.begin(), row.pipe.end());
+        const HANDLE server =
+            CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                             4096, 0, &attributes);
+        LocalFree(descriptor);
+        ASSERT_NE(server, INVALID_HANDLE_VALUE);
+        SendOptions options;
+        if (row.byUserId) {
+            options.userId = other;
+        } else {
+            options.channel = row.pipe;
+        }
+        options.records.push_back(RecordToSend{-3, {}, {}, {}, {}, {}});
+        std::string error;
+        const int result = RunSend(
+            options, [](const std::string&) {},
+            [&error](const std::string& line) { error = line; });
+        DWORD written = 0;
+        PeekNamedPipe(server, nullptr, 0, nullptr, &written, nullptr);
+        CloseHandle(server);
+        EXPECT_EQ(result, row.refusal.empty() ? TOOL_EXIT_OK : TOOL_EXIT_NOT_THE_USERS);
+        EXPECT_EQ(error, row.refusal);
+        EXPECT_EQ(written != 0, row.refusal.empty()) << written << " bytes written";
+    }
 }

@@ -1,5 +1,8 @@
-// The stand-in's channels on posix: Unix domain stream sockets.
-#include "tool_channel.h"
+// The library's channels on posix: Unix domain stream sockets; the users
+// with sessions from logind over the system bus.
+#include "notify_channel.h"
+
+#include <dbus/dbus.h>
 
 #include "channel/channel_access.h"
 #include "channel/channel_name.h"
@@ -151,8 +154,77 @@ void ExpectNotifierOf(CPipeClient& client, const std::string& userId) {
     }
 }
 
-std::string NotifierServerProblem(CPipeClient&, const std::string&) {
+std::string ChannelOwnerProblem(CPipeClient&, const std::string&) {
     return std::string();  // checked when the connection was opened
+}
+
+namespace {
+
+// logind's users: ListUsers on the system bus, each user's uid. A private
+// connection, closed again, so that nothing is shared with the caller's own
+// use of libdbus. Nothing when logind can't be asked.
+std::optional<std::vector<uint32_t>> LogindUsers() {
+    DBusError error;
+    dbus_error_init(&error);
+    DBusConnection* bus = dbus_bus_get_private(DBUS_BUS_SYSTEM, &error);
+    if (bus == nullptr) {
+        dbus_error_free(&error);
+        return std::nullopt;
+    }
+    dbus_connection_set_exit_on_disconnect(bus, FALSE);
+    std::optional<std::vector<uint32_t>> users;
+    DBusMessage* call =
+        dbus_message_new_method_call("org.freedesktop.login1", "/org/freedesktop/login1",
+                                     "org.freedesktop.login1.Manager", "ListUsers");
+    DBusMessage* reply = call != nullptr
+                             ? dbus_connection_send_with_reply_and_block(bus, call, 5000, &error)
+                             : nullptr;
+    DBusMessageIter top;
+    if (reply != nullptr && dbus_message_iter_init(reply, &top) &&
+        dbus_message_iter_get_arg_type(&top) == DBUS_TYPE_ARRAY) {
+        users.emplace();
+        DBusMessageIter array;
+        dbus_message_iter_recurse(&top, &array);
+        // Each entry is (uid, name, object path).
+        while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT) {
+            DBusMessageIter entry;
+            dbus_message_iter_recurse(&array, &entry);
+            if (dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_UINT32) {
+                dbus_uint32_t uid = 0;
+                dbus_message_iter_get_basic(&entry, &uid);
+                users->push_back(uid);
+            }
+            dbus_message_iter_next(&array);
+        }
+    }
+    dbus_error_free(&error);
+    if (reply != nullptr) {
+        dbus_message_unref(reply);
+    }
+    if (call != nullptr) {
+        dbus_message_unref(call);
+    }
+    dbus_connection_close(bus);
+    dbus_connection_unref(bus);
+    return users;
+}
+
+}  // namespace
+
+std::optional<std::vector<SessionUser>> ListSessionUsers() {
+    const std::optional<std::vector<uint32_t>> uids = LogindUsers();
+    if (!uids) {
+        return std::nullopt;
+    }
+    std::vector<SessionUser> users;
+    for (const uint32_t uid : *uids) {
+        users.push_back(SessionUser{0, std::to_string(uid)});
+    }
+    return users;
+}
+
+std::string SessionUserId(uint32_t) {
+    return std::string();  // logind's sessions are named, not numbered: ListSessionUsers
 }
 
 std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std::string* error) {

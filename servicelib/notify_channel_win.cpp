@@ -1,11 +1,15 @@
-// The stand-in's channels on Windows. The command pipe is served in message
+// The library's channels on Windows. The command pipe is served in message
 // mode, so each write of the client arrives as one message and the log shows
 // how a request was split. One instance is always listening: a new one is
 // created as soon as a client is connected, so back-to-back exchanges never
 // find the pipe busy.
-#include "tool_channel.h"
+#include "notify_channel.h"
 
 #include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <wtsapi32.h>
 
 #include "base/text.h"
 #include "channel/channel_access.h"
@@ -155,6 +159,26 @@ private:
     bool m_pending = false;
 };
 
+// The SID string of the owner of the pipe object that the client handle
+// `pipe` is connected to, read through that handle (GENERIC_READ carries
+// READ_CONTROL); empty when the pipe has no owner or it can't be read.
+std::string PipeOwnerSid(HANDLE pipe) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(pipe, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return std::string();
+    }
+    std::string text;
+    wchar_t* wide = nullptr;
+    if (owner != nullptr && ConvertSidToStringSidW(owner, &wide) && wide != nullptr) {
+        text = Utf16ToUtf8(reinterpret_cast<const char16_t*>(wide));
+        LocalFree(wide);
+    }
+    LocalFree(descriptor);
+    return text;
+}
+
 }  // namespace
 
 const char* UserIdOption() {
@@ -194,15 +218,92 @@ std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std
 }
 
 void ExpectNotifierOf(CPipeClient&, const std::string&) {
-    // Windows tells who serves a pipe only once it is open: NotifierServerProblem.
+    // Windows tells whose a pipe is only once it is open: ChannelOwnerProblem.
 }
 
-std::string NotifierServerProblem(CPipeClient& client, const std::string& userId) {
-    const std::string server = PipeServerUserSid(reinterpret_cast<HANDLE>(client.m_pipe));
-    if (SameSid(server, userId)) {
+std::string ChannelOwnerProblem(CPipeClient& client, const std::string& userId) {
+    // The owner of the pipe object, not the process serving it: a process id
+    // can be reused once its process has gone, and a server handle can be
+    // handed to another process. Only the user (or an administrator or
+    // service, which the user trusts anyway) can make a pipe the user owns.
+    const std::string owner = PipeOwnerSid(reinterpret_cast<HANDLE>(client.m_pipe));
+    if (SameSid(owner, userId)) {
         return std::string();
     }
-    const std::string who = server.empty() ? "a process whose user can't be read" : server;
-    return "the server of " + client.Name() + " runs as " + who + ", not as " + userId +
-           ": it is not that user's notifier, so nothing was sent";
+    const std::string who = owner.empty() ? "no owner that can be read" : owner;
+    return "the pipe " + client.Name() + " is owned by " + who + ", not by " + userId;
+}
+
+std::string SessionUserId(uint32_t sessionId) {
+    // As LocalSystem the session's own token names its user; without that
+    // privilege, the session's user and domain names are looked up.
+    HANDLE token = nullptr;
+    if (WTSQueryUserToken(sessionId, &token)) {
+        const std::string sid = TokenUserSidString(token);
+        CloseHandle(token);
+        if (!sid.empty()) {
+            return sid;
+        }
+    }
+    wchar_t* user = nullptr;
+    wchar_t* domain = nullptr;
+    DWORD size = 0;
+    std::string sid;
+    if (WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, WTSUserName, &user,
+                                    &size) &&
+        user != nullptr && user[0] != L'\0') {
+        std::wstring account = user;
+        if (WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, WTSDomainName,
+                                        &domain, &size) &&
+            domain != nullptr && domain[0] != L'\0') {
+            account = std::wstring(domain) + L"\\" + account;
+        }
+        wchar_t* text = nullptr;
+        if (LookupAccountSidString(account.c_str(), &text) == 1 && text != nullptr) {
+            sid = Utf16ToUtf8(reinterpret_cast<const char16_t*>(text));
+            LocalFree(text);
+        }
+    }
+    if (user != nullptr) {
+        WTSFreeMemory(user);
+    }
+    if (domain != nullptr) {
+        WTSFreeMemory(domain);
+    }
+    return sid;
+}
+
+std::optional<std::vector<SessionUser>> ListSessionUsers() {
+    WTS_SESSION_INFOW* sessions = nullptr;
+    DWORD count = 0;
+    if (!WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &count)) {
+        return std::nullopt;
+    }
+    std::vector<SessionUser> users;
+    // The console session always exists, so it is asked for even when the
+    // list leaves it out (as Wine's, which is always empty, does); on Windows
+    // it is in the list already.
+    const DWORD console = WTSGetActiveConsoleSessionId();
+    bool consoleListed = console == 0xFFFFFFFF;
+    for (DWORD i = 0; i < count; ++i) {
+        consoleListed = consoleListed || sessions[i].SessionId == console;
+        // Listening and down sessions have nobody logged on; a disconnected
+        // one keeps its user (and its notifier).
+        if (sessions[i].State != WTSActive && sessions[i].State != WTSDisconnected &&
+            sessions[i].State != WTSConnected) {
+            continue;
+        }
+        std::string user = SessionUserId(sessions[i].SessionId);
+        if (!user.empty()) {
+            users.push_back(SessionUser{sessions[i].SessionId, std::move(user)});
+        }
+    }
+    WTSFreeMemory(sessions);
+    if (!consoleListed) {
+        std::string user = SessionUserId(console);
+        if (!user.empty()) {
+            users.push_back(SessionUser{console, std::move(user)});
+        }
+    }
+    return users;
 }

@@ -1,0 +1,389 @@
+// The C interface: opaque handles over the channel client and the command
+// server, every failure turned into an error value. Nothing throws across it.
+#include "orlivan_notify.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <thread>
+
+#include "channel/channel_name.h"
+#include "channel/pipe_client.h"
+#include "notify/record.h"
+#include "notify_channel.h"
+#include "notify_serve.h"
+
+struct orlivan_notify_connection {
+    explicit orlivan_notify_connection(const std::string& channel) : client(channel) {}
+    CPipeClient client;
+};
+
+struct orlivan_notify_command_server {
+    std::unique_ptr<CServeListener> listener;
+    orlivan_notify_command_handlers handlers{};
+    std::atomic<bool> stop{false};
+    uint32_t exchanges = 0;
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What went wrong last on this thread, for orlivan_notify_last_detail.
+thread_local std::string t_detail;
+
+int Fail(int error, std::string detail) {
+    t_detail = std::move(detail);
+    return error;
+}
+
+// Runs `body`, turning an exception (out of memory) into E_SYSTEM: nothing
+// crosses the C interface.
+template <typename Body>
+int Guarded(Body body) {
+    try {
+        t_detail.clear();
+        return body();
+    } catch (...) {
+        return Fail(ORLIVAN_NOTIFY_E_SYSTEM, "out of memory");
+    }
+}
+
+int OpenFailureError(ChannelOpenFailure failure) {
+    switch (failure) {
+        case ChannelOpenFailure::Busy:
+            return ORLIVAN_NOTIFY_E_BUSY;
+        case ChannelOpenFailure::Denied:
+            return ORLIVAN_NOTIFY_E_ACCESS_DENIED;
+        case ChannelOpenFailure::NotTheUsers:
+            return ORLIVAN_NOTIFY_E_NOT_THE_USERS;
+        default:
+            return ORLIVAN_NOTIFY_E_NO_NOTIFIER;
+    }
+}
+
+// Opens `channel` for the user `userId` until `deadline`: a busy or absent
+// channel is tried again after pauses growing from 20 ms to 1 s (the notifier
+// takes the next client only when it has finished the current record);
+// refusals are final.
+int Connect(const std::string& channel, const std::string& userId, uint32_t deadlineMs,
+            orlivan_notify_connection** out) {
+    auto connection = std::make_unique<orlivan_notify_connection>(channel);
+    ExpectNotifierOf(connection->client, userId);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(deadlineMs);
+    auto pause = std::chrono::milliseconds(20);
+    for (;;) {
+        if (connection->client.Open() != 0) {
+            const std::string problem = ChannelOwnerProblem(connection->client, userId);
+            if (!problem.empty()) {
+                connection->client.Close();
+                return Fail(ORLIVAN_NOTIFY_E_NOT_THE_USERS, problem);
+            }
+            *out = connection.release();
+            return ORLIVAN_NOTIFY_OK;
+        }
+        const int error = OpenFailureError(connection->client.LastOpenFailure());
+        const auto now = Clock::now();
+        if ((error != ORLIVAN_NOTIFY_E_BUSY && error != ORLIVAN_NOTIFY_E_NO_NOTIFIER) ||
+            now >= deadline) {
+            return Fail(error,
+                        error == ORLIVAN_NOTIFY_E_NOT_THE_USERS
+                            ? "the channel " + channel + " is served by another user than " + userId
+                            : channel);
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds(1000));
+    }
+}
+
+// Reads the 4-byte reply by `deadline`, telling a time-out from a hang-up
+// and from a reply cut short.
+int ReadReply(CPipeClient& client, Clock::time_point deadline, int32_t* reply) {
+    uint8_t bytes[4];
+    uint32_t got = 0;
+    while (got < 4) {
+        const long n = client.ReadSome(bytes + got, 4 - got, deadline);
+        if (n < 0) {
+            return ORLIVAN_NOTIFY_E_TIMED_OUT;
+        }
+        if (n == 0) {
+            return got == 0 ? ORLIVAN_NOTIFY_E_CLOSED : ORLIVAN_NOTIFY_E_MALFORMED_REPLY;
+        }
+        got += static_cast<uint32_t>(n);
+    }
+    if (reply != nullptr) {
+        *reply = static_cast<int32_t>(LoadUint32(bytes));
+    }
+    return ORLIVAN_NOTIFY_OK;
+}
+
+int SendFrame(orlivan_notify_connection* connection, const void* frame, size_t size,
+              bool expectReply, uint32_t replyTimeoutMs, int32_t* reply) {
+    if (reply != nullptr) {
+        *reply = 0;
+    }
+    CPipeClient& client = connection->client;
+    client.SetTimeout(COMMAND_TRANSFER_TIMEOUT_MS);
+    if (size > UINT32_MAX || client.Write(static_cast<uint32_t>(size), frame) == 0) {
+        return ORLIVAN_NOTIFY_E_SEND_FAILED;
+    }
+    if (!expectReply) {
+        return ORLIVAN_NOTIFY_OK;
+    }
+    return ReadReply(client, Clock::now() + std::chrono::milliseconds(replyTimeoutMs), reply);
+}
+
+bool CopyText(const std::string& text, char* buffer, size_t size) {
+    if (buffer == nullptr || text.size() + 1 > size) {
+        return false;
+    }
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* ORLIVAN_NOTIFY_CALL orlivan_notify_error_text(int error) {
+    switch (error) {
+        case ORLIVAN_NOTIFY_OK:
+            return "done";
+        case ORLIVAN_NOTIFY_E_ARGUMENT:
+            return "invalid argument";
+        case ORLIVAN_NOTIFY_E_UNKNOWN_USER:
+            return "no such session, or no user logged on in it";
+        case ORLIVAN_NOTIFY_E_NO_NOTIFIER:
+            return "no notifier is running for that user";
+        case ORLIVAN_NOTIFY_E_ACCESS_DENIED:
+            return "this account may not open that user's channel";
+        case ORLIVAN_NOTIFY_E_BUSY:
+            return "the notifier stayed busy until the deadline";
+        case ORLIVAN_NOTIFY_E_NOT_THE_USERS:
+            return "the channel is not that user's notifier; nothing was sent";
+        case ORLIVAN_NOTIFY_E_SEND_FAILED:
+            return "the connection broke while the record was written";
+        case ORLIVAN_NOTIFY_E_TIMED_OUT:
+            return "the record was delivered; no reply came in time";
+        case ORLIVAN_NOTIFY_E_CLOSED:
+            return "the record was delivered; the notifier closed the connection without a reply";
+        case ORLIVAN_NOTIFY_E_MALFORMED_REPLY:
+            return "the reply was cut short";
+        case ORLIVAN_NOTIFY_E_CHANNEL_UNAVAILABLE:
+            return "the command channel can't be created";
+        case ORLIVAN_NOTIFY_E_SYSTEM:
+            return "the system's list of sessions can't be read";
+        default:
+            return "unknown error";
+    }
+}
+
+const char* ORLIVAN_NOTIFY_CALL orlivan_notify_last_detail(void) {
+    return t_detail.c_str();
+}
+
+int ORLIVAN_NOTIFY_CALL orlivan_notify_conflict_detail(const char* name, uint32_t process_id,
+                                                       char* buffer, size_t size) {
+    return Guarded([&]() -> int {
+        if (name == nullptr) {
+            return ORLIVAN_NOTIFY_E_ARGUMENT;
+        }
+        const std::string detail =
+            std::string(name) + " PID - \"" + std::to_string(process_id) + "\"";
+        return detail.size() <= ORLIVAN_NOTIFY_MAX_DETAIL && CopyText(detail, buffer, size)
+                   ? ORLIVAN_NOTIFY_OK
+                   : ORLIVAN_NOTIFY_E_ARGUMENT;
+    });
+}
+
+int ORLIVAN_NOTIFY_CALL orlivan_notify_connect_channel(const char* channel, const char* user_id,
+                                                       uint32_t deadline_ms,
+                                                       orlivan_notify_connection** connection) {
+    return Guarded([&]() -> int {
+        if (connection == nullptr) {
+            return ORLIVAN_NOTIFY_E_ARGUMENT;
+        }
+        *connection = nullptr;
+        const std::string user = user_id != nullptr ? std::string(user_id) : CurrentUserId();
+        if (channel == nullptr || channel[0] == '\0' || user.empty()) {
+            return ORLIVAN_NOTIFY_E_ARGUMENT;
+        }
+        return Connect(channel, user, deadline_ms, connection);
+    });
+}
+
+int ORLIVAN_NOTIFY_CALL orlivan_notify_connect(const char* user_id, uint32_t deadline_ms,
+                                               orlivan_notify_connection** connection) {
+    return Guarded([&]() -> int {
+        if (user_id == nullptr || user_id[0] == '\0' || connection == nullptr) {
+            return ORLIVAN_NOTIFY_E_ARGUMENT;
+        }
+        *connection = nullptr;
+        return Connect(ServiceNotificationChannelName(user_id), user_id, deadline_ms, connection);
+    });
+}
+
+int ORLIVAN_NOTIFY_CALL orlivan_notify_send(orlivan_notify_connection* connection,
+                                            const orlivan_notify_record* record,
+                                            uint32_t reply_timeout_ms, int32_t* reply) {
+    return Guarded([&]() -> int {
+        if (connection == nullptr || record == nullptr ||
+            (record->detail != nullptr &&
+             std::strlen(record->detail) > ORLIVAN_NOTIFY_MAX_DETAIL)) {
+            return ORLIVAN_NOTIFY_E_ARGUMENT;
+        }
+        const NotificationTypeInfo* type = FindNotificationType(record->type);
+        // The types that carry a detail get at least its NUL; the notifier
+        // drops a body whose detail is not ended inside it.
+        std::optional<std::string_view> detail;
+        std::optional<int32_t> errorCode;
+        if (type != nullptr && type->payload == RecordPayload::Detail) {
+            detail = record->detail != nullptr ? std::string_view(record->detail) : "";
+        } else if (type != nullptr && type->payload == RecordPayload::ErrorCode) {
+            errorCode = record->error_code;
+        }
+        const std::string frame =
+            EncodeNotificationFrame(EncodeRecordBody(record->type, detail, errorCode));
+        return SendFrame(connection, frame.data(), frame.size(), type != nullptr && type->replied,
+                         reply_timeout_ms, reply);
+    });
+}
+
+int ORLIVAN_NOTIFY_CALL orlivan_notify_send_frame(orlivan_notify_connection* connection,
+                                                  const void* frame, size_t size, int expect_reply,
+                                                  uint32_t reply_timeout_ms, int32_t* reply) {
+    return Guarded([&]() -> int {
+        if (connection == nullptr || (frame == nullptr && size != 0)) {
+            return ORLIVAN_NOTIFY_E_ARGUMENT;
+        }
+        return SendFrame(connection, frame, size, expect_reply != 0, reply_timeout_ms, reply);
+    });
+}
+
+void ORLIVAN_NOTIFY_CALL orlivan_notify_close(orlivan_notify_connection* connection) {
+    delete connection;
+}
+
+int ORLIVAN_NOTIFY_CALL orlivan_notify_send_to_user(const char* user_id,
+                                                    const orlivan_notify_record* record,
+                                                    uint32_t deadline_ms, int32_t* reply) {
+    const auto start = Clock::now();
+    orlivan_notify_connection* connection = nullptr;
+    int result = orlivan_notify_connect(user_id, deadline_ms, &connection);
+    if (result == ORLIVAN_NOTIFY_OK) {
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        const uint32_t left = spent >= deadline_ms ? 0 : deadline_ms - static_cast<uint32_t>(spent);
+        result = orlivan_notify_send(connection, record, left, reply);
+        orlivan_notify_close(connection);
+    }
+    return result;
+}
+
+int ORLIVAN_NOTIFY_CALL orlivan_notify_list_sessions(orlivan_notify_session* sessions, size_t max,
+                                                     size_t* count) {
+    return Guarded([&]() -> int {
+        if (count == nullptr || (sessions == nullptr && max != 0)) {
+            return ORLIVAN_NOTIFY_E_ARGUMENT;
+        }
+        *count = 0;
+        const std::optional<std::vector<SessionUser>> users = ListSessionUsers();
+        if (!users) {
+            return ORLIVAN_NOTIFY_E_SYSTEM;
+        }
+        size_t filled = 0;
+        for (const SessionUser& user : *users) {
+            if (filled < max && user.userId.size() < ORLIVAN_NOTIFY_MAX_USER_ID) {
+                sessions[filled].session_id = user.sessionId;
+                CopyText(user.userId, sessions[filled].user_id, ORLIVAN_NOTIFY_MAX_USER_ID);
+                ++filled;
+            }
+        }
+        *count = users->size();
+        return ORLIVAN_NOTIFY_OK;
+    });
+}
+
+int ORLIVAN_NOTIFY_CALL orlivan_notify_session_user(uint32_t session_id, char* user_id,
+                                                    size_t size) {
+    return Guarded([&]() -> int {
+        if (user_id == nullptr || size == 0) {
+            return ORLIVAN_NOTIFY_E_ARGUMENT;
+        }
+        user_id[0] = '\0';
+        const std::string user = SessionUserId(session_id);
+        if (user.empty()) {
+            return ORLIVAN_NOTIFY_E_UNKNOWN_USER;
+        }
+        return CopyText(user, user_id, size) ? ORLIVAN_NOTIFY_OK : ORLIVAN_NOTIFY_E_ARGUMENT;
+    });
+}
+
+int ORLIVAN_NOTIFY_CALL orlivan_notify_serve_start(const char* channel,
+                                                   const orlivan_notify_command_handlers* handlers,
+                                                   orlivan_notify_command_server** server) {
+    return Guarded([&]() -> int {
+        if (handlers == nullptr || server == nullptr) {
+            return ORLIVAN_NOTIFY_E_ARGUMENT;
+        }
+        *server = nullptr;
+        const std::string name = channel != nullptr ? std::string(channel) : CommandChannelName();
+        auto created = std::make_unique<orlivan_notify_command_server>();
+        std::string error;
+        created->listener = CreateServeListener(name, &error);
+        if (created->listener == nullptr) {
+            return Fail(ORLIVAN_NOTIFY_E_CHANNEL_UNAVAILABLE, name + ": " + error);
+        }
+        created->handlers = *handlers;
+        *server = created.release();
+        return ORLIVAN_NOTIFY_OK;
+    });
+}
+
+int ORLIVAN_NOTIFY_CALL orlivan_notify_serve(orlivan_notify_command_server* server,
+                                             uint32_t wait_ms, uint32_t* served) {
+    return Guarded([&]() -> int {
+        if (served != nullptr) {
+            *served = 0;
+        }
+        if (server == nullptr) {
+            return ORLIVAN_NOTIFY_E_ARGUMENT;
+        }
+        const auto end = Clock::now() + std::chrono::milliseconds(wait_ms);
+        // Accept in short steps, so that a stop is noticed soon.
+        while (!server->stop.load()) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+            if (left <= 0) {
+                break;
+            }
+            std::unique_ptr<CServeConnection> connection =
+                server->listener->Accept(static_cast<uint32_t>(std::min<long long>(left, 100)));
+            if (connection == nullptr) {
+                continue;
+            }
+            ServeCommandExchange(*connection, server->handlers, ++server->exchanges);
+            if (served != nullptr) {
+                *served = 1;
+            }
+            break;
+        }
+        return ORLIVAN_NOTIFY_OK;
+    });
+}
+
+void ORLIVAN_NOTIFY_CALL orlivan_notify_serve_stop(orlivan_notify_command_server* server) {
+    if (server != nullptr) {
+        server->stop.store(true);
+    }
+}
+
+void ORLIVAN_NOTIFY_CALL orlivan_notify_serve_end(orlivan_notify_command_server* server) {
+    delete server;
+}
+
+}  // extern "C"
