@@ -152,7 +152,8 @@ long CPipeClient::ReadSome(void* buffer, uint32_t max, ExchangeDeadline deadline
         if (errno == EINTR) {
             continue;
         }
-        if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitFor(fd, POLLIN, deadline)) {
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) ||
+            !WaitFor(fd, POLLIN, deadline, m_interrupted)) {
             return -1;
         }
     }
