@@ -261,7 +261,10 @@ void CDesktopNotifier::ShowBoxNotice(std::u16string_view caption, std::u16string
     if (!Available(&markup)) {
         return;  // the box is the notifier's own window already
     }
-    const GivenNotification given = Notify(BoxCompanionNotification(caption, text, false), markup);
+    KeepBoxNotice(Notify(BoxCompanionNotification(caption, text, false), markup));
+}
+
+void CDesktopNotifier::KeepBoxNotice(const GivenNotification& given) {
     if (given.owner.empty()) {
         return;
     }
@@ -271,7 +274,7 @@ void CDesktopNotifier::ShowBoxNotice(std::u16string_view caption, std::u16string
         wanted = m_book.Given(NoticeSlot::BoxCompanion, given.owner, given.id);
     }
     if (!wanted) {
-        Close(given);
+        Close(given);  // the box was answered meanwhile
     }
 }
 
@@ -334,18 +337,7 @@ void CDesktopNotifier::ResendBoxNotice() {
             connect(sent, &QDBusPendingCallWatcher::finished, this,
                     [this](QDBusPendingCallWatcher* call) {
                         call->deleteLater();
-                        const GivenNotification given = GivenBy(call->reply());
-                        if (given.owner.empty()) {
-                            return;
-                        }
-                        bool wanted = false;
-                        {
-                            std::lock_guard<std::mutex> lock(m_mutex);
-                            wanted = m_book.Given(NoticeSlot::BoxCompanion, given.owner, given.id);
-                        }
-                        if (!wanted) {
-                            Close(given);  // the box was answered meanwhile
-                        }
+                        KeepBoxNotice(GivenBy(call->reply()));
                     });
         });
 }

@@ -56,6 +56,9 @@ private:
     Q_INVOKABLE void UpdateOwnWindow();
     // The waiting box's notice to a new server (interface thread, without blocking).
     void ResendBoxNotice();
+    // Books the box's notice a server gave; takes it down again when the box
+    // was answered meanwhile.
+    void KeepBoxNotice(const GivenNotification& given);
 
     // Guards m_book (the worker sends, the interface thread follows the
     // owner) and the own window's request (handed over here, not in the
