@@ -28,3 +28,5 @@ set(CMAKE_CXX_FLAGS_INIT
 # only GCC's register the unwind tables that libgcc's unwinder reads; without
 # them every thrown exception ends the program.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-L${orlivan_gcc_dir} -B${orlivan_gcc_dir} -pthread -fuse-ld=lld")
+# The same for DLLs (the service library).
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${CMAKE_EXE_LINKER_FLAGS_INIT}")
