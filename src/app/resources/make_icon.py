@@ -13,12 +13,17 @@ this script, so running it again gives the same file.
 
 The same drawing is written as a scalable SVG (--svg) for the Linux desktop:
 the shapes below are outlines given by numbers, which the raster images sample
-and the SVG traces.
+and the SVG traces. Beside it go the variants a panel asks for by name: the
+symbolic icon (--symbolic), the shield as one silhouette with the funnel cut
+out, in the colour the panel paints it; and the attention icon (--attention,
+with --symbolic for both), the same with an amber "!" badge in its lower right
+corner, shown while a box waits for the person.
 
 Usage: make_icon.py [OUTPUT]   (default: orlivan_sys_tray.ico beside this script)
-       make_icon.py --svg OUTPUT
+       make_icon.py --svg [--symbolic] [--attention] OUTPUT
 """
 
+import math
 import os
 import struct
 import sys
@@ -263,25 +268,63 @@ def funnel_outline():
             (0.5 - s, FUNNEL_SPOUT_END), (0.5 - s, FUNNEL_NECK)]
 
 
-def build_svg(side=256):
+AMBER = (232, 160, 20)
+# The attention badge: a disc in the lower right corner with a "!" in it.
+BADGE_CENTRE, BADGE_RADIUS = (0.76, 0.76), 0.22
+
+
+def badge_outline(steps=32, radius=BADGE_RADIUS):
+    cx, cy = BADGE_CENTRE
+    return [(cx + radius * math.cos(2 * math.pi * i / steps),
+             cy + radius * math.sin(2 * math.pi * i / steps)) for i in range(steps)]
+
+
+def exclamation_outlines():
+    """The badge's "!": a bar above a square dot."""
+    cx, cy = BADGE_CENTRE
+    w = 0.035
+    bar = [(cx - w, cy - 0.14), (cx + w, cy - 0.14), (cx + w, cy + 0.03), (cx - w, cy + 0.03)]
+    dot = [(cx - w, cy + 0.07), (cx + w, cy + 0.07), (cx + w, cy + 0.14), (cx - w, cy + 0.14)]
+    return [bar, dot]
+
+
+def build_svg(side=256, symbolic=False, attention=False):
     """The icon as SVG: the rim's colour under the inset shield, the funnel on
-    top, as sample() paints them at a size where the rim is RIM_WIDTH."""
-    def path(points, colour):
-        d = ' '.join('%s%.2f %.2f' % ('M' if i == 0 else 'L', x * side, y * side)
-                     for i, (x, y) in enumerate(points))
-        return '  <path fill="#%02x%02x%02x" d="%s Z"/>\n' % (colour + (d,))
-    return ('<?xml version="1.0" encoding="UTF-8"?>\n'
+    top, as sample() paints them at a size where the rim is RIM_WIDTH. The
+    symbolic icon is one path in the text colour (the panel's stylesheet sets
+    it), the funnel and the badge's "!" left as holes."""
+    def d(points):
+        return ' '.join('%s%.2f %.2f' % ('M' if i == 0 else 'L', x * side, y * side)
+                        for i, (x, y) in enumerate(points)) + ' Z'
+
+    def path(outlines, colour):
+        return '  <path fill="#%02x%02x%02x" d="%s"/>\n' % (colour + (' '.join(map(d, outlines)),))
+
+    head = ('<?xml version="1.0" encoding="UTF-8"?>\n'
             '<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
-            'viewBox="0 0 %d %d">\n' % (side, side, side, side) +
-            path(shield_outline(), RIM) + path(shield_outline(RIM_WIDTH), TEAL) +
-            path(funnel_outline(), WHITE) + '</svg>\n')
+            'viewBox="0 0 %d %d">\n' % (side, side, side, side))
+    if symbolic:
+        shapes = ('  <style id="current-color-scheme">.ColorScheme-Text { color: #232629; }</style>\n'
+                  '  <path class="ColorScheme-Text" fill="currentColor" fill-rule="evenodd" '
+                  'd="%s"/>\n' % ' '.join(map(d, [shield_outline(), funnel_outline()])))
+        if attention:
+            shapes += ('  <path class="ColorScheme-Text" fill="currentColor" fill-rule="evenodd" '
+                       'd="%s"/>\n' % ' '.join(map(d, [badge_outline()] + exclamation_outlines())))
+        return head + shapes + '</svg>\n'
+    shapes = (path([shield_outline()], RIM) + path([shield_outline(RIM_WIDTH)], TEAL) +
+              path([funnel_outline()], WHITE))
+    if attention:
+        shapes += (path([badge_outline(radius=BADGE_RADIUS + 0.03)], WHITE) +
+                   path([badge_outline()], AMBER) + path(exclamation_outlines(), WHITE))
+    return head + shapes + '</svg>\n'
 
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     if sys.argv[1:2] == ['--svg']:
-        with open(sys.argv[2], 'w', encoding='ascii') as f:
-            f.write(build_svg())
+        options = sys.argv[2:-1]
+        with open(sys.argv[-1], 'w', encoding='ascii') as f:
+            f.write(build_svg(symbolic='--symbolic' in options, attention='--attention' in options))
         return
     target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, 'orlivan_sys_tray.ico')
     with open(target, 'wb') as f:
