@@ -1,5 +1,6 @@
 #include "app_qt/info_dialog_qt.h"
 
+#include <QAccessible>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
@@ -17,6 +18,7 @@ CInfoDialogQt::CInfoDialogQt() : m_versionLabel(new QLabel(this)) {
     m_versionLabel->setMinimumHeight(m_versionLabel->fontMetrics().height());
     layout->addWidget(m_versionLabel);
     auto* text = new QLabel(CatalogueText(MessageId::AboutText), this);
+    DescribeWindow(*this, windowTitle(), text->text());
     text->setAlignment(Qt::AlignCenter);
     layout->addWidget(text);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
@@ -44,16 +46,27 @@ void CInfoDialogQt::SetVersion(const std::string& version) {
 }
 
 void CInfoDialogQt::ShowVersion(bool asking) {
+    QString line;
     if (!m_version.empty()) {
         const std::u16string version = DecodeExternalText(m_version, nullptr);
-        m_versionLabel->setText(
-            CatalogueText(MessageId::AboutVersion)
-                .replace(QLatin1String("%s"), QString::fromStdU16String(version)));
-        m_versionLabel->show();
+        line = CatalogueText(MessageId::AboutVersion)
+                   .replace(QLatin1String("%s"), QString::fromStdU16String(version));
     } else if (asking) {
-        m_versionLabel->clear();  // keeps its line for the answer
-        m_versionLabel->show();
-    } else {
-        m_versionLabel->hide();
+        line = CatalogueText(MessageId::UpdatePleaseWait);  // the answer takes its place
+    }
+    m_versionLabel->setVisible(!line.isEmpty());
+    const QString about = CatalogueText(MessageId::AboutText);
+    setAccessibleDescription(line.isEmpty() ? about : line + QLatin1Char('\n') + about);
+    if (line == m_versionLabel->text()) {
+        return;
+    }
+    m_versionLabel->setText(line);
+    // A screen reader is told of the new line (the version arriving while the
+    // dialog is open), and of the dialog's description that holds it.
+    if (!line.isEmpty()) {
+        QAccessibleEvent nameChanged(m_versionLabel, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&nameChanged);
+        QAccessibleEvent descriptionChanged(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&descriptionChanged);
     }
 }
