@@ -259,7 +259,9 @@ bool CDbusMenu::Properties(int id, const QStringList& names, QVariantMap* proper
             return false;
         }
         const QAction* action = actions[static_cast<qsizetype>(*entry)];
-        all.insert(QStringLiteral("label"), action->text());
+        // The access key, "&" in Qt's text, is "_" in a dbusmenu label.
+        all.insert(QStringLiteral("label"),
+                   QString::fromStdString(DbusMenuLabel(action->text().toStdString())));
         all.insert(QStringLiteral("enabled"), action->isEnabled());
         all.insert(QStringLiteral("visible"), action->isVisible());
     }

@@ -99,8 +99,9 @@ def host_registering_after_its_watcher_gets_the_item(new_desktop):
           'dbusmenu version')
     _, root = menu.GetLayout(0, -1, [], dbus_interface='com.canonical.dbusmenu')
     check(root[1] == {'children-display': 'submenu'} and
-          [dict(c[1]) for c in root[2]] == [{'label': label, 'enabled': True, 'visible': True}
-                                            for label in MENU_LABELS], 'layout %r' % (root,))
+          [dict(c[1]) for c in root[2]] == [{'label': '_' + label, 'enabled': True,
+                                             'visible': True} for label in MENU_LABELS],
+          'layout %r' % (root,))
     # A host may send its events in groups; an unknown id is named back.
     event = (dbus.Int32(0, variant_level=1), dbus.UInt32(0))
     errors = menu.EventGroup([(dict(desktop.menu_entries())['Report Problem'], 'clicked') + event,
