@@ -1,6 +1,5 @@
 #include "app_qt/info_dialog_qt.h"
 
-#include <QAccessible>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
@@ -54,19 +53,13 @@ void CInfoDialogQt::ShowVersion(bool asking) {
     } else if (asking) {
         line = CatalogueText(MessageId::UpdatePleaseWait);  // the answer takes its place
     }
+    // Qt tells a screen reader of each change: the label's new name (the
+    // version arriving while the dialog is open) and the dialog's description.
+    m_versionLabel->setText(line);
     m_versionLabel->setVisible(!line.isEmpty());
     const QString about = CatalogueText(MessageId::AboutText);
-    setAccessibleDescription(line.isEmpty() ? about : line + QLatin1Char('\n') + about);
-    if (line == m_versionLabel->text()) {
-        return;
-    }
-    m_versionLabel->setText(line);
-    // A screen reader is told of the new line (the version arriving while the
-    // dialog is open), and of the dialog's description that holds it.
-    if (!line.isEmpty()) {
-        QAccessibleEvent nameChanged(m_versionLabel, QAccessible::NameChanged);
-        QAccessible::updateAccessibility(&nameChanged);
-        QAccessibleEvent descriptionChanged(this, QAccessible::DescriptionChanged);
-        QAccessible::updateAccessibility(&descriptionChanged);
+    const QString description = line.isEmpty() ? about : line + QLatin1Char('\n') + about;
+    if (description != accessibleDescription()) {
+        setAccessibleDescription(description);
     }
 }
