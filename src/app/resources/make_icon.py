@@ -270,7 +270,9 @@ def funnel_outline():
 
 AMBER = (232, 160, 20)
 # The attention badge: a disc in the lower right corner with a "!" in it.
-BADGE_CENTRE, BADGE_RADIUS = (0.76, 0.76), 0.22
+# The gap around it parts it from the shield (white in colour, cut out of
+# the symbolic silhouette), clear of the funnel.
+BADGE_CENTRE, BADGE_RADIUS, BADGE_GAP = (0.8, 0.8), 0.17, 0.05
 
 
 def badge_outline(steps=32, radius=BADGE_RADIUS):
@@ -282,10 +284,31 @@ def badge_outline(steps=32, radius=BADGE_RADIUS):
 def exclamation_outlines():
     """The badge's "!": a bar above a square dot."""
     cx, cy = BADGE_CENTRE
-    w = 0.035
-    bar = [(cx - w, cy - 0.14), (cx + w, cy - 0.14), (cx + w, cy + 0.03), (cx - w, cy + 0.03)]
-    dot = [(cx - w, cy + 0.07), (cx + w, cy + 0.07), (cx + w, cy + 0.14), (cx - w, cy + 0.14)]
+    w = 0.028
+    bar = [(cx - w, cy - 0.11), (cx + w, cy - 0.11), (cx + w, cy + 0.02), (cx - w, cy + 0.02)]
+    dot = [(cx - w, cy + 0.055), (cx + w, cy + 0.055), (cx + w, cy + 0.11), (cx - w, cy + 0.11)]
     return [bar, dot]
+
+
+def shield_outline_around_badge():
+    """The shield's outline with the badge and its gap taken out: the part
+    inside the gap's circle is replaced by the circle's arc that runs inside
+    the shield (the circle crosses the shield's right side twice)."""
+    cx, cy = BADGE_CENTRE
+    gap = BADGE_RADIUS + BADGE_GAP
+    outside = [math.hypot(x - cx, y - cy) > gap for x, y in shield_outline(steps=400)]
+    points = shield_outline(steps=400)
+    first_in = outside.index(False)
+    last_in = len(outside) - 1 - outside[::-1].index(False)
+    a1 = math.atan2(points[first_in][1] - cy, points[first_in][0] - cx)
+    a2 = math.atan2(points[last_in][1] - cy, points[last_in][0] - cx)
+    # Clockwise on the screen is increasing angle (y down); the arc inside the
+    # shield is the one that passes by the shield's centre, to the badge's left.
+    if a2 > a1:
+        a2 -= 2 * math.pi
+    arc = [(cx + gap * math.cos(a1 + (a2 - a1) * i / 24),
+            cy + gap * math.sin(a1 + (a2 - a1) * i / 24)) for i in range(25)]
+    return points[:first_in] + arc + points[last_in + 1:]
 
 
 def build_svg(side=256, symbolic=False, attention=False):
@@ -304,9 +327,10 @@ def build_svg(side=256, symbolic=False, attention=False):
             '<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
             'viewBox="0 0 %d %d">\n' % (side, side, side, side))
     if symbolic:
+        shield = shield_outline_around_badge() if attention else shield_outline()
         shapes = ('  <style id="current-color-scheme">.ColorScheme-Text { color: #232629; }</style>\n'
                   '  <path class="ColorScheme-Text" fill="currentColor" fill-rule="evenodd" '
-                  'd="%s"/>\n' % ' '.join(map(d, [shield_outline(), funnel_outline()])))
+                  'd="%s"/>\n' % ' '.join(map(d, [shield, funnel_outline()])))
         if attention:
             shapes += ('  <path class="ColorScheme-Text" fill="currentColor" fill-rule="evenodd" '
                        'd="%s"/>\n' % ' '.join(map(d, [badge_outline()] + exclamation_outlines())))
@@ -314,7 +338,7 @@ def build_svg(side=256, symbolic=False, attention=False):
     shapes = (path([shield_outline()], RIM) + path([shield_outline(RIM_WIDTH)], TEAL) +
               path([funnel_outline()], WHITE))
     if attention:
-        shapes += (path([badge_outline(radius=BADGE_RADIUS + 0.03)], WHITE) +
+        shapes += (path([badge_outline(radius=BADGE_RADIUS + BADGE_GAP)], WHITE) +
                    path([badge_outline()], AMBER) + path(exclamation_outlines(), WHITE))
     return head + shapes + '</svg>\n'
 
