@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app_qt/catalogue_qt.h"
 #include "app_qt/focus_hand_over.h"
 #include "app_qt/orlivan_notifier.h"
 #include "app_qt/quit_signals_posix.h"
@@ -115,8 +116,11 @@ bool AnswerInformationRequest(int argc, char** argv) {
 // The program's own messages: a box on the display, else standard error.
 void ReportToUser(const char* message) {
     if (g_guiReady) {
-        QMessageBox::critical(nullptr, QString::fromUtf8(kProgramCaption),
-                              QString::fromUtf8(message));
+        QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kProgramCaption),
+                        QString::fromUtf8(message), QMessageBox::Ok);
+        TranslateButtons(box);
+        DescribeBox(box);
+        box.exec();
     } else {
         std::fprintf(stderr, "%s: %s\n", kProgramCaption, message);
     }

@@ -273,6 +273,19 @@ bool COrlivanNotifier::StartExchange(ExchangeTask& task, std::function<void()> w
 
 // ---- tray icon and menu (interface thread) ---------------------------------
 
+// The item asks for attention while a box the worker waits on is open, so a
+// box hidden behind other windows is found from the panel.
+void COrlivanNotifier::CountWaitingBox(QDialog& window) {
+    if (m_waitingBoxes++ == 0 && m_tray != nullptr) {
+        m_tray->SetAttention(true);
+    }
+    connect(&window, &QObject::destroyed, this, [this] {
+        if (--m_waitingBoxes == 0 && m_tray != nullptr) {
+            m_tray->SetAttention(false);
+        }
+    });
+}
+
 void COrlivanNotifier::OnTrayActivated() {
     const FocusTokens tokens = TakeTrayActivationTokens();
     // Hosts send a click, a double click or both for one double click: the
@@ -388,7 +401,9 @@ void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_vie
         auto* box = new QMessageBox(QMessageBox::Critical, boxCaption, boxText, QMessageBox::Ok);
         box->setTextFormat(Qt::PlainText);
         TranslateButtons(*box);
+        DescribeBox(*box);
         KeepOnTopFor(*box, true);
+        CountWaitingBox(*box);
         return box;
     });
     m_desktop->BoxAnswered();
@@ -417,7 +432,11 @@ void COrlivanNotifier::UpdateScreen::ShowMessage(const std::string& caption,
                                     QMessageBox::Ok);
         box->setTextFormat(Qt::PlainText);  // the service's words, never markup
         TranslateButtons(*box);
+        DescribeBox(*box);
         KeepOnTopFor(*box, m_onTop);
+        if (m_onTop) {
+            m_owner.CountWaitingBox(*box);
+        }
         return box;
     });
 }
@@ -445,6 +464,10 @@ void COrlivanNotifier::UpdateScreen::RunUpdateDialog(CUpdateDialog* offer) {
             dialog->accept();
         });
         QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+        DescribeWindow(*dialog, dialog->windowTitle(), text->text());
+        if (m_onTop) {
+            m_owner.CountWaitingBox(*dialog);
+        }
         return dialog;
     });
 }

@@ -140,6 +140,10 @@ private:
 
     void OnTrayActivated();
     void LaunchSettingsProgram();
+    // A box the worker waits on, counted from its opening until it is gone
+    // (interface thread): the tray's item asks for attention meanwhile.
+    void CountWaitingBox(QDialog& window);
+    int m_waitingBoxes = 0;
 
     std::string m_installPath;
     std::unique_ptr<QMenu> m_menu;

@@ -33,6 +33,9 @@ def about_shows_the_version_asked_once(new_desktop):
         # Shown at once, the version filled in when the service answers.
         wait_for(lambda: desktop.texts('Orlivan Info') == (line + [ABOUT], ['OK']),
                  'About to show %r' % (line + [ABOUT],))
+        # A screen reader reads the dialog's text, the version included.
+        described = desktop.accessible_window('Orlivan Info').description
+        check(described == '\n'.join(line + [ABOUT]), 'About described as %r' % described)
         desktop.screenshot('linux-about.png')
         desktop.press('Orlivan Info')
     check(requests(log, 0x305) == 1, 'the version is asked once, then kept')
@@ -43,7 +46,8 @@ def hung_service_leaves_the_desktop_answering(new_desktop):
     notifier = desktop.start_notifier()
     desktop.serve('--delay', '60000')  # accepts, and answers nothing within the bound
     desktop.click_menu('About')
-    check(desktop.texts('Orlivan Info') == ([ABOUT], ['OK']), 'About, its version awaited')
+    check(desktop.texts('Orlivan Info') == (['Please wait...', ABOUT], ['OK']),
+          'About, its version awaited')
     desktop.click_menu('Check Update')
     # The notifier's D-Bus objects answer while both exchanges wait.
     desktop.item().Get('org.kde.StatusNotifierItem', 'Id', dbus_interface=PROPERTIES, timeout=1)

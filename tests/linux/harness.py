@@ -18,6 +18,7 @@ import contextlib
 import glob
 import os
 import pwd
+import re
 import shutil
 import subprocess
 import sys
@@ -287,9 +288,11 @@ class Desktop:
         return dbus.SessionBus().get_object(self.item().bus_name, self.item_property('Menu'))
 
     def menu_entries(self):
-        """(label, id) of the tray menu's entries, in order."""
+        """(label, id) of the tray menu's entries, in order; the labels as the
+        menu shows them, without the "_" that marks an access key."""
         _, layout = self.menu().GetLayout(0, -1, [], dbus_interface='com.canonical.dbusmenu')
-        return [(str(c[1].get('label', '')).replace('&', ''), int(c[0])) for c in layout[2]]
+        return [(re.sub('_(.)', r'\1', str(c[1].get('label', ''))), int(c[0]))
+                for c in layout[2]]
 
     def click_menu(self, label):
         # Qt answers the event before it runs the entry's command (which may

@@ -61,6 +61,8 @@ def driver_error_box_holds_the_reply(new_desktop):
     sender = desktop.send_async('driver-error', '--error-code', '-5')
     texts = desktop.texts('Orlivan Driver Error')
     check(texts == (['Orlivan driver failed! to load with error -5'], ['OK']), repr(texts))
+    described = desktop.accessible_window('Orlivan Driver Error').description
+    check(described == texts[0][0], 'the box described as %r' % described)
     desktop.click_menu('About')  # a dialog opened while the box waits
     desktop.texts('Orlivan Info')
     time.sleep(1.5)

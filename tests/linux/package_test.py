@@ -32,6 +32,10 @@ ENTRIES = ['usr/share/applications/com.orlivan.Notifier.desktop',
 SERVICE = 'usr/share/dbus-1/services/com.orlivan.Notifier.service'
 METAINFO = 'usr/share/metainfo/com.orlivan.Notifier.metainfo.xml'
 SVG = 'usr/share/icons/hicolor/scalable/apps/orlivan-notifier.svg'
+# The variants the tray's item names: symbolic, and with the attention badge.
+SVG_VARIANTS = ['usr/share/icons/hicolor/symbolic/apps/orlivan-notifier-symbolic.svg',
+                'usr/share/icons/hicolor/scalable/apps/orlivan-notifier-attention.svg',
+                'usr/share/icons/hicolor/symbolic/apps/orlivan-notifier-attention-symbolic.svg']
 
 # package: (its only program, files besides the program, its manual page,
 # changelog and copyright, libraries its Depends must name)
@@ -39,6 +43,7 @@ PACKAGES = {
     'orlivan-notifier': (
         'orlivan-notifier',
         ENTRIES + [SERVICE, METAINFO, SVG, 'usr/share/doc/orlivan-notifier/user-notes.md'] +
+        SVG_VARIANTS +
         ['usr/share/icons/hicolor/%dx%d/apps/%s.png' % (s, s, name)
          for name in ICONS for s in SIZES],
         ['libqt6widgets6', 'libqt6dbus6', 'libc6', 'libstdc++6']),
