@@ -167,17 +167,18 @@ void CDesktopNotifier::ShowBalloon(std::u16string_view title, std::u16string_vie
     }
 }
 
-void CDesktopNotifier::ShowBoxNotice(std::u16string_view caption, std::u16string_view text) {
+void CDesktopNotifier::ShowBoxNotice(std::u16string_view caption, std::u16string_view text,
+                                     uint32_t iconKind) {
     {
         // Set first: a server that comes while this one is asked gets it too.
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_book.BoxWaits(std::u16string(caption), std::u16string(text));
+        m_book.BoxWaits(std::u16string(caption), std::u16string(text), iconKind);
     }
     bool markup = false;
     if (!Available(&markup)) {
         return;  // the box is the notifier's own window already
     }
-    KeepBoxNotice(Notify(BoxCompanionNotification(caption, text, false), markup));
+    KeepBoxNotice(Notify(BoxCompanionNotification(caption, text, iconKind, false), markup));
 }
 
 void CDesktopNotifier::KeepBoxNotice(const GivenNotification& given) {
@@ -234,7 +235,8 @@ void CDesktopNotifier::ResendBoxNotice() {
         if (!m_book.BoxWaiting()) {
             return;
         }
-        notice = BoxCompanionNotification(m_book.BoxCaption(), m_book.BoxText(), false);
+        notice = BoxCompanionNotification(m_book.BoxCaption(), m_book.BoxText(),
+                                          m_book.BoxIconKind(), false);
     }
     // Asked without blocking: the interface thread keeps serving meanwhile.
     QDBusConnection bus = QDBusConnection::sessionBus();

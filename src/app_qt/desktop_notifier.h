@@ -31,10 +31,10 @@ public:
     // empty balloon takes the shown one down.
     void ShowBalloon(std::u16string_view title, std::u16string_view text,
                      std::optional<uint32_t> infoFlags);
-    // The notice beside the driver-error box while it waits (worker thread):
-    // a critical notification, sent again to each server that comes while the
-    // box waits; taken down when the box is answered.
-    void ShowBoxNotice(std::u16string_view caption, std::u16string_view text);
+    // The notice beside a box while it waits (worker thread): a critical
+    // notification with the image of `iconKind`, sent again to each server
+    // that comes while the box waits; taken down when the box is answered.
+    void ShowBoxNotice(std::u16string_view caption, std::u16string_view text, uint32_t iconKind);
     void BoxAnswered();
 
 private slots:

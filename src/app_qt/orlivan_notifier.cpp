@@ -172,14 +172,14 @@ int32_t COrlivanNotifier::ShowNotification(const NotificationRecord& record) {
 }
 
 bool COrlivanNotifier::WaitForBox(BoxOpener opener, const QString& caption, const QString& text,
-                                  const std::function<QDialog*()>& open) {
+                                  uint32_t iconKind, const std::function<QDialog*()>& open) {
     // Wayland compositors may keep the box behind the window the user clicks
     // (keep-above is only a request there): a critical notification with the
     // same words stays on screen until the box is answered, so the worker
     // that waits for it is never held by a box nobody can find.
     const bool notice = opener == BoxOpener::Program && m_boxesNeedNotice;
     if (notice) {
-        m_desktop->ShowBoxNotice(caption.toStdU16String(), text.toStdU16String());
+        m_desktop->ShowBoxNotice(caption.toStdU16String(), text.toStdU16String(), iconKind);
     }
     const bool answered = m_boxes->ShowAndWait(open, opener);
     if (notice) {
@@ -315,7 +315,7 @@ void COrlivanNotifier::Pause(uint32_t milliseconds) {
 void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_view caption) {
     const QString boxText = QString::fromStdU16String(std::u16string(text));
     const QString boxCaption = QString::fromStdU16String(std::u16string(caption));
-    WaitForBox(BoxOpener::Program, boxCaption, boxText, [&] {
+    WaitForBox(BoxOpener::Program, boxCaption, boxText, kBalloonIconError, [&] {
         auto* box = new QMessageBox(QMessageBox::Critical, boxCaption, boxText, QMessageBox::Ok);
         box->setTextFormat(Qt::PlainText);
         TranslateButtons(*box);
@@ -343,7 +343,8 @@ void COrlivanNotifier::UpdateScreen::ShowMessage(const std::string& caption,
                                                  const std::string& text) {
     const QString boxCaption = FromExternal(caption);
     const QString boxText = FromExternal(text);
-    m_owner.WaitForBox(m_opener, boxCaption, boxText, [&] {
+    // The update boxes' notice shows the information image.
+    m_owner.WaitForBox(m_opener, boxCaption, boxText, kBalloonIconInfo, [&] {
         auto* box = new QMessageBox(QMessageBox::NoIcon, boxCaption, boxText, QMessageBox::Ok);
         box->setTextFormat(Qt::PlainText);  // the service's words, never markup
         TranslateButtons(*box);
@@ -358,7 +359,7 @@ CUpdateDialog* COrlivanNotifier::UpdateScreen::CreateUpdateDialog(const std::str
 void COrlivanNotifier::UpdateScreen::RunUpdateDialog(CUpdateDialog* offer) {
     const QString title = CatalogueText(MessageId::UpdateDialogTitle);
     const QString offerText = FromExternal(offer->OfferText());
-    m_owner.WaitForBox(m_opener, title, offerText, [&] {
+    m_owner.WaitForBox(m_opener, title, offerText, kBalloonIconInfo, [&] {
         auto* dialog = new QDialog;
         dialog->setWindowTitle(title);
         auto* layout = new QVBoxLayout(dialog);

@@ -126,11 +126,11 @@ private:
 
     // Shows the box `open` makes and waits until it is closed (a thread
     // other than the interface one). A box the notifier opened by itself gets,
-    // where the display server may hide it, a notice with its `caption` and
-    // `text` that stays until the box is answered. False when the program is
-    // ending.
+    // where the display server may hide it, a notice with its `caption`,
+    // `text` and the image of `iconKind` that stays until the box is
+    // answered. False when the program is ending.
     bool WaitForBox(BoxOpener opener, const QString& caption, const QString& text,
-                    const std::function<QDialog*()>& open);
+                    uint32_t iconKind, const std::function<QDialog*()>& open);
 
     // The About dialog's version, asked of the service (an exchange thread).
     void AskVersion();
