@@ -10,6 +10,8 @@ import time
 
 import dbus
 import harness
+import pyatspi
+from gi.repository import GLib
 from harness import HERE, NOTIFICATIONS, PYTHON, WATCHER, check, main, wait_for
 
 harness.Desktop.weston_options = ['--use-pixman', '--debug']  # for weston-screenshooter
@@ -113,6 +115,15 @@ pyatspi.Registry.start()
 '''
 
 
+def applications():
+    desktop = pyatspi.Registry.getDesktop(0)
+    desktop.clear_cache()
+    try:
+        return [app.name for app in filter(None, desktop)]
+    except GLib.Error:  # an application busy or gone: asked again
+        return []
+
+
 def notices_at_once_stack_as_notifications(new_desktop):
     desktop = new_desktop(notifications=None)
     announced = desktop.records + '/announced'
@@ -121,6 +132,8 @@ def notices_at_once_stack_as_notifications(new_desktop):
     desktop.processes.append(listener)
     check(listener.stdout.readline() == 'ready\n', 'the screen reader\'s listener')
     desktop.start_notifier()
+    # Qt's bridge drops what is shown before it is on the accessibility bus.
+    wait_for(lambda: 'orlivan-notifier' in applications(), 'the notifier on the accessibility bus')
     sent = desktop.send('server-down', 'no-hotspot', 'https-site-blocked', '--detail', 'a.b')
     check(sent.stdout.count('reply 1') == 3, sent.stdout)
     time.sleep(2)
