@@ -35,13 +35,16 @@ void WithEnvironment(const FocusTokens& tokens, const std::function<void()>& run
 
 QString g_trayToken;
 
-// A window or dialog of the notifier's own (not a menu, tip or other popup).
-bool IsDialogOrWindow(QObject* object) {
+// A window or dialog of the notifier's own (not a menu, tip or other
+// popup) that may take the keyboard (not one the notifier opened by itself).
+bool TakesActivation(QObject* object) {
     if (!object->isWidgetType()) {
         return false;
     }
-    const Qt::WindowType type = static_cast<QWidget*>(object)->windowType();
-    return type == Qt::Window || type == Qt::Dialog;
+    const auto* widget = static_cast<QWidget*>(object);
+    const Qt::WindowType type = widget->windowType();
+    return (type == Qt::Window || type == Qt::Dialog) &&
+           !widget->testAttribute(Qt::WA_ShowWithoutActivating);
 }
 
 }  // namespace
@@ -78,6 +81,16 @@ QVariantMap FocusTokens::PlatformData() const {
         }
     }
     return data;
+}
+
+void PresentBox(QWidget& box, BoxOpener opener) {
+    const bool byProgram = opener == BoxOpener::Program;
+    // On top, since a program in the background opened it, so it is not lost
+    // behind other windows. Qt maps a window shown without activating with
+    // _NET_WM_USER_TIME 0 on X11, and makes no activation request for it on
+    // Wayland; the focus hand-over gives it no activation token either.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, byProgram);
+    box.setAttribute(Qt::WA_ShowWithoutActivating, byProgram);
 }
 
 void KeepTrayActivationToken(const QString& token) {
@@ -119,7 +132,7 @@ void CFocusHandOver::End() {
 }
 
 bool CFocusHandOver::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Show && !m_forNextWindow.isEmpty() && IsDialogOrWindow(watched)) {
+    if (event->type() == QEvent::Show && !m_forNextWindow.isEmpty() && TakesActivation(watched)) {
         // The Show event comes before the window is on screen: it asks for
         // activation once the event loop has shown it.
         FocusTokens tokens;

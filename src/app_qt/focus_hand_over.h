@@ -4,12 +4,15 @@
 // the front. A program started gets them as XDG_ACTIVATION_TOKEN and
 // DESKTOP_STARTUP_ID; a window of the notifier's own, on Wayland, asks the
 // compositor for activation with the xdg-activation token (Qt reads it from
-// XDG_ACTIVATION_TOKEN when the window asks to be activated).
+// XDG_ACTIVATION_TOKEN when the window asks to be activated). A box the
+// notifier opens by itself takes no focus at all.
 #pragma once
 
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
+
+class QWidget;
 
 #include <array>
 #include <functional>
@@ -28,6 +31,18 @@ struct FocusTokens {
     static FocusTokens TakeFromEnvironment();
     QVariantMap PlatformData() const;
 };
+
+// Who opened a box, and so whether it may take the keyboard: the person,
+// with a menu command (it comes to the front, focused), or the notifier by
+// itself (a notice's box: kept on top but never given the keyboard when it
+// appears, so a key meant for another window cannot answer it; a click, or
+// the person moving to it, does).
+enum class BoxOpener { Person, Program };
+
+// Sets `box`'s focus rules before it is first shown (interface thread). On
+// X11 a box of the notifier's own is mapped with user time 0, which window
+// managers read as "do not focus"; on Wayland it asks for no activation.
+void PresentBox(QWidget& box, BoxOpener opener);
 
 // The tray host's token for its next Activate (org.kde.StatusNotifierItem's
 // ProvideXdgActivationToken); interface thread.

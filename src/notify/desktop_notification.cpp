@@ -59,14 +59,14 @@ DesktopNotification CDesktopBalloons::Compose(std::u16string_view title, std::u1
 }
 
 DesktopNotification BoxCompanionNotification(std::u16string_view caption, std::u16string_view text,
-                                             bool bodyMarkup) {
+                                             uint32_t iconKind, bool bodyMarkup) {
     DesktopNotification notification;
     notification.summary = Utf16ToUtf8(caption);
     notification.body = Utf16ToUtf8(text);
     if (bodyMarkup) {
         notification.body = EscapeNotificationMarkup(notification.body);
     }
-    notification.icon = BalloonIconName(kBalloonIconError);
+    notification.icon = BalloonIconName(iconKind);
     notification.urgency = NotificationUrgency::Critical;
     notification.expireTimeoutMs = 0;  // never expires: closed with the box
     return notification;
@@ -101,10 +101,11 @@ void CNotificationBook::ServerGone(std::string_view owner) {
     std::erase_if(m_given, [owner](const Entry& e) { return e.given.owner == owner; });
 }
 
-void CNotificationBook::BoxWaits(std::u16string caption, std::u16string text) {
+void CNotificationBook::BoxWaits(std::u16string caption, std::u16string text, uint32_t iconKind) {
     m_boxWaiting = true;
     m_boxCaption = std::move(caption);
     m_boxText = std::move(text);
+    m_boxIconKind = iconKind;
 }
 
 void CNotificationBook::BoxAnswered() {

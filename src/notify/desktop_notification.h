@@ -48,9 +48,11 @@ std::string EscapeNotificationMarkup(std::string_view text);
 
 // The notice shown beside a message box that waits for the user, where the
 // desktop may hide the box behind another window: the box's caption and text,
-// the error image, critical (kept on screen until the box is answered).
+// the image of the box's kind (a balloon's icon kind: an error for the driver
+// error, information for the update boxes), critical (kept on screen until
+// the box is answered).
 DesktopNotification BoxCompanionNotification(std::u16string_view caption, std::u16string_view text,
-                                             bool bodyMarkup);
+                                             uint32_t iconKind, bool bodyMarkup);
 
 // Composes notifications from balloons the way the tray record does: a
 // balloon without an icon kind keeps the last one's.
@@ -68,7 +70,7 @@ private:
 // Which of the notifier's notices a server's id stands for.
 enum class NoticeSlot : uint8_t {
     Balloon,       // the last balloon sent (the empty balloon takes it down)
-    BoxCompanion,  // the notice beside the waiting driver-error box
+    BoxCompanion,  // the notice beside a waiting box
 };
 
 // A notification as a server gave it: the server's owner on the bus (its
@@ -101,13 +103,14 @@ public:
     // The server `owner` left the bus: what it gave is forgotten.
     void ServerGone(std::string_view owner);
 
-    // The driver-error box waits (its caption and text): its notice is shown
+    // A box waits (its caption, text and icon kind): its notice is shown
     // again on each new server until the box is answered.
-    void BoxWaits(std::u16string caption, std::u16string text);
+    void BoxWaits(std::u16string caption, std::u16string text, uint32_t iconKind);
     void BoxAnswered();
     bool BoxWaiting() const { return m_boxWaiting; }
     const std::u16string& BoxCaption() const { return m_boxCaption; }
     const std::u16string& BoxText() const { return m_boxText; }
+    uint32_t BoxIconKind() const { return m_boxIconKind; }
 
     // Who shows the notices now: a server (it took one, or one appeared on
     // the bus) or the notifier itself in its own window (none is there, or
@@ -124,5 +127,6 @@ private:
     bool m_boxWaiting = false;
     std::u16string m_boxCaption;
     std::u16string m_boxText;
+    uint32_t m_boxIconKind = 0;
     bool m_shownByNotifier = false;
 };

@@ -77,6 +77,29 @@ def driver_error_box_holds_the_reply(new_desktop):
         'the second of the run is a notification: %r' % desktop.notifications())
 
 
+def stray_key_never_answers_the_driver_box(new_desktop):
+    """Under a window manager with focus rules: the box appears on top while the
+    person types elsewhere, and only a click answers it."""
+    desktop = new_desktop()
+    desktop.start_window_manager()
+    typing = desktop.start_typing_window()
+    desktop.start_notifier()
+    sender = desktop.send_async('driver-error', '--error-code', '-5')
+    box = wait_for(lambda: desktop.windows('Orlivan Driver Error'), 'the box')[0]
+    # Qt keeps the user time on a window of its own when the manager reads one.
+    holder = desktop.x11('xprop', '-id', box, '_NET_WM_USER_TIME_WINDOW').split('# ')[-1].strip()
+    user_time = desktop.x11('xprop', '-id', holder if holder.startswith('0x') else box,
+                            '_NET_WM_USER_TIME')
+    check(user_time.strip().endswith('= 0'), 'mapped with user time 0: ' + user_time)
+    desktop.x11('xdotool', 'key', 'Return')
+    wait_for(lambda: 'Return' in desktop.recorded('keys'), 'the key in the window typed in')
+    time.sleep(3)
+    check(sender.poll() is None and desktop.windows('Orlivan Driver Error'), 'a stray key answered')
+    check(desktop.x11('xdotool', 'getactivewindow').strip() == typing, 'the box took the focus')
+    desktop.click_button('Orlivan Driver Error', 'OK')
+    check('reply 1' in sender.communicate(timeout=10)[0], 'the reply after the click')
+
+
 def quit_with_a_box_open_gives_no_reply(new_desktop):
     desktop = new_desktop()
     notifier = desktop.start_notifier()
@@ -180,6 +203,7 @@ def service_library_example_notifies_logged_on_users(new_desktop):
 
 if __name__ == '__main__':
     main([every_record_type, driver_error_box_holds_the_reply,
+          stray_key_never_answers_the_driver_box,
           quit_with_a_box_open_gives_no_reply, another_users_client_is_refused,
           no_tray_and_no_notification_server_still_answers, second_instance_says_so_and_ends,
           dunst_shows_a_notification, service_library_example_notifies_logged_on_users])
