@@ -3,7 +3,8 @@
 // moves, the end on WM_CLOSE or IDOK with the icon removed, the end when the
 // session ends or an installer closes the program (the end-session messages
 // the Restart Manager sends, sent here by the test), and re-adding the icon
-// when the shell restarts or was not there yet.
+// when the shell restarts or was not there yet; the icon's drawing follows
+// the taskbar's light or dark theme.
 #include <cstdio>
 
 #include "harness.h"
@@ -15,7 +16,7 @@ namespace {
 // The icon record of the add: exactly the fields the notifier sets.
 void CheckIconRecord(const TrayCall& add, const Notifier& notifier) {
     CheckEqual(add.uID, kTrayIconId, "uID");
-    CheckEqual(add.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP, "uFlags");
+    CheckEqual(add.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP, "uFlags");
     CheckEqual(add.uCallbackMessage, kTrayMessage, "uCallbackMessage");
     CheckEqual(add.tip, L"Orlivan Filter Notifier", "szTip");
     // The small icon size of the display scale (LoadIconW would give 32 px).
@@ -191,4 +192,52 @@ E2E_SCENARIO(failed_add_is_retried) {
     CheckEqual(static_cast<long long>(notifier.TrayCalls(NIM_ADD).size()), 2,
                "number of NIM_ADD after the successful retry");
     Check(notifier.Running(), "the notifier keeps running");
+}
+
+namespace {
+
+const wchar_t kPersonalizeKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+
+// Sets the taskbar's theme as the Settings app stores it and tells every
+// window as Windows does (a sent broadcast, whose text the system copies).
+void SetTaskbarTheme(DWORD light) {
+    Check(RegSetKeyValueW(HKEY_CURRENT_USER, kPersonalizeKey, L"SystemUsesLightTheme", REG_DWORD,
+                          &light, sizeof light) == ERROR_SUCCESS,
+          "setting SystemUsesLightTheme");
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                        reinterpret_cast<LPARAM>(L"ImmersiveColorSet"), SMTO_ABORTIFHUNG, 5000,
+                        &result);
+}
+
+}  // namespace
+
+E2E_SCENARIO(tray_icon_follows_taskbar_theme) {
+    ArrangeStandardInstall();
+    // No setting: Windows 10 before the light taskbar, whose taskbar is dark.
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kPersonalizeKey, L"SystemUsesLightTheme");
+    Notifier notifier;
+    notifier.Start();
+    const TrayCall add = notifier.WaitForIcon();
+    Check(!add.iconBits.empty(), "the add carries the icon's bits");
+
+    SetTaskbarTheme(1);
+    const TrayCall light = notifier.WaitForTrayCall(NIM_MODIFY, 1, Millis(10000));
+    CheckEqual(light.uFlags, NIF_ICON, "uFlags of the icon's change");
+    CheckEqual(light.iconWidth, add.iconWidth, "width of the changed icon");
+    Check(light.iconBits != add.iconBits, "the light taskbar's icon differs from the dark one's");
+
+    SetTaskbarTheme(0);
+    const TrayCall dark = notifier.WaitForTrayCall(NIM_MODIFY, 2, Millis(10000));
+    Check(dark.iconBits == add.iconBits, "a dark taskbar brings back the icon it started with");
+
+    // Another area's change, or the same theme again, leaves the icon alone.
+    SetTaskbarTheme(0);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Policy"),
+                        SMTO_ABORTIFHUNG, 5000, &result);
+    // Both were sent: the notifier has answered them, a change included.
+    CheckEqual(static_cast<long long>(notifier.TrayCalls(NIM_MODIFY).size()), 2,
+               "number of NIM_MODIFY after changes that keep the drawing");
 }
