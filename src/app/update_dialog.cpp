@@ -91,7 +91,7 @@ BOOL CUpdateDialog::OnInitDialog() {
         ::SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     } else {
         // The person chose Check Update from the menu: the answer comes to the
-        // front, which the shell allows the icon's owner after a menu choice.
+        // front (Windows allows it while the menu's choice was the last input).
         ::SetForegroundWindow(m_hWnd);
     }
     return TRUE;

@@ -70,7 +70,10 @@ int AfxMessageBox(const wchar_t* text, UINT type = MB_OK);
 // SetForegroundWindow with effect), and a window a background thread shows
 // becomes active in its own thread only; the taskbar flashes its button
 // instead. A key typed elsewhere therefore never presses its OK. The box takes
-// the keyboard once the person clicks it or switches to it.
+// the keyboard once the person clicks it or switches to it. MB_SETFOREGROUND
+// would defeat that: its SetForegroundWindow succeeds once no input came for
+// the foreground lock time-out (SPI_GETFOREGROUNDLOCKTIMEOUT), and the first
+// key of a person coming back would answer the box.
 inline constexpr UINT kInFrontBoxStyle = MB_SYSTEMMODAL;
 
 // Shows the wait cursor for its lifetime on the calling thread, then the
