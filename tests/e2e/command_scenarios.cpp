@@ -306,8 +306,9 @@ E2E_SCENARIO(new_update_notices) {
     CheckEqual(RequestCount(service), 1, "update checks after the second notice");
 }
 
-// The offer of a notice's check is shown by the worker, unasked: it comes to
-// the front and stays on top; the notice is answered once it is closed.
+// The offer of a notice's check is shown by the worker, unasked: it stays on
+// top (without asking for the keyboard); the notice is answered once it is
+// closed.
 E2E_SCENARIO(notice_offer_comes_to_front) {
     StandIn service(L"serve --status 5 --text " + std::wstring(kUpdateText));
     Serving(service);

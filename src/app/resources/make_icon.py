@@ -19,7 +19,14 @@ out, in the colour the panel paints it; and the attention icon (--attention,
 with --symbolic for both), the same with an amber "!" badge in its lower right
 corner, shown while a box waits for the person.
 
+The tray icon has three more drawings of the same shapes, for the taskbars
+the navy rim does not suit (--tray): a pale rim for a dark taskbar, and
+two-colour drawings for high-contrast themes, white on black and black on
+white. They hold the 32-bit images of the sizes up to 64 pixels, which is all
+the notification area asks for.
+
 Usage: make_icon.py [OUTPUT]   (default: orlivan_sys_tray.ico beside this script)
+       make_icon.py --tray [FOLDER]   (the three tray drawings; default: beside this script)
        make_icon.py --svg [--symbolic] [--attention] OUTPUT
 """
 
@@ -35,6 +42,17 @@ DEPTHS = (4, 24, 32)
 TEAL = (24, 140, 140)
 RIM = (16, 52, 78)
 WHITE = (255, 255, 255)
+BLACK = (0, 0, 0)
+PALE_RIM = (214, 240, 240)
+
+# The colours of rim, shield and funnel in each drawing.
+APPLICATION_COLOURS = (RIM, TEAL, WHITE)
+TRAY_ARTS = {
+    'orlivan_tray_dark_taskbar.ico': (PALE_RIM, TEAL, WHITE),
+    'orlivan_tray_high_contrast_on_dark.ico': (WHITE, BLACK, WHITE),
+    'orlivan_tray_high_contrast_on_light.ico': (BLACK, WHITE, BLACK),
+}
+TRAY_SIZES = (16, 20, 24, 32, 40, 48, 64)
 
 # The 16 colours of the 4-bit images: index 0 is the transparent colour, the
 # rest span the three design colours and the shades between them that the
@@ -102,20 +120,21 @@ def in_funnel(x, y):
     return False
 
 
-def sample(x, y, size):
+def sample(x, y, size, colours=APPLICATION_COLOURS):
     """Colour at a point, or None outside the icon."""
+    rim_colour, shield_colour, funnel_colour = colours
     if not in_shield(x, y):
         return None
     # At small sizes the rim keeps at least 1.6 pixels so that it shows.
     rim = max(RIM_WIDTH, 1.6 / size)
     if not in_shield(x, y, rim):
-        return RIM
+        return rim_colour
     if in_funnel(x, y):
-        return WHITE
-    return TEAL
+        return funnel_colour
+    return shield_colour
 
 
-def render(size):
+def render(size, colours=APPLICATION_COLOURS):
     """RGBA rows, top row first, drawn with n x n supersampling."""
     n = 4 if size >= 64 else 8
     rows = []
@@ -125,7 +144,8 @@ def render(size):
             r = g = b = hits = 0
             for sy in range(n):
                 for sx in range(n):
-                    c = sample((px + (sx + 0.5) / n) / size, (py + (sy + 0.5) / n) / size, size)
+                    c = sample((px + (sx + 0.5) / n) / size, (py + (sy + 0.5) / n) / size, size,
+                               colours)
                     if c is not None:
                         r += c[0]
                         g += c[1]
@@ -225,12 +245,12 @@ def png_entry(rows, depth):
             png_chunk(b'IDAT', zlib.compress(bytes(raw), 9)) + png_chunk(b'IEND', b''))
 
 
-def build_icon():
+def build_icon(colours=APPLICATION_COLOURS, sizes=SIZES, depths=DEPTHS):
     images = []
-    for depth in DEPTHS:
-        for size in SIZES:
+    for depth in depths:
+        for size in sizes:
             images.append((size, depth))
-    rendered = {size: render(size) for size in SIZES}
+    rendered = {size: render(size, colours) for size in sizes}
     blobs = []
     for size, depth in images:
         rows = rendered[size]
@@ -345,6 +365,12 @@ def build_svg(side=256, symbolic=False, attention=False):
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
+    if sys.argv[1:2] == ['--tray']:
+        folder = sys.argv[2] if len(sys.argv) > 2 else here
+        for name, colours in TRAY_ARTS.items():
+            with open(os.path.join(folder, name), 'wb') as f:
+                f.write(build_icon(colours, TRAY_SIZES, (32,)))
+        return
     if sys.argv[1:2] == ['--svg']:
         options = sys.argv[2:-1]
         with open(sys.argv[-1], 'w', encoding='ascii') as f:
