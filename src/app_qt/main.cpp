@@ -36,8 +36,9 @@ constexpr char kHelpText[] =
     R"(orlivan-notifier: the notifier of the Orlivan internet filter for Linux
 desktops. It shows the filter service's notices as desktop notifications,
 keeps the filter's icon and menu in the tray, and offers the filter's
-updates. The package starts it in every graphical session (XDG autostart);
-one notifier runs per user.
+updates. The package starts it in every graphical session: with systemd's
+user manager as orlivan-notifier.service (part of graphical-session.target),
+elsewhere from XDG autostart; one notifier runs per user.
 
 USAGE
   orlivan-notifier            start the notifier (needs a graphical session)
@@ -91,7 +92,11 @@ EXIT CODES
     notifier of this user already runs (said in a message; with --activate
     that notifier is activated instead), or the channel's folder belongs to
     another user or is open to others (said in a message)
-  1 no graphical session, or the display went away
+  1 no graphical session
+  2 the display went away (the session ended): not a failure, so the
+    systemd user unit (orlivan-notifier.service) does not start it again
+  Any other end (a crash, another code) is a failure, after which the unit
+  starts it again.
 )";
 
 // --help (or -h) anywhere on the line, or --version: answered on standard

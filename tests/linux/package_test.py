@@ -1,8 +1,8 @@
 """The .deb packages as a desktop and a developer would receive them: built
 with cpack, lintian without errors or warnings, each unpacked into a clean
 root with dpkg-deb, every file where the desktop looks for it, the desktop
-entries, the D-Bus service that starts the notifier and the AppStream metadata
-valid, Depends from dpkg-shlibdeps, the programs' --help and --version, their
+entries, the D-Bus service and the systemd user unit that start the notifier
+and the AppStream metadata valid, Depends from dpkg-shlibdeps, the programs' --help and --version, their
 manual pages saying what --help says, the SVG icon painting the icon's
 drawing, and the unpacked notifier starting. Usage: package_test.py BUILD_DIR"""
 
@@ -30,6 +30,7 @@ ICONS = ['orlivan-notifier'] + ['orlivan-notifier-' + kind
 ENTRIES = ['usr/share/applications/com.orlivan.Notifier.desktop',
            'etc/xdg/autostart/orlivan-notifier.desktop']
 SERVICE = 'usr/share/dbus-1/services/com.orlivan.Notifier.service'
+UNIT = 'usr/lib/systemd/user/orlivan-notifier.service'
 METAINFO = 'usr/share/metainfo/com.orlivan.Notifier.metainfo.xml'
 SVG = 'usr/share/icons/hicolor/scalable/apps/orlivan-notifier.svg'
 
@@ -38,7 +39,8 @@ SVG = 'usr/share/icons/hicolor/scalable/apps/orlivan-notifier.svg'
 PACKAGES = {
     'orlivan-notifier': (
         'orlivan-notifier',
-        ENTRIES + [SERVICE, METAINFO, SVG, 'usr/share/doc/orlivan-notifier/user-notes.md'] +
+        ENTRIES + [SERVICE, UNIT, METAINFO, SVG,
+                   'usr/share/doc/orlivan-notifier/user-notes.md'] +
         ['usr/share/icons/hicolor/%dx%d/apps/%s.png' % (s, s, name)
          for name in ICONS for s in SIZES],
         ['libqt6widgets6', 'libqt6dbus6', 'libc6', 'libstdc++6']),
@@ -167,7 +169,13 @@ def check_packages(build, out):
         check(exec_line + 'TryExec=orlivan-notifier\n' in text, entry + ' starts orlivan-notifier')
     with open(os.path.join(root, SERVICE)) as f:
         check(f.read().splitlines()[1:] == ['Name=com.orlivan.Notifier',
-                                            'Exec=/usr/bin/orlivan-notifier'], SERVICE)
+                                            'Exec=/usr/bin/orlivan-notifier',
+                                            'SystemdService=orlivan-notifier.service'], SERVICE)
+    check_systemd_unit(root, out)
+    fields = {k: run('dpkg-deb', '-f', debs['orlivan-notifier'], k).stdout for k in
+              ('Recommends', 'Suggests')}
+    check('qt6-wayland' in fields['Recommends'] and
+          'gnome-shell-extension-appindicator' in fields['Suggests'], repr(fields))
     # The whole tree, so the launchable must name the desktop entry shipped.
     metainfo = run('appstreamcli', 'validate-tree', '--no-net', root)
     print('appstreamcli validate-tree: ' + metainfo.stdout.strip())
@@ -178,6 +186,30 @@ def check_packages(build, out):
                    env={'PATH': os.environ['PATH'], 'ORLIVAN_CHANNEL_DIR': out + '/ch'})
     check(headless.returncode == 1 and 'needs a graphical session' in headless.stderr,
           'orlivan-notifier without a display: ' + headless.stderr)
+
+
+def check_systemd_unit(root, out):
+    """The user unit as systemd reads it, enabled with the graphical session;
+    the autostart entry skipped where systemd starts the session."""
+    wants = os.path.join(root, 'usr/lib/systemd/user/graphical-session.target.wants',
+                         os.path.basename(UNIT))
+    check(os.path.realpath(wants) == os.path.join(root, UNIT), 'the unit is not enabled')
+    # Read from a copy that starts the unpacked program (verify checks it is there).
+    runtime = tempfile.mkdtemp(dir=out)
+    with open(os.path.join(root, UNIT)) as f:
+        unit = f.read()
+    check('\nExecStart=/usr/bin/orlivan-notifier\n' in unit, 'the unit starts orlivan-notifier')
+    with open(os.path.join(runtime, os.path.basename(UNIT)), 'w') as f:
+        f.write(unit.replace('ExecStart=/usr/bin/', 'ExecStart=%s/usr/bin/' % root))
+    verified = run('systemd-analyze', 'verify', '--user', '--man=no',
+                   os.path.join(runtime, os.path.basename(UNIT)),
+                   env=dict(os.environ, XDG_RUNTIME_DIR=runtime))
+    check(verified.returncode == 0 and not verified.stderr.strip(),
+          'systemd-analyze verify: ' + verified.stderr)
+    with open(os.path.join(root, ENTRIES[1])) as f:
+        autostart = f.read().splitlines()
+    check('X-systemd-skip=true' in autostart and 'X-GNOME-HiddenUnderSystemd=true' in autostart,
+          'the autostart entry is not skipped under systemd')
 
 
 def check_library(out, debs):
