@@ -150,6 +150,13 @@ bool COrlivanNotifier::eventFilter(QObject* watched, QEvent* event) {
 
 void COrlivanNotifier::Stop() {
     MarkStopping();
+    // The application id and the tray item go first: while the threads end,
+    // the desktop neither calls a notifier that no longer serves nor shows
+    // its icon.
+    if (m_activation != nullptr) {
+        m_activation->Withdraw();
+    }
+    m_tray.reset();  // takes the icon off the tray
     CService* service = CService::GetInstance();
     service->m_pipeServer->Shutdown();
     service->m_pipeClient->Interrupt();  // an exchange under way gives up
@@ -171,7 +178,6 @@ void COrlivanNotifier::Stop() {
         delete window.data();
     }
     m_waitedWindows.clear();
-    m_tray.reset();                 // takes the icon off the tray
     service->m_pipeServer.reset();  // removes the socket file
 }
 
