@@ -11,12 +11,16 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QSessionManager>
 #include <QStyleHints>
 #include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <system_error>
@@ -441,7 +445,20 @@ void COrlivanNotifier::UpdateScreen::RunUpdateDialog(CUpdateDialog* offer) {
         auto* text = new QLabel(FromExternal(offer->OfferText()), dialog);
         text->setObjectName(QStringLiteral("offer"));
         text->setTextFormat(Qt::PlainText);  // the service's words, never markup
-        layout->addWidget(text);
+        text->setWordWrap(true);
+        const QRect screen = dialog->screen()->availableGeometry();
+        const int width = std::min(kOfferTextWidth, screen.width() * 3 / 4);
+        text->setFixedWidth(width);  // a word longer than that is cut
+        text->setFixedHeight(text->heightForWidth(width));
+        auto* scroll = new QScrollArea(dialog);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll->setWidget(text);
+        const bool tall = text->height() > screen.height() / 2;
+        scroll->setFixedSize(
+            width + (tall ? scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent) : 0),
+            std::min(text->height(), screen.height() / 2));
+        layout->addWidget(scroll);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
         buttons->button(QDialogButtonBox::Ok)->setDefault(true);
         TranslateButtons(*buttons);

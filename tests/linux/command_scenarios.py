@@ -3,6 +3,7 @@ version, Check Update by status, the offer's OK and Cancel, the web pages, the
 new-update notice. Usage: command_scenarios.py BUILD_DIR [SCENARIO]"""
 
 import os
+import subprocess
 
 from harness import PROPERTIES, check, main, wait_for
 
@@ -86,6 +87,23 @@ def check_update_by_status(new_desktop):
         desktop.close()  # the next one's watcher takes the bus name
 
 
+def long_offer_wraps_to_fit_the_screen(new_desktop):
+    desktop = new_desktop()
+    desktop.start_notifier()
+    news = 'Faster blocking of the sites a parent chose. ' * 40 + 'x' * 400  # and a long word
+    desktop.serve('--status', '5', '--text', 'a;2.6;' + news)
+    desktop.click_menu('Check Update')
+    check(desktop.texts('Orlivan Update') == ([OFFER + news], ['OK', 'Cancel']), 'the whole text')
+    window = desktop.windows('Orlivan Update')[0]
+    shape = dict(line.split('=') for line in subprocess.run(
+        ['xdotool', 'getwindowgeometry', '--shell', window], capture_output=True, text=True,
+        check=True).stdout.split())
+    desktop.screenshot('linux-long-offer.png')
+    # xvfb-run's screen is 1280x800: the offer is narrower than its text is long.
+    check(300 < int(shape['WIDTH']) <= 640 and int(shape['HEIGHT']) <= 800,
+          'the offer is %sx%s' % (shape['WIDTH'], shape['HEIGHT']))
+
+
 def report_problem_opens_the_contact_page(new_desktop):
     desktop = new_desktop()
     desktop.start_notifier()
@@ -109,5 +127,5 @@ def new_update_notice_checks_silently_once(new_desktop):
 
 if __name__ == '__main__':
     main([about_shows_the_version_asked_once, hung_service_leaves_the_desktop_answering,
-          check_update_by_status,
+          check_update_by_status, long_offer_wraps_to_fit_the_screen,
           report_problem_opens_the_contact_page, new_update_notice_checks_silently_once])
