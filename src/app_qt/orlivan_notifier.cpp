@@ -92,8 +92,9 @@ void COrlivanNotifier::Start() {
     m_focus = new CFocusHandOver(this);
     m_menu = std::make_unique<QMenu>();
     for (const TrayMenuEntry& entry : kTrayMenu) {
-        m_menu->addAction(CatalogueText(entry.label), this,
-                          [this, command = entry.command] { RunTrayCommand(command); });
+        m_menu->addAction(CatalogueText(entry.label), this, [this, command = entry.command] {
+            RunTrayCommand(command, TakeTrayMenuTokens());
+        });
     }
     m_tray =
         std::make_unique<CTray>(CatalogueText(MessageId::TrayTip), [this] { OnTrayActivated(); });
@@ -339,8 +340,10 @@ void COrlivanNotifier::OnCheckUpdate() {
     // The interactive check: every outcome is shown, the latest version too,
     // when the service answers (within the exchange's bound). One at a time:
     // a second command while one is under way brings nothing more.
-    StartExchange(m_updateCheck,
-                  [this] { CService::GetInstance()->CheckForUpdate(false, m_menuScreen); });
+    if (StartExchange(m_updateCheck,
+                      [this] { CService::GetInstance()->CheckForUpdate(false, m_menuScreen); })) {
+        m_focus->KeepForAnswer();  // for the window that shows the answer
+    }
 }
 
 void COrlivanNotifier::OnOnlineHelp() {
@@ -357,6 +360,7 @@ void COrlivanNotifier::OnAbout() {
         m_askingVersion = StartExchange(m_versionExchange, [this] { AskVersion(); });
     }
     m_infoDialog->Open(m_askingVersion);
+    m_focus->Activate(m_infoDialog);
 }
 
 void COrlivanNotifier::AskVersion() {
@@ -428,6 +432,9 @@ void COrlivanNotifier::UpdateScreen::ShowMessage(const std::string& caption,
         box->setTextFormat(Qt::PlainText);  // the service's words, never markup
         TranslateButtons(*box);
         KeepOnTopFor(*box, m_onTop);
+        if (!m_onTop) {
+            m_owner.m_focus->ActivateAnswer(box);  // the menu's check answered
+        }
         return box;
     });
 }
@@ -468,6 +475,9 @@ void COrlivanNotifier::UpdateScreen::RunUpdateDialog(CUpdateDialog* offer) {
             dialog->accept();
         });
         QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+        if (!m_onTop) {
+            m_owner.m_focus->ActivateAnswer(dialog);
+        }
         return dialog;
     });
 }
