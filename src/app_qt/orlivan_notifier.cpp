@@ -15,6 +15,7 @@
 #include <QScrollArea>
 #include <QStyle>
 #include <QSessionManager>
+#include <QStandardPaths>
 #include <QStyleHints>
 #include <QThread>
 #include <QUrl>
@@ -29,6 +30,7 @@
 #include "app_qt/catalogue_qt.h"
 #include "app_qt/desktop_notifier.h"
 #include "app_qt/info_dialog_qt.h"
+#include "app_qt/session_scope.h"
 #include "app_qt/tray.h"
 #include "app_qt/update_offer_qt.h"
 #include "notify/notification_loop.h"
@@ -56,7 +58,16 @@ void KeepOnTopFor(QWidget& window, bool worker) {
 }
 
 void OpenWebAddress(const char* url) {
-    // Outside a desktop portal Qt runs xdg-open; a failure is not reported.
+    // Run as a systemd unit, xdg-open is started here so that it (and the
+    // browser it starts) gets a scope of its own. Otherwise, outside a desktop
+    // portal, Qt runs xdg-open; a failure is not reported.
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    qint64 pid = 0;
+    if (RunsAsSystemdUnit() && !opener.isEmpty() &&
+        QProcess::startDetached(opener, {QString::fromUtf8(url)}, QDir::currentPath(), &pid)) {
+        MoveToOwnScope(pid, QStringLiteral("browser"));
+        return;
+    }
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(url)));
 }
 
@@ -302,8 +313,12 @@ void COrlivanNotifier::LaunchSettingsProgram() {
     // Started in the notifier's current folder with its environment and the
     // activation's focus tokens; a missing program is not reported.
     m_focus->Launch([this] {
-        QProcess::startDetached(QString::fromStdString(LinuxSettingsProgramPath(m_installPath)), {},
-                                QDir::currentPath());
+        qint64 pid = 0;
+        if (QProcess::startDetached(QString::fromStdString(LinuxSettingsProgramPath(m_installPath)),
+                                    {}, QDir::currentPath(), &pid) &&
+            RunsAsSystemdUnit()) {
+            MoveToOwnScope(pid, QStringLiteral("settings"));
+        }
     });
 }
 

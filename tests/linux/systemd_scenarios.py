@@ -11,6 +11,8 @@ import subprocess
 import tempfile
 import time
 
+import dbus
+
 from harness import HERE, Skipped, check, has_owner, main, wait_for
 
 UNIT = 'orlivan-notifier.service'
@@ -94,6 +96,19 @@ def crash_is_restarted_display_loss_is_not(new_desktop):
         print('serving again %.2f s after SIGSEGV' % took)
         check(took < 3 and state['NRestarts'] == '1', 'restarted in %.2f s: %r' % (took, state))
 
+        # The settings program started gets a scope of its own and outlives the unit.
+        with open(desktop.install + '/ui/orlivan-ui', 'a') as f:
+            f.write('echo $$ > %s/settings-pid\nexec sleep 60\n' % desktop.records)
+        dbus.SessionBus().get_object('com.orlivan.Notifier', '/com/orlivan/Notifier').Activate(
+            {}, dbus_interface='org.freedesktop.Application')
+        settings = int(wait_for(lambda: desktop.recorded('settings-pid'), 'the settings')[0])
+
+        def cgroup():
+            with open('/proc/%d/cgroup' % settings) as f:
+                return [line for line in f.read().splitlines() if line.startswith('0::')][0]
+        wait_for(lambda: cgroup().endswith('/app-orlivan-settings-%d.scope' % settings),
+                 'the settings program in its own scope (%s)' % cgroup())
+
         desktop.stop_display()
         ended = wait_for(lambda: (s := manager.unit('ActiveState', 'ExecMainStatus'))
                          ['ActiveState'] in ('inactive', 'failed') and s, 'the unit to end')
@@ -103,6 +118,8 @@ def crash_is_restarted_display_loss_is_not(new_desktop):
         check(state == {'ActiveState': 'inactive', 'NRestarts': '1'},
               'not restarted after the display went away: %r' % state)
         check(not has_owner('com.orlivan.Notifier'), 'the application id is free')
+        check(os.path.exists('/proc/%d' % settings), 'the settings program ended with the unit')
+        os.kill(settings, signal.SIGTERM)
     finally:
         manager.close()
 
