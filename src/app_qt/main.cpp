@@ -21,6 +21,7 @@
 #include "channel/channel_name.h"
 #include "channel/service.h"
 #include "channel/user_account.h"
+#include "log/logger.h"
 #include "notify/desktop_application.h"
 #include "orlivan_version.h"
 
@@ -239,6 +240,10 @@ int main(int argc, char** argv) {
     g_guiReady = true;
 
     COrlivanNotifier notifier;
+    // Which display it drew on, for support: "wayland" on a Wayland session
+    // with Qt's Wayland plugin (qt6-wayland), "xcb" on X11 or XWayland.
+    CLogger::GetInstance(std::string())
+        ->LogLine(0, "Display platform: " + QGuiApplication::platformName().toStdString() + "\n");
     if (!ChannelFolderIsPrivate()) {
         return 0;
     }

@@ -17,7 +17,7 @@ import sys
 import tempfile
 from xml.etree import ElementTree
 
-from harness import check
+from harness import check, wait_for
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'src',
                                 'app', 'resources'))
@@ -182,10 +182,39 @@ def check_packages(build, out):
     check(metainfo.returncode == 0, 'AppStream metadata: ' + metainfo.stdout)
     check(ENTRIES[1] in run('dpkg-deb', '-I', debs['orlivan-notifier'], 'conffiles').stdout,
           'conffiles')
+    check_wayland_platform(root, out)
     headless = run(root + '/usr/bin/orlivan-notifier', timeout=20,
                    env={'PATH': os.environ['PATH'], 'ORLIVAN_CHANNEL_DIR': out + '/ch'})
     check(headless.returncode == 1 and 'needs a graphical session' in headless.stderr,
           'orlivan-notifier without a display: ' + headless.stderr)
+
+
+def check_wayland_platform(root, out):
+    """On a Wayland session (weston's headless compositor) the unpacked
+    notifier is a Wayland client: Qt's Wayland plugin, which the package
+    recommends, is chosen without QT_QPA_PLATFORM."""
+    runtime = tempfile.mkdtemp(dir=out)
+    env = {'PATH': os.environ['PATH'], 'XDG_RUNTIME_DIR': runtime, 'XDG_SESSION_TYPE': 'wayland',
+           'WAYLAND_DISPLAY': 'orlivan-wayland', 'XDG_STATE_HOME': runtime + '/state',
+           'ORLIVAN_CHANNEL_DIR': runtime + '/channels', 'HOME': runtime}
+    weston = subprocess.Popen(['weston', '--backend=headless-backend.so',
+                               '--socket=orlivan-wayland', '--idle-time=0', '--no-config'],
+                              env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    notifier = None
+    try:
+        wait_for(lambda: os.path.exists(runtime + '/orlivan-wayland'), 'weston')
+        notifier = subprocess.Popen([root + '/usr/bin/orlivan-notifier'], env=env,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        log = runtime + '/state/orlivan/OrlivanSysTray.log'
+        line = wait_for(lambda: os.path.exists(log) and
+                        [x for x in open(log).read().splitlines() if 'Display platform' in x],
+                        'the notifier\'s log')
+        check(line[0].endswith('Display platform: wayland'), 'on Wayland: ' + line[0])
+    finally:
+        for process in (notifier, weston):
+            if process is not None:
+                process.terminate()
+                process.wait(20)
 
 
 def check_systemd_unit(root, out):
