@@ -46,11 +46,8 @@ def crash_is_restarted_display_loss_is_not(new_desktop):
         desktop = new_desktop(display='x11')
         os.makedirs(units + '/' + UNIT + '.d')
         with open(units + '/' + UNIT + '.d/build.conf', 'w') as f:
-            f.write('[Service]\nExecStart=\nExecStart=%s\nWorkingDirectory=%s\n'
-                    % (desktop.program, desktop.root))
-        systemctl('set-environment', *['%s=%s' % item for item in desktop.env.items()
-                                       if item[0] not in ('DBUS_SESSION_BUS_ADDRESS',
-                                                          'XDG_RUNTIME_DIR')])
+            f.write('[Service]\nExecStart=\nExecStart=%s\n' % desktop.program)
+        systemctl('set-environment', *map('='.join, desktop.env.items()))
         systemctl('daemon-reload')
         systemctl('start', UNIT)  # returns once the notifier owns its application id
         first = int(unit('MainPID')['MainPID'])
