@@ -44,7 +44,8 @@ bool ReadsMarkup(const QDBusMessage& capabilities) {
     return FirstResult(capabilities).toStringList().contains(QStringLiteral("body-markup"));
 }
 
-QDBusMessage NotifyCall(const DesktopNotification& notification, bool bodyMarkup) {
+QDBusMessage NotifyCall(const DesktopNotification& notification, bool bodyMarkup,
+                        uint32_t replacesId = 0) {
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QString::fromUtf8(kDesktopEntryName));
     hints.insert(QStringLiteral("urgency"),
@@ -60,7 +61,7 @@ QDBusMessage NotifyCall(const DesktopNotification& notification, bool bodyMarkup
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, "Notify");
     call.setArguments({
         QString::fromUtf8(kDesktopAppName),
-        QVariant::fromValue(uint32_t{0}),  // a new notification, replacing none
+        QVariant::fromValue(replacesId),  // the shown one of its kind, or 0 for none
         QString::fromUtf8(kApplicationIconName),
         QString::fromStdString(notification.summary),
         QString::fromStdString(body),
@@ -89,6 +90,10 @@ CDesktopNotifier::CDesktopNotifier(QObject* parent) : QObject(parent) {
     QDBusConnection::sessionBus().connect(kBus, kBusPath, kBus, QStringLiteral("NameOwnerChanged"),
                                           QStringList{kService}, QString(), this,
                                           SLOT(OnServerOwnerChanged(QString, QString, QString)));
+    // A notification the server closed is not replaced: the next of its kind is new.
+    QDBusConnection::sessionBus().connect(kService, kPath, kService,
+                                          QStringLiteral("NotificationClosed"), this,
+                                          SLOT(OnNotificationClosed(uint, uint, QDBusMessage)));
 }
 
 CDesktopNotifier::~CDesktopNotifier() = default;
@@ -111,9 +116,10 @@ bool CDesktopNotifier::Available(bool* bodyMarkup) {
     return true;
 }
 
-GivenNotification CDesktopNotifier::Notify(DesktopNotification notification, bool bodyMarkup) {
-    return GivenBy(QDBusConnection::sessionBus().call(NotifyCall(notification, bodyMarkup),
-                                                      QDBus::Block, kCallTimeoutMs));
+GivenNotification CDesktopNotifier::Notify(DesktopNotification notification, bool bodyMarkup,
+                                           uint32_t replacesId) {
+    return GivenBy(QDBusConnection::sessionBus().call(
+        NotifyCall(notification, bodyMarkup, replacesId), QDBus::Block, kCallTimeoutMs));
 }
 
 void CDesktopNotifier::Close(const GivenNotification& given) {
@@ -150,14 +156,19 @@ void CDesktopNotifier::ShowBalloon(std::u16string_view title, std::u16string_vie
     bool markup = false;
     GivenNotification given;
     if (Available(&markup)) {
-        given = Notify(notification, markup);
+        GivenNotification shown;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            shown = m_book.ShownBalloon(notification.summary);
+        }
+        given = Notify(notification, markup, shown.id);
     }
     const bool byServer = !given.owner.empty();
     const char* line = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (byServer) {
-            m_book.Given(NoticeSlot::Balloon, given.owner, given.id);
+            m_book.Given(NoticeSlot::Balloon, given.owner, given.id, notification.summary);
         }
         line = m_book.NoticesShownBy(byServer);
     }
@@ -226,6 +237,11 @@ void CDesktopNotifier::OnServerOwnerChanged(const QString& name, const QString& 
     if (!newOwner.isEmpty()) {
         ResendBoxNotice();
     }
+}
+
+void CDesktopNotifier::OnNotificationClosed(uint id, uint, const QDBusMessage& signal) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_book.Closed(signal.service().toStdString(), id);
 }
 
 void CDesktopNotifier::ResendBoxNotice() {

@@ -5,6 +5,7 @@
 // or leaves takes its ids with it.
 #pragma once
 
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 
@@ -40,13 +41,16 @@ public:
 private slots:
     void OnServerOwnerChanged(const QString& name, const QString& oldOwner,
                               const QString& newOwner);
+    void OnNotificationClosed(uint id, uint reason, const QDBusMessage& signal);
 
 private:
     // Whether a server is on the bus, running or startable; `bodyMarkup`
     // tells whether it reads the body as markup.
     bool Available(bool* bodyMarkup);
-    // Sends `notification`; the owner that gave an id for it, empty when it failed.
-    GivenNotification Notify(DesktopNotification notification, bool bodyMarkup);
+    // Sends `notification`, in place of the server's `replacesId` when not 0;
+    // the owner that gave an id for it, empty when it failed.
+    GivenNotification Notify(DesktopNotification notification, bool bodyMarkup,
+                             uint32_t replacesId = 0);
     // Takes down a notification, addressed to the owner that gave it.
     void Close(const GivenNotification& given);
     void Log(const char* line);

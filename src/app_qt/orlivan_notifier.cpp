@@ -11,11 +11,16 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QSessionManager>
+#include <QStandardPaths>
 #include <QStyleHints>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <system_error>
@@ -25,6 +30,7 @@
 #include "app_qt/catalogue_qt.h"
 #include "app_qt/desktop_notifier.h"
 #include "app_qt/info_dialog_qt.h"
+#include "app_qt/session_scope.h"
 #include "app_qt/tray.h"
 #include "app_qt/update_offer_qt.h"
 #include "notify/notification_loop.h"
@@ -46,7 +52,16 @@ QString FromExternal(std::string_view text) {
 }
 
 void OpenWebAddress(const char* url) {
-    // Outside a desktop portal Qt runs xdg-open; a failure is not reported.
+    // Run as a systemd unit, xdg-open is started here so that it (and the
+    // browser it starts) gets a scope of its own. Otherwise, outside a desktop
+    // portal, Qt runs xdg-open; a failure is not reported.
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    qint64 pid = 0;
+    if (RunsAsSystemdUnit() && !opener.isEmpty() &&
+        QProcess::startDetached(opener, {QString::fromUtf8(url)}, QDir::currentPath(), &pid)) {
+        MoveToOwnScope(pid, QStringLiteral("browser"));
+        return;
+    }
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(url)));
 }
 
@@ -83,8 +98,9 @@ void COrlivanNotifier::Start() {
     m_focus = new CFocusHandOver(this);
     m_menu = std::make_unique<QMenu>();
     for (const TrayMenuEntry& entry : kTrayMenu) {
-        m_menu->addAction(CatalogueText(entry.label), this,
-                          [this, command = entry.command] { RunTrayCommand(command); });
+        m_menu->addAction(CatalogueText(entry.label), this, [this, command = entry.command] {
+            RunTrayCommand(command, TakeTrayMenuTokens());
+        });
     }
     m_tray =
         std::make_unique<CTray>(CatalogueText(MessageId::TrayTip), [this] { OnTrayActivated(); });
@@ -149,6 +165,13 @@ bool COrlivanNotifier::eventFilter(QObject* watched, QEvent* event) {
 
 void COrlivanNotifier::Stop() {
     MarkStopping();
+    // The application id and the tray item go first: while the threads end,
+    // the desktop neither calls a notifier that no longer serves nor shows
+    // its icon.
+    if (m_activation != nullptr) {
+        m_activation->Withdraw();
+    }
+    m_tray.reset();  // takes the icon off the tray
     CService* service = CService::GetInstance();
     service->m_pipeServer->Shutdown();
     service->m_pipeClient->Interrupt();  // an exchange under way gives up
@@ -167,7 +190,6 @@ void COrlivanNotifier::Stop() {
         }
     }
     m_boxes->CloseAll();
-    m_tray.reset();                 // takes the icon off the tray
     service->m_pipeServer.reset();  // removes the socket file
 }
 
@@ -235,8 +257,12 @@ void COrlivanNotifier::LaunchSettingsProgram() {
     // Started in the notifier's current folder with its environment and the
     // activation's focus tokens; a missing program is not reported.
     m_focus->Launch([this] {
-        QProcess::startDetached(QString::fromStdString(LinuxSettingsProgramPath(m_installPath)), {},
-                                QDir::currentPath());
+        qint64 pid = 0;
+        if (QProcess::startDetached(QString::fromStdString(LinuxSettingsProgramPath(m_installPath)),
+                                    {}, QDir::currentPath(), &pid) &&
+            RunsAsSystemdUnit()) {
+            MoveToOwnScope(pid, QStringLiteral("settings"));
+        }
     });
 }
 
@@ -273,8 +299,10 @@ void COrlivanNotifier::OnCheckUpdate() {
     // The interactive check: every outcome is shown, the latest version too,
     // when the service answers (within the exchange's bound). One at a time:
     // a second command while one is under way brings nothing more.
-    StartExchange(m_updateCheck,
-                  [this] { CService::GetInstance()->CheckForUpdate(false, m_menuScreen); });
+    if (StartExchange(m_updateCheck,
+                      [this] { CService::GetInstance()->CheckForUpdate(false, m_menuScreen); })) {
+        m_focus->KeepForAnswer();  // for the window that shows the answer
+    }
 }
 
 void COrlivanNotifier::OnOnlineHelp() {
@@ -291,6 +319,7 @@ void COrlivanNotifier::OnAbout() {
         m_askingVersion = StartExchange(m_versionExchange, [this] { AskVersion(); });
     }
     m_infoDialog->Open(m_askingVersion);
+    m_focus->Activate(m_infoDialog);
 }
 
 void COrlivanNotifier::AskVersion() {
@@ -357,6 +386,9 @@ void COrlivanNotifier::UpdateScreen::ShowMessage(const std::string& caption,
         box->setTextFormat(Qt::PlainText);  // the service's words, never markup
         TranslateButtons(*box);
         DescribeBox(*box);
+        if (m_opener == BoxOpener::Person) {
+            m_owner.m_focus->ActivateAnswer(box);  // the menu's check answered
+        }
         return box;
     });
 }
@@ -375,7 +407,20 @@ void COrlivanNotifier::UpdateScreen::RunUpdateDialog(CUpdateDialog* offer) {
         auto* text = new QLabel(offerText, dialog);
         text->setObjectName(QStringLiteral("offer"));
         text->setTextFormat(Qt::PlainText);  // the service's words, never markup
-        layout->addWidget(text);
+        text->setWordWrap(true);
+        const QRect screen = dialog->screen()->availableGeometry();
+        const int width = std::min(kOfferTextWidth, screen.width() * 3 / 4);
+        text->setFixedWidth(width);  // a word longer than that is cut
+        text->setFixedHeight(text->heightForWidth(width));
+        auto* scroll = new QScrollArea(dialog);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll->setWidget(text);
+        const bool tall = text->height() > screen.height() / 2;
+        scroll->setFixedSize(
+            width + (tall ? scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent) : 0),
+            std::min(text->height(), screen.height() / 2));
+        layout->addWidget(scroll);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
         buttons->button(QDialogButtonBox::Ok)->setDefault(true);
         TranslateButtons(*buttons);
@@ -386,6 +431,9 @@ void COrlivanNotifier::UpdateScreen::RunUpdateDialog(CUpdateDialog* offer) {
         });
         QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
         DescribeWindow(*dialog, dialog->windowTitle(), text->text());
+        if (m_opener == BoxOpener::Person) {
+            m_owner.m_focus->ActivateAnswer(dialog);
+        }
         return dialog;
     });
 }

@@ -317,7 +317,7 @@ QDBusVariant CDbusMenu::GetProperty(int id, const QString& name) {
     return QDBusVariant(properties.value(name));
 }
 
-bool CDbusMenu::Click(int id, const QString& eventId) {
+bool CDbusMenu::Click(int id, const QString& eventId, uint timestamp) {
     QVariantMap unused;
     if (!Properties(id, {}, &unused)) {
         return false;
@@ -325,15 +325,16 @@ bool CDbusMenu::Click(int id, const QString& eventId) {
     const std::optional<size_t> entry = TrayMenuEntryClicked(id, eventId.toStdString());
     if (entry) {
         // After the host has its answer: the command may open a box that
-        // waits for the user.
+        // waits for the user. It takes the click's time.
+        KeepTrayMenuTime(timestamp);
         QAction* action = m_menu->actions()[static_cast<qsizetype>(*entry)];
         QMetaObject::invokeMethod(action, &QAction::trigger, Qt::QueuedConnection);
     }
     return true;
 }
 
-void CDbusMenu::Event(int id, const QString& eventId, const QDBusVariant&, uint) {
-    if (!Click(id, eventId)) {
+void CDbusMenu::Event(int id, const QString& eventId, const QDBusVariant&, uint timestamp) {
+    if (!Click(id, eventId, timestamp)) {
         sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("unknown menu id"));
     }
 }
@@ -341,7 +342,7 @@ void CDbusMenu::Event(int id, const QString& eventId, const QDBusVariant&, uint)
 QList<int> CDbusMenu::EventGroup(const QList<DbusMenuEvent>& events) {
     QList<int> idErrors;
     for (const DbusMenuEvent& event : events) {
-        if (!Click(event.id, event.eventId)) {
+        if (!Click(event.id, event.eventId, event.timestamp)) {
             idErrors.append(event.id);
         }
     }

@@ -188,7 +188,7 @@ private:
     // The properties of `id` (all when `names` is empty); false for an unknown id.
     bool Properties(int id, const QStringList& names, QVariantMap* properties) const;
     // Runs a click on `id` after the host has its answer; false for an unknown id.
-    bool Click(int id, const QString& eventId);
+    bool Click(int id, const QString& eventId, uint timestamp);
 
     QMenu* m_menu;
 };

@@ -1,5 +1,7 @@
 #include "notify/desktop_notification.h"
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "base/text.h"
@@ -72,21 +74,45 @@ DesktopNotification BoxCompanionNotification(std::u16string_view caption, std::u
     return notification;
 }
 
-bool CNotificationBook::Given(NoticeSlot slot, std::string owner, uint32_t id) {
+bool CNotificationBook::Given(NoticeSlot slot, std::string owner, uint32_t id,
+                              std::string_view kind) {
     if (slot == NoticeSlot::BoxCompanion && !m_boxWaiting) {
         return false;
     }
     if (slot == NoticeSlot::Balloon) {
-        // The balloon before stays until it expires; only the last one is
-        // taken down by the empty balloon, as on the tray.
-        std::erase_if(m_given, [](const Entry& e) { return e.slot == NoticeSlot::Balloon; });
+        // The one of its kind was replaced (or the server showed a new one
+        // in its place); balloons of other kinds stay until they close.
+        std::erase_if(m_given, [&](const Entry& e) {
+            return e.slot == NoticeSlot::Balloon &&
+                   (e.kind == kind || (e.given.owner == owner && e.given.id == id));
+        });
     }
-    m_given.push_back(Entry{slot, GivenNotification{std::move(owner), id}});
+    m_given.push_back(Entry{slot, GivenNotification{std::move(owner), id}, std::string(kind)});
     return true;
+}
+
+GivenNotification CNotificationBook::ShownBalloon(std::string_view kind) const {
+    for (const Entry& e : m_given) {
+        if (e.slot == NoticeSlot::Balloon && e.kind == kind) {
+            return e.given;
+        }
+    }
+    return {};
 }
 
 std::vector<GivenNotification> CNotificationBook::Take(NoticeSlot slot) {
     std::vector<GivenNotification> taken;
+    if (slot == NoticeSlot::Balloon) {
+        // Entries are kept in the order given: the last balloon is the last one.
+        const auto last = std::find_if(m_given.rbegin(), m_given.rend(), [](const Entry& e) {
+            return e.slot == NoticeSlot::Balloon;
+        });
+        if (last != m_given.rend()) {
+            taken.push_back(std::move(last->given));
+            m_given.erase(std::next(last).base());
+        }
+        return taken;
+    }
     std::erase_if(m_given, [&](Entry& e) {
         if (e.slot != slot) {
             return false;
@@ -95,6 +121,11 @@ std::vector<GivenNotification> CNotificationBook::Take(NoticeSlot slot) {
         return true;
     });
     return taken;
+}
+
+void CNotificationBook::Closed(std::string_view owner, uint32_t id) {
+    std::erase_if(m_given,
+                  [&](const Entry& e) { return e.given.owner == owner && e.given.id == id; });
 }
 
 void CNotificationBook::ServerGone(std::string_view owner) {

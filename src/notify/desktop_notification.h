@@ -91,15 +91,28 @@ inline constexpr char kNoticesShownByServerLine[] =
 // server that restarts gives the same ids to other programs. So a notice is
 // taken down by the owner that gave it (addressed to its unique name), and
 // when that owner leaves the bus its ids are forgotten.
+//
+// A balloon's kind is its title (each record type has its own): a new balloon
+// replaces the shown one of its kind (Notify's replaces_id), as a new balloon
+// replaces the shown one on the tray, so a burst of one kind leaves one entry
+// in the desktop's history. Balloons of other kinds stay until they expire or
+// are closed; the server says so (NotificationClosed) and the id is forgotten.
 class CNotificationBook {
 public:
-    // `owner` gave `id` for the notice of `slot`. A balloon replaces the last
-    // one; the box's notice is kept once per server that shows it. False when
-    // the slot no longer wants it (the box was answered before the server
-    // answered): it is to be taken down at once.
-    bool Given(NoticeSlot slot, std::string owner, uint32_t id);
-    // The notices of `slot` to take down, forgotten here.
+    // `owner` gave `id` for the notice of `slot` (a balloon's of `kind`): it
+    // takes the place of the balloon of that kind; the box's notice is kept
+    // once per server that shows it. False when the slot no longer wants it
+    // (the box was answered before the server answered): it is to be taken
+    // down at once.
+    bool Given(NoticeSlot slot, std::string owner, uint32_t id, std::string_view kind = {});
+    // The shown balloon of `kind` a new one replaces; id 0 for none.
+    GivenNotification ShownBalloon(std::string_view kind) const;
+    // The notices of `slot` to take down, forgotten here: for balloons the
+    // last one sent (the empty balloon takes down the one showing, as on the
+    // tray), for the box's notice every server's.
     std::vector<GivenNotification> Take(NoticeSlot slot);
+    // The server `owner` closed `id` (expired, dismissed, or on request).
+    void Closed(std::string_view owner, uint32_t id);
     // The server `owner` left the bus: what it gave is forgotten.
     void ServerGone(std::string_view owner);
 
@@ -122,6 +135,7 @@ private:
     struct Entry {
         NoticeSlot slot;
         GivenNotification given;
+        std::string kind;  // a balloon's title
     };
     std::vector<Entry> m_given;
     bool m_boxWaiting = false;

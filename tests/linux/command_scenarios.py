@@ -3,6 +3,7 @@ version, Check Update by status, the offer's OK and Cancel, the web pages, the
 new-update notice. Usage: command_scenarios.py BUILD_DIR [SCENARIO]"""
 
 import os
+import subprocess
 
 from harness import PROPERTIES, check, main, wait_for
 
@@ -90,6 +91,20 @@ def check_update_by_status(new_desktop):
         desktop.close()  # the next one's watcher takes the bus name
 
 
+def long_offer_wraps_to_fit_the_screen(new_desktop):
+    desktop = new_desktop()
+    desktop.start_notifier()
+    news = 'Faster blocking of the sites a parent chose. ' * 40 + 'x' * 400  # and a long word
+    desktop.serve('--status', '5', '--text', 'a;2.6;' + news)
+    desktop.click_menu('Check Update')
+    check(desktop.texts('Orlivan Update') == ([OFFER + news], ['OK', 'Cancel']), 'the whole text')
+    shape = subprocess.run(['xdotool', 'getwindowgeometry', '--shell',
+                            desktop.windows('Orlivan Update')[0]], capture_output=True,
+                           text=True).stdout.split()
+    # On xvfb-run's 1280x800 screen, narrower than its text is long.
+    check(300 < int(shape[3][6:]) <= 640 and int(shape[4][7:]) <= 800, repr(shape))
+
+
 def report_problem_opens_the_contact_page(new_desktop):
     desktop = new_desktop()
     desktop.start_notifier()
@@ -113,5 +128,5 @@ def new_update_notice_checks_silently_once(new_desktop):
 
 if __name__ == '__main__':
     main([about_shows_the_version_asked_once, hung_service_leaves_the_desktop_answering,
-          check_update_by_status,
+          check_update_by_status, long_offer_wraps_to_fit_the_screen,
           report_problem_opens_the_contact_page, new_update_notice_checks_silently_once])

@@ -2,6 +2,7 @@
 the replies, the driver-error box, the channel's refusals, the program's own
 start and end. Usage: notification_scenarios.py BUILD_DIR [SCENARIO]"""
 
+import contextlib
 import os
 import signal
 import subprocess
@@ -9,7 +10,7 @@ import time
 
 import dbus
 
-from harness import PYTHON, check, main, second_user, wait_for
+from harness import NOTIFICATIONS, PYTHON, check, main, second_user, wait_for
 
 ERROR, INFO = 'orlivan-notifier-error', 'orlivan-notifier-information'
 # Stand-in arguments, the notification (summary, body, icon) or None, the reply.
@@ -53,6 +54,25 @@ def every_record_type(new_desktop):
     check(len(desktop.closed_notifications()) == 1, 'the unknown record closes the last one')
     for code in ('1', '4', '7', '8', '9', '10', '-3', '2', '99'):
         check('ShowNotification %s\n' % code in desktop.log(), 'log line ' + code)
+
+
+def notice_replaces_the_shown_one_of_its_kind(new_desktop):
+    desktop = new_desktop()
+    desktop.start_notifier()
+    sites = lambda *names: [a for n in names for a in ('https-site-blocked', '--detail', n)]
+    desktop.send(*sites('a.com', 'b.com', 'c.com'), 'server-down', *sites('d.com'))
+    # Closed by the server (dismissed): the next of its kind is a new one. The
+    # failed call is answered by the notifier's interface thread after the signal.
+    bus = dbus.SessionBus()
+    bus.get_object(NOTIFICATIONS, '/org/freedesktop/Notifications').CloseNotification(
+        dbus.Int32(1), dbus_interface=NOTIFICATIONS)
+    with contextlib.suppress(dbus.DBusException):
+        bus.get_object('com.orlivan.Notifier', '/com/orlivan/Notifier').ActivateAction(
+            'none', [], {}, dbus_interface='org.freedesktop.Application')
+    desktop.send(*sites('e.com'))
+    calls = [(str(a[4]).split(' ')[0], int(a[1])) for a in desktop._mock_calls('Notify')]
+    check(calls == [('a.com', 0), ('b.com', 1), ('c.com', 1), ('Orlivan', 0), ('d.com', 1),
+                    ('e.com', 0)], 'Notify (body, replaces_id): %r' % calls)
 
 
 def driver_error_box_holds_the_reply(new_desktop):
@@ -202,8 +222,8 @@ def service_library_example_notifies_logged_on_users(new_desktop):
 
 
 if __name__ == '__main__':
-    main([every_record_type, driver_error_box_holds_the_reply,
-          stray_key_never_answers_the_driver_box,
+    main([every_record_type, notice_replaces_the_shown_one_of_its_kind,
+          driver_error_box_holds_the_reply, stray_key_never_answers_the_driver_box,
           quit_with_a_box_open_gives_no_reply, another_users_client_is_refused,
           no_tray_and_no_notification_server_still_answers, second_instance_says_so_and_ends,
           dunst_shows_a_notification, service_library_example_notifies_logged_on_users])

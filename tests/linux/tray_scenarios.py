@@ -257,6 +257,7 @@ def display_gone_ends_cleanly(new_desktop):
         check('reply 1' in desktop.send('server-down').stdout, display + ': a record served')
         desktop.stop_display()
         wait_for(lambda: notifier.poll() is not None, display + ': the notifier to end')
+        check(notifier.returncode == 2, display + ': the display\'s exit code, not a failure\'s')
         check(not os.path.exists(desktop.channel()), display + ': the socket is removed')
         check(desktop.log().endswith('ShowNotification 4\n'), display + ': the log\'s end')
         wait_for(lambda: not desktop.items() and not has_owner(name), display + ': the item gone')
