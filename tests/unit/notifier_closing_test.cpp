@@ -63,7 +63,6 @@ TEST(NotifierClosing, StartedAgainOnlyWhereEndedAndNeverElevated) {
         {{true, false, false, false, false}, S::Directly},
         {{true, false, false, true, false}, S::LeftToService},  // no cut-down elevated token
         {{true, false, false, true, true}, S::SessionUserToken},
-        {{true, false, false, false, true}, S::SessionUserToken},
         {{true, true, true, false, false}, S::None},   // one runs already
         {{false, false, true, false, true}, S::None},  // none was ended by this installation
     };

@@ -27,8 +27,7 @@ HANDLE Handle(intptr_t value) {
     return reinterpret_cast<HANDLE>(value);
 }
 
-// The stand-in's command pipes are owned by LocalSystem, as the service's is:
-// the service object's client uses no other (Wine lets any process name it).
+// The stand-in's command pipes are owned by LocalSystem, as a service's.
 const bool kServiceOwnedCommandPipes =
     SetEnvironmentVariableW(L"ORLIVAN_TEST_COMMAND_PIPE_OWNER", L"S-1-5-18") != FALSE;
 
