@@ -91,8 +91,8 @@ private:
 // The owner the tests give the command pipe: the notifier uses the pipe only
 // when a service's account owns it, and under Wine every process runs as the
 // same ordinary user. ORLIVAN_TEST_COMMAND_PIPE_OWNER names a SID (S-1-5-18
-// in the end-to-end tests); the descriptor then says the owner alone, so the
-// access list stays the one the pipe would get anyway. Windows refuses an
+// in the end-to-end tests); the descriptor then names the owner alone and
+// no access list of its own. Windows refuses an
 // owner the process's token may not assign (ERROR_INVALID_OWNER), so the
 // variable can't make a pipe look like a service's on a real system.
 class OwnerOverride {
