@@ -11,6 +11,8 @@
 #include <sddl.h>
 #include <wtsapi32.h>
 
+#include <string>
+
 #include "base/text.h"
 #include "channel/channel_access.h"
 #include "channel/channel_name.h"
@@ -86,6 +88,37 @@ private:
     HANDLE m_event;
 };
 
+// The owner the tests give the command pipe: the notifier uses the pipe only
+// when a service's account owns it, and under Wine every process runs as the
+// same ordinary user. ORLIVAN_TEST_COMMAND_PIPE_OWNER names a SID (S-1-5-18
+// in the end-to-end tests); the descriptor then names the owner alone and
+// no access list of its own. Windows refuses an
+// owner the process's token may not assign (ERROR_INVALID_OWNER), so the
+// variable can't make a pipe look like a service's on a real system.
+class OwnerOverride {
+public:
+    OwnerOverride() {
+        wchar_t sid[192];
+        const DWORD length =
+            GetEnvironmentVariableW(L"ORLIVAN_TEST_COMMAND_PIPE_OWNER", sid,
+                                    static_cast<DWORD>(sizeof sid / sizeof sid[0]));
+        if (length == 0 || length >= sizeof sid / sizeof sid[0] ||
+            !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                (std::wstring(L"O:") + sid).c_str(), SDDL_REVISION_1, &m_descriptor, nullptr)) {
+            m_descriptor = nullptr;
+        }
+        m_attributes.lpSecurityDescriptor = m_descriptor;
+    }
+    ~OwnerOverride() { LocalFree(m_descriptor); }
+    OwnerOverride(const OwnerOverride&) = delete;
+    OwnerOverride& operator=(const OwnerOverride&) = delete;
+    SECURITY_ATTRIBUTES* Attributes() { return m_descriptor != nullptr ? &m_attributes : nullptr; }
+
+private:
+    PSECURITY_DESCRIPTOR m_descriptor = nullptr;
+    SECURITY_ATTRIBUTES m_attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+};
+
 class CPipeListener : public CServeListener {
 public:
     explicit CPipeListener(std::wstring name) : m_name(std::move(name)) {
@@ -105,11 +138,12 @@ public:
     }
 
     bool CreateInstance(bool first) {
+        OwnerOverride owner;
         m_listening = CreateNamedPipeW(
             m_name.c_str(),
             PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-            PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+            PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, owner.Attributes());
         m_pending = false;
         return m_listening != INVALID_HANDLE_VALUE;
     }

@@ -2,9 +2,13 @@
 // version, the update check from the menu with its three outcomes and the
 // offer's installer address, a service that never answers, and the update
 // notices on the notification channel.
+#include "harness.h"
+
+#include <sddl.h>
+
 #include <string>
 
-#include "harness.h"
+#include "channel/channel_name.h"
 #include "locations/web_addresses.h"
 
 using namespace e2e;
@@ -256,6 +260,35 @@ E2E_SCENARIO(check_update_errors) {
     // The service has stopped.
     notifier.PostCommand(kCmdCheckUpdate);
     ExpectMessageBox(notifier, kErrorCaption, kErrorText);
+
+    // While the name is free, another account makes the command pipe (its
+    // owner set to that account, which Wine lets any process do): the
+    // notifier opens it, logs who owns it, sends nothing and shows the error.
+    const std::wstring other = L"S-1-5-21-1-2-3-1001";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        (L"O:" + other + L"D:(A;;GRGW;;;WD)").c_str(), SDDL_REVISION_1, &descriptor, nullptr);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    const std::wstring name = Wide(kWindowsPipePrefix) + Wide(kCommandPipeBaseName);
+    HANDLE forged = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 512, 512,
+                                     0, &attributes);
+    LocalFree(descriptor);
+    Check(forged != INVALID_HANDLE_VALUE, "the forged command pipe");
+    notifier.PostCommand(kCmdCheckUpdate);
+    ExpectMessageBox(notifier, kErrorCaption, kErrorText);
+    const std::string refused = " Command channel " + Utf8(name) + " is owned by " + Utf8(other) +
+                                ", not by a service; nothing was sent to it";
+    int refusedLines = 0;
+    for (const auto& line :
+         LogLines(ReadFileBytes(LogPathFor(ReadVolatileEnvironment(L"USERPROFILE"))))) {
+        refusedLines += line.find(refused) == 24 ? 1 : 0;
+    }
+    CheckEqual(refusedLines, 1, "log lines \"" + refused + "\"");
+    // The notifier has come and gone: a read gives what it wrote, or fails.
+    char byte = 0;
+    DWORD got = 0;
+    Check(!ReadFile(forged, &byte, 1, &got, nullptr) && got == 0, "the forged pipe got no byte");
+    CloseHandle(forged);
 
     // A service that accepts and never answers: while Check Update and About
     // wait for it, the window answers, a double click starts the settings
