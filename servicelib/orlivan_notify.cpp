@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -20,13 +21,22 @@
 struct orlivan_notify_connection {
     explicit orlivan_notify_connection(const std::string& channel) : client(channel) {}
     CPipeClient client;
+    // A record failed on it (cut short, or its reply not read): it is closed
+    // for good, so that no later record follows a partial frame or reads a
+    // late reply.
+    bool broken = false;
 };
 
 struct orlivan_notify_command_server {
     std::unique_ptr<CServeListener> listener;
     orlivan_notify_command_handlers handlers{};
-    std::atomic<bool> stop{false};
     uint32_t exchanges = 0;
+    // The clients (by account) whose last connection ran out of its time:
+    // their next connections are served only when the whole request is there
+    // already, so that one account's connections in a row cannot hold the
+    // serving thread from the others. Oldest first, at most kMaxStruck.
+    std::deque<std::string> struck;
+    static constexpr size_t kMaxStruck = 64;
 };
 
 namespace {
@@ -121,20 +131,73 @@ int ReadReply(CPipeClient& client, Clock::time_point deadline, int32_t* reply) {
     return ORLIVAN_NOTIFY_OK;
 }
 
+// Writes `frame` and reads its reply, both by `deadline`. A failure closes
+// the connection for good.
 int SendFrame(orlivan_notify_connection* connection, const void* frame, size_t size,
-              bool expectReply, uint32_t replyTimeoutMs, int32_t* reply) {
+              bool expectReply, Clock::time_point deadline, int32_t* reply) {
     if (reply != nullptr) {
         *reply = 0;
     }
+    if (connection->broken) {
+        return Fail(ORLIVAN_NOTIFY_E_SEND_FAILED,
+                    "an earlier record failed on this connection, which is closed: open a new one");
+    }
     CPipeClient& client = connection->client;
-    client.SetTimeout(COMMAND_TRANSFER_TIMEOUT_MS);
-    if (size > UINT32_MAX || client.Write(static_cast<uint32_t>(size), frame) == 0) {
-        return ORLIVAN_NOTIFY_E_SEND_FAILED;
+    int result = ORLIVAN_NOTIFY_OK;
+    if (size > UINT32_MAX || client.Write(static_cast<uint32_t>(size), frame, deadline) == 0) {
+        result = ORLIVAN_NOTIFY_E_SEND_FAILED;
+    } else if (expectReply) {
+        result = ReadReply(client, deadline, reply);
     }
-    if (!expectReply) {
-        return ORLIVAN_NOTIFY_OK;
+    if (result != ORLIVAN_NOTIFY_OK) {
+        connection->broken = true;
+        client.Close();
     }
-    return ReadReply(client, Clock::now() + std::chrono::milliseconds(replyTimeoutMs), reply);
+    return result;
+}
+
+// A record that gets a reply can't be sent without waiting for it: a time of
+// 0 is refused before anything is done.
+bool RefusesNoTime(bool expectReply, uint32_t timeMs) {
+    return expectReply && timeMs == 0;
+}
+
+// Whether the notifier answers `record`.
+bool Replied(const orlivan_notify_record& record) {
+    const NotificationTypeInfo* type = FindNotificationType(record.type);
+    return type != nullptr && type->replied;
+}
+
+// Checks `record`; with `timeMs` 0 one that gets a reply is refused, since
+// its reply can't come without waiting.
+int CheckRecord(const orlivan_notify_record* record, uint32_t timeMs) {
+    if (record == nullptr ||
+        (record->detail != nullptr && std::strlen(record->detail) > ORLIVAN_NOTIFY_MAX_DETAIL)) {
+        return ORLIVAN_NOTIFY_E_ARGUMENT;
+    }
+    if (RefusesNoTime(Replied(*record), timeMs)) {
+        return Fail(ORLIVAN_NOTIFY_E_ARGUMENT, "a record that gets a reply needs time for it");
+    }
+    return ORLIVAN_NOTIFY_OK;
+}
+
+// Sends the checked `record` on `connection` and reads its reply, all by
+// `deadline`.
+int SendRecord(orlivan_notify_connection* connection, const orlivan_notify_record* record,
+               Clock::time_point deadline, int32_t* reply) {
+    const NotificationTypeInfo* type = FindNotificationType(record->type);
+    // The types that carry a detail get at least its NUL; the notifier drops
+    // a body whose detail is not ended inside it.
+    std::optional<std::string_view> detail;
+    std::optional<int32_t> errorCode;
+    if (type != nullptr && type->payload == RecordPayload::Detail) {
+        detail = record->detail != nullptr ? std::string_view(record->detail) : "";
+    } else if (type != nullptr && type->payload == RecordPayload::ErrorCode) {
+        errorCode = record->error_code;
+    }
+    const std::string frame =
+        EncodeNotificationFrame(EncodeRecordBody(record->type, detail, errorCode));
+    return SendFrame(connection, frame.data(), frame.size(), Replied(*record), deadline, reply);
 }
 
 bool CopyText(const std::string& text, char* buffer, size_t size) {
@@ -231,25 +294,17 @@ int ORLIVAN_NOTIFY_CALL orlivan_notify_send(orlivan_notify_connection* connectio
                                             const orlivan_notify_record* record,
                                             uint32_t reply_timeout_ms, int32_t* reply) {
     return Guarded([&]() -> int {
-        if (connection == nullptr || record == nullptr ||
-            (record->detail != nullptr &&
-             std::strlen(record->detail) > ORLIVAN_NOTIFY_MAX_DETAIL)) {
+        if (reply != nullptr) {
+            *reply = 0;
+        }
+        if (connection == nullptr) {
             return ORLIVAN_NOTIFY_E_ARGUMENT;
         }
-        const NotificationTypeInfo* type = FindNotificationType(record->type);
-        // The types that carry a detail get at least its NUL; the notifier
-        // drops a body whose detail is not ended inside it.
-        std::optional<std::string_view> detail;
-        std::optional<int32_t> errorCode;
-        if (type != nullptr && type->payload == RecordPayload::Detail) {
-            detail = record->detail != nullptr ? std::string_view(record->detail) : "";
-        } else if (type != nullptr && type->payload == RecordPayload::ErrorCode) {
-            errorCode = record->error_code;
-        }
-        const std::string frame =
-            EncodeNotificationFrame(EncodeRecordBody(record->type, detail, errorCode));
-        return SendFrame(connection, frame.data(), frame.size(), type != nullptr && type->replied,
-                         reply_timeout_ms, reply);
+        const int checked = CheckRecord(record, reply_timeout_ms);
+        return checked != ORLIVAN_NOTIFY_OK
+                   ? checked
+                   : SendRecord(connection, record,
+                                Clock::now() + std::chrono::milliseconds(reply_timeout_ms), reply);
     });
 }
 
@@ -257,10 +312,12 @@ int ORLIVAN_NOTIFY_CALL orlivan_notify_send_frame(orlivan_notify_connection* con
                                                   const void* frame, size_t size, int expect_reply,
                                                   uint32_t reply_timeout_ms, int32_t* reply) {
     return Guarded([&]() -> int {
-        if (connection == nullptr || (frame == nullptr && size != 0)) {
+        if (connection == nullptr || (frame == nullptr && size != 0) ||
+            RefusesNoTime(expect_reply != 0, reply_timeout_ms)) {
             return ORLIVAN_NOTIFY_E_ARGUMENT;
         }
-        return SendFrame(connection, frame, size, expect_reply != 0, reply_timeout_ms, reply);
+        return SendFrame(connection, frame, size, expect_reply != 0,
+                         Clock::now() + std::chrono::milliseconds(reply_timeout_ms), reply);
     });
 }
 
@@ -271,17 +328,28 @@ void ORLIVAN_NOTIFY_CALL orlivan_notify_close(orlivan_notify_connection* connect
 int ORLIVAN_NOTIFY_CALL orlivan_notify_send_to_user(const char* user_id,
                                                     const orlivan_notify_record* record,
                                                     uint32_t deadline_ms, int32_t* reply) {
-    const auto start = Clock::now();
-    orlivan_notify_connection* connection = nullptr;
-    int result = orlivan_notify_connect(user_id, deadline_ms, &connection);
-    if (result == ORLIVAN_NOTIFY_OK) {
-        const auto spent =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        const uint32_t left = spent >= deadline_ms ? 0 : deadline_ms - static_cast<uint32_t>(spent);
-        result = orlivan_notify_send(connection, record, left, reply);
-        orlivan_notify_close(connection);
-    }
-    return result;
+    return Guarded([&]() -> int {
+        if (reply != nullptr) {
+            *reply = 0;
+        }
+        if (user_id == nullptr || user_id[0] == '\0') {
+            return ORLIVAN_NOTIFY_E_ARGUMENT;
+        }
+        const int checked = CheckRecord(record, deadline_ms);
+        if (checked != ORLIVAN_NOTIFY_OK) {
+            return checked;
+        }
+        // One deadline for the connect, the write and the reply.
+        const auto deadline = Clock::now() + std::chrono::milliseconds(deadline_ms);
+        orlivan_notify_connection* connection = nullptr;
+        int result =
+            Connect(ServiceNotificationChannelName(user_id), user_id, deadline_ms, &connection);
+        if (result == ORLIVAN_NOTIFY_OK) {
+            const std::unique_ptr<orlivan_notify_connection> owned(connection);
+            result = SendRecord(connection, record, deadline, reply);
+        }
+        return result;
+    });
 }
 
 int ORLIVAN_NOTIFY_CALL orlivan_notify_list_sessions(orlivan_notify_session* sessions, size_t max,
@@ -354,23 +422,26 @@ int ORLIVAN_NOTIFY_CALL orlivan_notify_serve(orlivan_notify_command_server* serv
             return ORLIVAN_NOTIFY_E_ARGUMENT;
         }
         const auto end = Clock::now() + std::chrono::milliseconds(wait_ms);
-        // Accept in short steps, so that a stop is noticed soon.
-        while (!server->stop.load()) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-            if (left <= 0) {
-                break;
+        std::unique_ptr<CServeConnection> connection = server->listener->Accept(end);
+        if (connection == nullptr) {
+            return ORLIVAN_NOTIFY_OK;
+        }
+        const std::string peer = connection->PeerKey();
+        auto strike = std::find(server->struck.begin(), server->struck.end(), peer);
+        const bool struck = !peer.empty() && strike != server->struck.end();
+        const ExchangeResult result = ServeCommandExchange(
+            *connection, server->handlers, ++server->exchanges,
+            Clock::now() + (struck ? std::chrono::milliseconds(0) : SERVE_REQUEST_TIME));
+        if (struck && !result.slow) {
+            server->struck.erase(strike);
+        } else if (!struck && result.slow && !peer.empty()) {
+            if (server->struck.size() >= orlivan_notify_command_server::kMaxStruck) {
+                server->struck.pop_front();
             }
-            std::unique_ptr<CServeConnection> connection =
-                server->listener->Accept(static_cast<uint32_t>(std::min<long long>(left, 100)));
-            if (connection == nullptr) {
-                continue;
-            }
-            ServeCommandExchange(*connection, server->handlers, ++server->exchanges);
-            if (served != nullptr) {
-                *served = 1;
-            }
-            break;
+            server->struck.push_back(peer);
+        }
+        if (served != nullptr) {
+            *served = result.answered ? 1 : 0;
         }
         return ORLIVAN_NOTIFY_OK;
     });
@@ -378,7 +449,7 @@ int ORLIVAN_NOTIFY_CALL orlivan_notify_serve(orlivan_notify_command_server* serv
 
 void ORLIVAN_NOTIFY_CALL orlivan_notify_serve_stop(orlivan_notify_command_server* server) {
     if (server != nullptr) {
-        server->stop.store(true);
+        server->listener->Stop();
     }
 }
 

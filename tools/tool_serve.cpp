@@ -112,7 +112,8 @@ Bytes BuildCommandReply(const ServeOptions& options, int32_t code) {
 void ServeExchange(CServeConnection& connection, const ServeOptions& options, uint32_t number,
                    const PrintFn& log, const std::function<void(uint32_t)>& sleepMs) {
     const ServeContext context{&options, &log, &sleepMs};
-    ServeCommandExchange(connection, HandlersOf(context), number);
+    ServeCommandExchange(connection, HandlersOf(context), number,
+                         ServeClock::now() + SERVE_REQUEST_TIME);
 }
 
 int RunServe(const ServeOptions& options, const PrintFn& log, const PrintFn& printError,

@@ -1,15 +1,19 @@
 // Each error value of the service library, provoked once through its C
-// interface against scripted Unix sockets. (E_NOT_THE_USERS is provoked on
-// Windows, PipeIdentity.StandInSendsOnlyToTheAddressedUsersNotifier.)
+// interface against scripted Unix sockets (E_NOT_THE_USERS is provoked on
+// Windows, PipeIdentity.StandInSendsOnlyToTheAddressedUsersNotifier); the
+// deadline of a send, and a stop of serving while a client trickles.
 #include "orlivan_notify.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -60,9 +64,9 @@ public:
     }
     std::string path;
     int listener = -1;
+    std::string m_dir;
 
 private:
-    std::string m_dir;
     sockaddr_un m_address{};
     int m_queued = -1;
     std::thread m_thread;
@@ -161,4 +165,88 @@ TEST(NotifyLibrary, EachErrorValue) {
         EXPECT_EQ(row.provoke(), row.expected);
         EXPECT_STRNE(orlivan_notify_error_text(row.expected), "unknown error");
     }
+}
+
+TEST(NotifyLibrary, SendKeepsItsDeadlineOrRefusesNone) {
+    using Clock = std::chrono::steady_clock;
+    struct Row {
+        bool answers;  // else the notifier never takes the connection
+        uint32_t deadlineMs;
+        orlivan_notify_error expected;
+        orlivan_notify_error alsoFine;  // a loaded machine may miss 10 ms
+    };
+    const Row rows[] = {
+        {true, 0, ORLIVAN_NOTIFY_E_ARGUMENT, ORLIVAN_NOTIFY_E_ARGUMENT},
+        {true, 10, ORLIVAN_NOTIFY_OK, ORLIVAN_NOTIFY_E_TIMED_OUT},
+        {true, 1000, ORLIVAN_NOTIFY_OK, ORLIVAN_NOTIFY_OK},
+        {false, 0, ORLIVAN_NOTIFY_E_ARGUMENT, ORLIVAN_NOTIFY_E_ARGUMENT},
+        {false, 10, ORLIVAN_NOTIFY_E_TIMED_OUT, ORLIVAN_NOTIFY_E_TIMED_OUT},
+        {false, 1000, ORLIVAN_NOTIFY_E_TIMED_OUT, ORLIVAN_NOTIFY_E_TIMED_OUT},
+    };
+    const std::string user = std::to_string(getuid());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.deadlineMs) + (row.answers ? " ms, answers" : " ms, mute"));
+        ScriptedSocket socket;
+        if (row.answers && row.deadlineMs > 0)
+            socket.AnswerFrame(1, sizeof(int32_t));
+        setenv("ORLIVAN_CHANNEL_DIR", socket.m_dir.c_str(), 1);
+        const orlivan_notify_record record{ORLIVAN_NOTIFY_ACK_ONLY, nullptr, 0};
+        int32_t reply = -1;
+        const auto start = Clock::now();
+        const int error =
+            orlivan_notify_send_to_user(user.c_str(), &record, row.deadlineMs, &reply);
+        const auto took = Clock::now() - start;
+        unsetenv("ORLIVAN_CHANNEL_DIR");
+        EXPECT_TRUE(error == row.expected || error == row.alsoFine)
+            << orlivan_notify_error_text(error);
+        EXPECT_EQ(reply, error == ORLIVAN_NOTIFY_OK ? 1 : 0);
+        EXPECT_LT(took, std::chrono::milliseconds(row.deadlineMs + 500));
+        if (row.deadlineMs == 0) {
+            pollfd queued{socket.listener, POLLIN, 0};
+            EXPECT_EQ(poll(&queued, 1, 0), 0) << "refused, yet it connected";
+        }
+    }
+}
+
+TEST(NotifyLibrary, StopEndsServingWhileAClientTrickles) {
+    char pattern[] = "/tmp/orlivan-lib-test-XXXXXX";
+    const std::string dir = mkdtemp(pattern);
+    const std::string path = dir + "/command";
+    orlivan_notify_command_handlers handlers{};
+    orlivan_notify_command_server* server = nullptr;
+    ASSERT_EQ(orlivan_notify_serve_start(path.c_str(), &handlers, &server), ORLIVAN_NOTIFY_OK);
+    using Clock = std::chrono::steady_clock;
+    std::atomic<bool> done{false};
+    // One byte of a version request every 150 ms, for as long as it is let.
+    std::thread client([&] {
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const unsigned char request[] = {4, 0, 0, 0, 5, 3, 0, 0};
+        for (size_t i = 0; i < sizeof request && !done; ++i) {
+            send(fd, request + i, 1, MSG_NOSIGNAL);
+            usleep(150000);
+        }
+        while (!done)
+            usleep(10000);
+        close(fd);
+    });
+    Clock::time_point returned;
+    uint32_t served = 7;
+    std::thread serving([&] {
+        orlivan_notify_serve(server, 10000, &served);
+        returned = Clock::now();
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const auto stopped = Clock::now();
+    orlivan_notify_serve_stop(server);
+    serving.join();
+    done = true;
+    client.join();
+    EXPECT_LT(returned - stopped, std::chrono::milliseconds(200));
+    EXPECT_EQ(served, 0u);  // nothing was answered
+    orlivan_notify_serve_end(server);
+    rmdir(dir.c_str());
 }
