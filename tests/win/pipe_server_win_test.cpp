@@ -1,5 +1,5 @@
 // The notification channel's named pipe as Windows sees it: one instance of
-// its name, and who may open it.
+// its name, and who may open it; the service library's command pipe likewise.
 #include <windows.h>
 
 #include <aclapi.h>
@@ -7,14 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "channel/channel_name.h"
 #include "channel/pipe_client_win.h"
 #include "channel/pipe_server.h"
 #include "channel/user_account.h"
 #include "channel_test_transport.h"
+#include "orlivan_notify.h"
 
 namespace {
 
@@ -222,4 +225,95 @@ TEST(UserChannelName, IsThePipePrefixAndTheSidString) {
     const std::string sid = GetCurrentUserSidString();
     EXPECT_TRUE(std::regex_match(sid, std::regex("S-1-[0-9]+(-[0-9]+)+"))) << sid;
     EXPECT_EQ(NotificationChannelName(sid), "\\\\.\\pipe\\" + sid);
+}
+
+// The service library's command pipe, read back through a client handle: a
+// byte pipe of four instances, owned by the service's account (the test's
+// user here), whose list gives an interactive user the notifier's open and no
+// instance or control, refuses a network logon, and gives the service all.
+// The service's account is given to an unrelated SID for the other rows.
+TEST(PipeSecurity, LibraryCommandPipeAsAClientReadsIt) {
+    const TestChannelName channel("orlivan_cmd_test");
+    const orlivan_notify_command_handlers handlers{};
+    orlivan_notify_command_server* server = nullptr;
+    ASSERT_EQ(orlivan_notify_serve_start(channel.Name().c_str(), &handlers, &server),
+              ORLIVAN_NOTIFY_OK);
+    const HANDLE client = CreateFileW(Wide(channel.Name()).c_str(), READ_CONTROL, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    DWORD flags = 0;
+    DWORD instances = 0;
+    EXPECT_TRUE(GetNamedPipeInfo(client, &flags, nullptr, nullptr, &instances));
+    EXPECT_EQ(flags & PIPE_TYPE_MESSAGE, 0u);
+    EXPECT_EQ(instances, 4u);
+    CloseHandle(client);
+    const std::wstring stored = StoredSddl(channel.Name());
+    const std::string shownStored(stored.begin(), stored.end());
+    std::wstring user;
+    CloseHandle(CheckingToken(true, &user));
+    EXPECT_EQ(stored.rfind(L"O:" + user + L"G:", 0), 0u) << shownStored;
+    constexpr DWORD kControl = WRITE_DAC | WRITE_OWNER | DELETE | FILE_CREATE_PIPE_INSTANCE;
+    const struct {
+        const char* who;
+        bool service;               // the service's own account
+        const wchar_t* asEveryone;  // an SDDL alias whose entries go to Everyone
+        DWORD granted;
+        DWORD refused;
+    } rows[] = {
+        {"an interactive user", false, nullptr, kCommandPipeOpenAccess, kControl},
+        {"a network logon", false, L"NU", 0, FILE_ALL_ACCESS},
+        {"the service's account", true, nullptr, FILE_ALL_ACCESS, 0},
+    };
+    for (const auto& row : rows) {
+        const HANDLE token = CheckingToken(row.service, &user, false);
+        std::wstring sddl = row.service ? stored : Renamed(stored, user, L"S-1-5-21-1-2-3-1001");
+        if (row.asEveryone != nullptr) {
+            sddl = Renamed(sddl, std::wstring(L";") + row.asEveryone + L")", L";WD)");
+        }
+        const std::string shown(sddl.begin(), sddl.end());
+        if (row.granted != 0) {
+            EXPECT_EQ(Granted(sddl, token, row.granted), Mapped(row.granted)) << row.who << shown;
+        }
+        for (DWORD right = 1; right != 0; right <<= 1) {
+            if ((row.refused & right) != 0) {
+                EXPECT_EQ(Granted(sddl, token, right), 0u)
+                    << row.who << " " << std::hex << right << " " << shown;
+            }
+        }
+        CloseHandle(token);
+    }
+    orlivan_notify_serve_end(server);
+}
+
+// A client that sends its request a byte at a time holds serving no longer
+// than a stop: serving returns within 200 ms of it, having answered nothing.
+TEST(NamedPipeServer, LibraryServingStopsWhileAClientTrickles) {
+    const TestChannelName channel("orlivan_cmd_trickle");
+    const orlivan_notify_command_handlers handlers{};
+    orlivan_notify_command_server* server = nullptr;
+    ASSERT_EQ(orlivan_notify_serve_start(channel.Name().c_str(), &handlers, &server),
+              ORLIVAN_NOTIFY_OK);
+    const HANDLE client = CreateFileW(Wide(channel.Name()).c_str(), kCommandPipeOpenAccess, 0,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(client, INVALID_HANDLE_VALUE);
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point returned;
+    uint32_t served = 7;
+    std::thread serving([&] {
+        orlivan_notify_serve(server, 10000, &served);
+        returned = Clock::now();
+    });
+    const BYTE request[] = {4, 0, 0, 0, 5, 3, 0, 0};
+    const auto start = Clock::now();
+    for (size_t i = 0; Clock::now() - start < std::chrono::seconds(1); i = (i + 1) % 7) {
+        DWORD wrote = 0;
+        WriteFile(client, request + i, 1, &wrote, nullptr);
+        Sleep(150);
+    }
+    const auto stopped = Clock::now();
+    orlivan_notify_serve_stop(server);
+    serving.join();
+    CloseHandle(client);
+    EXPECT_LT(returned - stopped, std::chrono::milliseconds(200));
+    EXPECT_EQ(served, 0u);
+    orlivan_notify_serve_end(server);
 }
