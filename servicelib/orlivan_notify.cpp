@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -51,15 +52,19 @@ int Fail(int error, std::string detail) {
     return error;
 }
 
-// Runs `body`, turning an exception (out of memory) into E_SYSTEM: nothing
-// crosses the C interface.
+// Runs `body`, turning an exception into an error: nothing crosses the C
+// interface.
 template <typename Body>
 int Guarded(Body body) {
     try {
         t_detail.clear();
         return body();
+    } catch (const std::bad_alloc&) {
+        return Fail(ORLIVAN_NOTIFY_E_OUT_OF_MEMORY, "out of memory");
+    } catch (const std::length_error&) {
+        return Fail(ORLIVAN_NOTIFY_E_OUT_OF_MEMORY, "a text too long to hold");
     } catch (...) {
-        return Fail(ORLIVAN_NOTIFY_E_SYSTEM, "out of memory");
+        return Fail(ORLIVAN_NOTIFY_E_INTERNAL, "an unexpected exception");
     }
 }
 
@@ -171,7 +176,7 @@ bool Replied(const orlivan_notify_record& record) {
 // Checks `record`; with `timeMs` 0 one that gets a reply is refused, since
 // its reply can't come without waiting.
 int CheckRecord(const orlivan_notify_record* record, uint32_t timeMs) {
-    if (record == nullptr ||
+    if (record == nullptr || record->size < sizeof(orlivan_notify_record) ||
         (record->detail != nullptr && std::strlen(record->detail) > ORLIVAN_NOTIFY_MAX_DETAIL)) {
         return ORLIVAN_NOTIFY_E_ARGUMENT;
     }
@@ -240,6 +245,10 @@ const char* ORLIVAN_NOTIFY_CALL orlivan_notify_error_text(int error) {
             return "the command channel can't be created";
         case ORLIVAN_NOTIFY_E_SYSTEM:
             return "the system's list of sessions can't be read";
+        case ORLIVAN_NOTIFY_E_OUT_OF_MEMORY:
+            return "out of memory";
+        case ORLIVAN_NOTIFY_E_INTERNAL:
+            return "an internal failure of the library";
         default:
             return "unknown error";
     }
@@ -395,7 +404,8 @@ int ORLIVAN_NOTIFY_CALL orlivan_notify_serve_start(const char* channel,
                                                    const orlivan_notify_command_handlers* handlers,
                                                    orlivan_notify_command_server** server) {
     return Guarded([&]() -> int {
-        if (handlers == nullptr || server == nullptr) {
+        if (handlers == nullptr || server == nullptr ||
+            handlers->size < sizeof(orlivan_notify_command_handlers)) {
             return ORLIVAN_NOTIFY_E_ARGUMENT;
         }
         *server = nullptr;

@@ -11,26 +11,36 @@
  *
  * Every function may be called from any thread; a handle is used by one
  * thread at a time. Nothing needs setting up first. Texts are UTF-8. The
- * library never throws and never ends the process. */
+ * library never throws and never ends the process.
+ *
+ * Each structure the caller fills starts with its `size`: set it to
+ * sizeof(the structure) as this header declares it. A size smaller than this
+ * version's is refused (E_ARGUMENT); a larger one (a newer header) is taken,
+ * the fields this version does not know being ignored. */
 #ifndef ORLIVAN_NOTIFY_H
 #define ORLIVAN_NOTIFY_H
 
 #include <stddef.h>
 #include <stdint.h>
 
+/* The calling convention of every function and every callback: __cdecl on
+ * Windows, whatever the caller's compiler takes by default (/Gz, -mrtd). */
+#if defined(_WIN32)
+#define ORLIVAN_NOTIFY_CALL __cdecl
+#else
+#define ORLIVAN_NOTIFY_CALL
+#endif
+
 #if defined(ORLIVAN_NOTIFY_STATIC)
 #define ORLIVAN_NOTIFY_API
-#define ORLIVAN_NOTIFY_CALL
 #elif defined(_WIN32)
 #if defined(ORLIVAN_NOTIFY_BUILDING)
 #define ORLIVAN_NOTIFY_API __declspec(dllexport)
 #else
 #define ORLIVAN_NOTIFY_API __declspec(dllimport)
 #endif
-#define ORLIVAN_NOTIFY_CALL __cdecl
 #else
 #define ORLIVAN_NOTIFY_API __attribute__((visibility("default")))
-#define ORLIVAN_NOTIFY_CALL
 #endif
 
 #ifdef __cplusplus
@@ -51,7 +61,9 @@ typedef enum orlivan_notify_error {
     ORLIVAN_NOTIFY_E_CLOSED = 9, /* the record was written; the notifier hung up unanswered */
     ORLIVAN_NOTIFY_E_MALFORMED_REPLY = 10,     /* the reply was cut short */
     ORLIVAN_NOTIFY_E_CHANNEL_UNAVAILABLE = 11, /* the command channel can't be created or is held */
-    ORLIVAN_NOTIFY_E_SYSTEM = 12               /* the system's session list can't be read */
+    ORLIVAN_NOTIFY_E_SYSTEM = 12,              /* the system's session list can't be read */
+    ORLIVAN_NOTIFY_E_OUT_OF_MEMORY = 13,       /* memory ran out; nothing was done */
+    ORLIVAN_NOTIFY_E_INTERNAL = 14             /* an unforeseen failure inside the library */
 } orlivan_notify_error;
 
 /* A short English text for `error` (never null; "unknown error" for a value
@@ -82,11 +94,13 @@ enum {
 /* The longest detail, in bytes, that fits a frame. */
 #define ORLIVAN_NOTIFY_MAX_DETAIL 4091
 
-/* One record. `detail` (for the types that carry one; null: empty) is sent
- * with its terminating NUL, at most ORLIVAN_NOTIFY_MAX_DETAIL bytes; the
- * notifier reads it as UTF-8 when it is well-formed UTF-8, otherwise in the
- * user's ANSI code page. `error_code` goes with driver errors. */
+/* One record. `size`: sizeof(orlivan_notify_record). `detail` (for the
+ * types that carry one; null: empty) is sent with its terminating NUL, at
+ * most ORLIVAN_NOTIFY_MAX_DETAIL bytes; the notifier reads it as UTF-8 when
+ * it is well-formed UTF-8, otherwise in the user's ANSI code page.
+ * `error_code` goes with driver errors. */
 typedef struct orlivan_notify_record {
+    uint32_t size;
     int32_t type;
     const char* detail;
     int32_t error_code;
@@ -171,23 +185,27 @@ ORLIVAN_NOTIFY_API int ORLIVAN_NOTIFY_CALL orlivan_notify_session_user(uint32_t 
 /* The update statuses of a check. */
 enum { ORLIVAN_NOTIFY_UPDATE_LATEST = 4, ORLIVAN_NOTIFY_UPDATE_AVAILABLE = 5 };
 
-/* What the service answers. Each callback writes a NUL-terminated text into
+/* What the service answers. `size`: sizeof(orlivan_notify_command_handlers).
+ * Each callback writes a NUL-terminated text into
  * `text` (room for `size` bytes) and returns 0, or returns non-zero to close
  * the connection without an answer (the notifier then shows "no service").
  * A null callback answers nothing. */
 typedef struct orlivan_notify_command_handlers {
+    uint32_t size;
     void* context;
-    /* The installed version, e.g. "2.5.1". */
-    int (*version)(void* context, char* text, size_t size);
+    /* The installed version, e.g. "2.5.1": ASCII (the Windows notifier reads
+     * it in the user's ANSI code page). */
+    int(ORLIVAN_NOTIFY_CALL* version)(void* context, char* text, size_t size);
     /* The update check: `*status` ORLIVAN_NOTIFY_UPDATE_LATEST (text: the
      * version) or ORLIVAN_NOTIFY_UPDATE_AVAILABLE (text: "prefix;new version;
      * what's new"); any other status shows the notifier's update error. */
-    int (*check_update)(void* context, int32_t* status, char* text, size_t size);
+    int(ORLIVAN_NOTIFY_CALL* check_update)(void* context, int32_t* status, char* text, size_t size);
     /* Optional: one line per transfer and per decision, for a log. */
-    void (*log)(void* context, const char* line);
+    void(ORLIVAN_NOTIFY_CALL* log)(void* context, const char* line);
     /* Optional, for protocol tests: replaces the reply frame to `command`;
      * returns its length (at most `size`), 0 to close without a reply. */
-    size_t (*raw_reply)(void* context, int32_t command, uint8_t* frame, size_t size);
+    size_t(ORLIVAN_NOTIFY_CALL* raw_reply)(void* context, int32_t command, uint8_t* frame,
+                                           size_t size);
 } orlivan_notify_command_handlers;
 
 typedef struct orlivan_notify_command_server orlivan_notify_command_server;

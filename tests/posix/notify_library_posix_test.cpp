@@ -80,7 +80,7 @@ int SendAck(const ScriptedSocket& socket, uint32_t replyTimeoutMs,
     if (error == ORLIVAN_NOTIFY_OK) {
         if (beforeSending)
             beforeSending();
-        const orlivan_notify_record record{ORLIVAN_NOTIFY_ACK_ONLY, nullptr, 0};
+        const orlivan_notify_record record{sizeof record, ORLIVAN_NOTIFY_ACK_ONLY, nullptr, 0};
         int32_t reply = 0;
         error = orlivan_notify_send(connection, &record, replyTimeoutMs, &reply);
         orlivan_notify_close(connection);
@@ -148,7 +148,8 @@ TEST(NotifyLibrary, EachErrorValue) {
         {ORLIVAN_NOTIFY_E_CHANNEL_UNAVAILABLE,
          [] {
              ScriptedSocket socket;  // another server holds the name
-             const orlivan_notify_command_handlers handlers{};
+             orlivan_notify_command_handlers handlers{};
+             handlers.size = sizeof handlers;
              orlivan_notify_command_server* server = nullptr;
              return orlivan_notify_serve_start(socket.path.c_str(), &handlers, &server);
          }},
@@ -190,7 +191,7 @@ TEST(NotifyLibrary, SendKeepsItsDeadlineOrRefusesNone) {
         if (row.answers && row.deadlineMs > 0)
             socket.AnswerFrame(1, sizeof(int32_t));
         setenv("ORLIVAN_CHANNEL_DIR", socket.m_dir.c_str(), 1);
-        const orlivan_notify_record record{ORLIVAN_NOTIFY_ACK_ONLY, nullptr, 0};
+        const orlivan_notify_record record{sizeof record, ORLIVAN_NOTIFY_ACK_ONLY, nullptr, 0};
         int32_t reply = -1;
         const auto start = Clock::now();
         const int error =
@@ -213,6 +214,7 @@ TEST(NotifyLibrary, StopEndsServingWhileAClientTrickles) {
     const std::string dir = mkdtemp(pattern);
     const std::string path = dir + "/command";
     orlivan_notify_command_handlers handlers{};
+    handlers.size = sizeof handlers;
     orlivan_notify_command_server* server = nullptr;
     ASSERT_EQ(orlivan_notify_serve_start(path.c_str(), &handlers, &server), ORLIVAN_NOTIFY_OK);
     using Clock = std::chrono::steady_clock;

@@ -234,7 +234,8 @@ TEST(UserChannelName, IsThePipePrefixAndTheSidString) {
 // The service's account is given to an unrelated SID for the other rows.
 TEST(PipeSecurity, LibraryCommandPipeAsAClientReadsIt) {
     const TestChannelName channel("orlivan_cmd_test");
-    const orlivan_notify_command_handlers handlers{};
+    orlivan_notify_command_handlers handlers{};
+    handlers.size = sizeof handlers;
     orlivan_notify_command_server* server = nullptr;
     ASSERT_EQ(orlivan_notify_serve_start(channel.Name().c_str(), &handlers, &server),
               ORLIVAN_NOTIFY_OK);
@@ -288,7 +289,8 @@ TEST(PipeSecurity, LibraryCommandPipeAsAClientReadsIt) {
 // than a stop: serving returns within 200 ms of it, having answered nothing.
 TEST(NamedPipeServer, LibraryServingStopsWhileAClientTrickles) {
     const TestChannelName channel("orlivan_cmd_trickle");
-    const orlivan_notify_command_handlers handlers{};
+    orlivan_notify_command_handlers handlers{};
+    handlers.size = sizeof handlers;
     orlivan_notify_command_server* server = nullptr;
     ASSERT_EQ(orlivan_notify_serve_start(channel.Name().c_str(), &handlers, &server),
               ORLIVAN_NOTIFY_OK);
