@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "channel/channel_name.h"
 #include "channel/pipe_client.h"
@@ -234,11 +235,12 @@ const char* ORLIVAN_NOTIFY_CALL orlivan_notify_error_text(int error) {
         case ORLIVAN_NOTIFY_E_NOT_THE_USERS:
             return "the channel is not that user's notifier; nothing was sent";
         case ORLIVAN_NOTIFY_E_SEND_FAILED:
-            return "the connection broke while the record was written";
+            return "the record was not written whole: the connection broke, the deadline passed, "
+                   "or an earlier record failed on it";
         case ORLIVAN_NOTIFY_E_TIMED_OUT:
             return "the record was delivered; no reply came in time";
         case ORLIVAN_NOTIFY_E_CLOSED:
-            return "the record was delivered; the notifier closed the connection without a reply";
+            return "the record was written; the notifier closed the connection without a reply";
         case ORLIVAN_NOTIFY_E_MALFORMED_REPLY:
             return "the reply was cut short";
         case ORLIVAN_NOTIFY_E_CHANNEL_UNAVAILABLE:
@@ -372,15 +374,24 @@ int ORLIVAN_NOTIFY_CALL orlivan_notify_list_sessions(orlivan_notify_session* ses
         if (!users) {
             return ORLIVAN_NOTIFY_E_SYSTEM;
         }
-        size_t filled = 0;
+        // A user has one notification channel however many sessions it has
+        // (the notifier of its first session holds it): one entry per user,
+        // with the first of its sessions, so that a sweep sends each notice
+        // once.
+        std::vector<const SessionUser*> distinct;
         for (const SessionUser& user : *users) {
-            if (filled < max && user.userId.size() < ORLIVAN_NOTIFY_MAX_USER_ID) {
-                sessions[filled].session_id = user.sessionId;
-                CopyText(user.userId, sessions[filled].user_id, ORLIVAN_NOTIFY_MAX_USER_ID);
-                ++filled;
+            const bool listed = std::any_of(
+                distinct.begin(), distinct.end(),
+                [&user](const SessionUser* seen) { return seen->userId == user.userId; });
+            if (!listed && user.userId.size() < ORLIVAN_NOTIFY_MAX_USER_ID) {
+                distinct.push_back(&user);
             }
         }
-        *count = users->size();
+        for (size_t i = 0; i < distinct.size() && i < max; ++i) {
+            sessions[i].session_id = distinct[i]->sessionId;
+            CopyText(distinct[i]->userId, sessions[i].user_id, ORLIVAN_NOTIFY_MAX_USER_ID);
+        }
+        *count = distinct.size();
         return ORLIVAN_NOTIFY_OK;
     });
 }
