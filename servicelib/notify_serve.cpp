@@ -111,9 +111,12 @@ ExchangeResult ServeCommandExchange(CServeConnection& connection,
     std::snprintf(codeText, sizeof codeText, "0x%x", static_cast<unsigned>(code));
     Log(handlers, label + ": request length " + std::to_string(length) + " command " +
                       (length >= 4 ? codeText : "none"));
-    const bool known = handlers.raw_reply != nullptr ||
-                       (code == CMD_VERSION && handlers.version != nullptr) ||
-                       (code == CMD_CHECK_UPDATE && handlers.check_update != nullptr);
+    // A request is its code alone; any other length is no request the
+    // notifier makes (a raw reply, for protocol tests, answers anything).
+    const bool known =
+        handlers.raw_reply != nullptr ||
+        (length == 4 && code == CMD_VERSION && handlers.version != nullptr) ||
+        (length == 4 && code == CMD_CHECK_UPDATE && handlers.check_update != nullptr);
     if (!known) {
         Log(handlers, label + ": unknown command; dropped without a reply");
         return result;

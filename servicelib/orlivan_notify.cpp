@@ -18,6 +18,7 @@
 #include "channel/pipe_client.h"
 #include "notify/record.h"
 #include "notify_channel.h"
+#include "notify_reply.h"
 #include "notify_serve.h"
 
 struct orlivan_notify_connection {
@@ -119,22 +120,11 @@ int Connect(const std::string& channel, const std::string& userId, uint32_t dead
 // Reads the 4-byte reply by `deadline`, telling a time-out from a hang-up
 // and from a reply cut short.
 int ReadReply(CPipeClient& client, Clock::time_point deadline, int32_t* reply) {
-    uint8_t bytes[4];
-    uint32_t got = 0;
-    while (got < 4) {
-        const long n = client.ReadSome(bytes + got, 4 - got, deadline);
-        if (n < 0) {
-            return ORLIVAN_NOTIFY_E_TIMED_OUT;
-        }
-        if (n == 0) {
-            return got == 0 ? ORLIVAN_NOTIFY_E_CLOSED : ORLIVAN_NOTIFY_E_MALFORMED_REPLY;
-        }
-        got += static_cast<uint32_t>(n);
-    }
-    if (reply != nullptr) {
-        *reply = static_cast<int32_t>(LoadUint32(bytes));
-    }
-    return ORLIVAN_NOTIFY_OK;
+    return ReadReplyWord(
+        [&client, deadline](uint8_t* buffer, uint32_t max) {
+            return client.ReadSome(buffer, max, deadline);
+        },
+        reply);
 }
 
 // Writes `frame` and reads its reply, both by `deadline`. A failure closes
