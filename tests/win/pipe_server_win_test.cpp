@@ -131,6 +131,46 @@ HANDLE CheckingToken(bool keepUser, std::wstring* user, bool everyoneOnly = true
     return impersonation;
 }
 
+// Who asks for what, checked against a live pipe's stored descriptor.
+struct AccessRow {
+    const char* who;
+    bool asTheUser;                // the user's entries and ownership apply
+    bool wholeLogon;               // every group of this logon, else Everyone only
+    const wchar_t* asEveryone[2];  // SDDL aliases whose entries go to Everyone
+    DWORD granted;                 // wholly granted
+    DWORD refused;                 // each right of it refused
+};
+
+// The stored descriptor of the pipe `name`, read through a client handle,
+// after checking that the test's user owns it; then each row against it.
+void ExpectAccess(const std::string& name, std::initializer_list<AccessRow> rows) {
+    const std::wstring stored = StoredSddl(name);
+    std::wstring user;
+    CloseHandle(CheckingToken(true, &user));
+    EXPECT_EQ(stored.rfind(L"O:" + user + L"G:", 0), 0u)
+        << std::string(stored.begin(), stored.end());
+    for (const AccessRow& c : rows) {
+        const HANDLE token = CheckingToken(c.asTheUser, &user, !c.wholeLogon);
+        std::wstring sddl = c.asTheUser ? stored : Renamed(stored, user, L"S-1-5-21-1-2-3-1001");
+        for (const wchar_t* alias : c.asEveryone) {
+            if (alias != nullptr) {
+                sddl = Renamed(sddl, std::wstring(L";") + alias + L")", L";WD)");
+            }
+        }
+        const std::string shown(sddl.begin(), sddl.end());  // SDDL is ASCII
+        if (c.granted != 0) {
+            EXPECT_EQ(Granted(sddl, token, c.granted), Mapped(c.granted)) << c.who << " " << shown;
+        }
+        for (DWORD right = 1; right != 0; right <<= 1) {
+            if ((c.refused & right) != 0) {
+                EXPECT_EQ(Granted(sddl, token, right), 0u)
+                    << c.who << " " << std::hex << right << " " << shown;
+            }
+        }
+        CloseHandle(token);
+    }
+}
+
 }  // namespace
 
 TEST(NamedPipeServer, NoOtherInstanceOfItsNameCanBeMade) {
@@ -159,49 +199,19 @@ TEST(PipeSecurity, AccessCheckOnTheLivePipe) {
     const std::string& name = channel.Name();
     CPipeServer server(name);
     ASSERT_EQ(server.Create(), 1);
-    const std::wstring stored = StoredSddl(name);                 // the one client the pipe admits
-    const std::string shownStored(stored.begin(), stored.end());  // SDDL is ASCII
-    std::wstring user;
-    CloseHandle(CheckingToken(true, &user));
-    EXPECT_EQ(stored.rfind(L"O:" + user + L"G:", 0), 0u) << shownStored;
     constexpr DWORD kControl = WRITE_DAC | WRITE_OWNER | DELETE;
     constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
-    const struct {
-        const char* who;
-        bool asTheUser;                // the user's entries and ownership apply
-        bool wholeLogon;               // every group of this logon, else Everyone only
-        const wchar_t* asEveryone[2];  // SDDL aliases whose entries go to Everyone
-        DWORD granted;                 // wholly granted
-        DWORD refused;                 // each right of it refused
-    } cases[] = {
-        {"the user", true, true, {}, kReadWrite | kControl, 0},
-        {"another local account, an administrator", false, true, {}, 0, FILE_ALL_ACCESS},
-        {"LocalSystem", false, false, {L"SY"}, kReadWrite | kControl, 0},
-        {"LocalService", false, false, {L"LS"}, kReadWrite, kControl},
-        {"NetworkService", false, false, {L"NS"}, kReadWrite, kControl},
-        {"a service process (SERVICE)", false, false, {L"SU"}, kReadWrite, kControl},
-        {"a service over the network", false, false, {L"SU", L"NU"}, 0, FILE_ALL_ACCESS},
-    };
-    for (const auto& c : cases) {
-        const HANDLE token = CheckingToken(c.asTheUser, &user, !c.wholeLogon);
-        std::wstring sddl = c.asTheUser ? stored : Renamed(stored, user, L"S-1-5-21-1-2-3-1001");
-        for (const wchar_t* alias : c.asEveryone) {
-            if (alias != nullptr) {
-                sddl = Renamed(sddl, std::wstring(L";") + alias + L")", L";WD)");
-            }
-        }
-        const std::string shown(sddl.begin(), sddl.end());
-        if (c.granted != 0) {
-            EXPECT_EQ(Granted(sddl, token, c.granted), Mapped(c.granted)) << c.who << " " << shown;
-        }
-        for (DWORD right = 1; right != 0; right <<= 1) {
-            if ((c.refused & right) != 0) {
-                EXPECT_EQ(Granted(sddl, token, right), 0u)
-                    << c.who << " " << std::hex << right << " " << shown;
-            }
-        }
-        CloseHandle(token);
-    }
+    ExpectAccess(
+        name,  // the one client the pipe admits
+        {
+            {"the user", true, true, {}, kReadWrite | kControl, 0},
+            {"another local account, an administrator", false, true, {}, 0, FILE_ALL_ACCESS},
+            {"LocalSystem", false, false, {L"SY"}, kReadWrite | kControl, 0},
+            {"LocalService", false, false, {L"LS"}, kReadWrite, kControl},
+            {"NetworkService", false, false, {L"NS"}, kReadWrite, kControl},
+            {"a service process (SERVICE)", false, false, {L"SU"}, kReadWrite, kControl},
+            {"a service over the network", false, false, {L"SU", L"NU"}, 0, FILE_ALL_ACCESS},
+        });
 }
 
 // The service's command pipe, created with the access list the protocol
@@ -247,46 +257,18 @@ TEST(PipeSecurity, LibraryCommandPipeAsAClientReadsIt) {
     EXPECT_EQ(flags & PIPE_TYPE_MESSAGE, 0u);
     EXPECT_EQ(instances, 4u);
     CloseHandle(client);
-    const std::wstring stored = StoredSddl(channel.Name());
-    const std::string shownStored(stored.begin(), stored.end());
-    std::wstring user;
-    CloseHandle(CheckingToken(true, &user));
-    EXPECT_EQ(stored.rfind(L"O:" + user + L"G:", 0), 0u) << shownStored;
     constexpr DWORD kControl = WRITE_DAC | WRITE_OWNER | DELETE | FILE_CREATE_PIPE_INSTANCE;
-    const struct {
-        const char* who;
-        bool service;               // the service's own account
-        const wchar_t* asEveryone;  // an SDDL alias whose entries go to Everyone
-        DWORD granted;
-        DWORD refused;
-    } rows[] = {
-        {"an interactive user", false, nullptr, kCommandPipeOpenAccess, kControl},
-        {"a network logon", false, L"NU", 0, FILE_ALL_ACCESS},
-        {"the service's account", true, nullptr, FILE_ALL_ACCESS, 0},
-    };
-    for (const auto& row : rows) {
-        const HANDLE token = CheckingToken(row.service, &user, false);
-        std::wstring sddl = row.service ? stored : Renamed(stored, user, L"S-1-5-21-1-2-3-1001");
-        if (row.asEveryone != nullptr) {
-            sddl = Renamed(sddl, std::wstring(L";") + row.asEveryone + L")", L";WD)");
-        }
-        const std::string shown(sddl.begin(), sddl.end());
-        if (row.granted != 0) {
-            EXPECT_EQ(Granted(sddl, token, row.granted), Mapped(row.granted)) << row.who << shown;
-        }
-        for (DWORD right = 1; right != 0; right <<= 1) {
-            if ((row.refused & right) != 0) {
-                EXPECT_EQ(Granted(sddl, token, right), 0u)
-                    << row.who << " " << std::hex << right << " " << shown;
-            }
-        }
-        CloseHandle(token);
-    }
+    ExpectAccess(channel.Name(),
+                 {
+                     {"an interactive user", false, true, {}, kCommandPipeOpenAccess, kControl},
+                     {"a network logon", false, true, {L"NU"}, 0, FILE_ALL_ACCESS},
+                     {"the service's account", true, true, {}, FILE_ALL_ACCESS, 0},
+                 });
     orlivan_notify_serve_end(server);
 }
 
-// A client that sends its request a byte at a time holds serving no longer
-// than a stop: serving returns within 200 ms of it, having answered nothing.
+// A client that sends a byte every 150 ms, its request never complete;
+// serving is stopped at 1 s.
 TEST(NamedPipeServer, LibraryServingStopsWhileAClientTrickles) {
     const TestChannelName channel("orlivan_cmd_trickle");
     orlivan_notify_command_handlers handlers{};
@@ -304,11 +286,12 @@ TEST(NamedPipeServer, LibraryServingStopsWhileAClientTrickles) {
         orlivan_notify_serve(server, 10000, &served);
         returned = Clock::now();
     });
-    const BYTE request[] = {4, 0, 0, 0, 5, 3, 0, 0};
+    const BYTE request[] = {4, 0, 0, 0, 5, 3, 0};  // a version request but its last byte
     const auto start = Clock::now();
-    for (size_t i = 0; Clock::now() - start < std::chrono::seconds(1); i = (i + 1) % 7) {
+    for (size_t i = 0; Clock::now() - start < std::chrono::seconds(1); ++i) {
         DWORD wrote = 0;
-        WriteFile(client, request + i, 1, &wrote, nullptr);
+        if (i < sizeof request)
+            WriteFile(client, request + i, 1, &wrote, nullptr);
         Sleep(150);
     }
     const auto stopped = Clock::now();
