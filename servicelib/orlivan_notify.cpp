@@ -3,7 +3,6 @@
 #include "orlivan_notify.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <deque>
 #include <cstring>

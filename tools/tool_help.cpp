@@ -104,7 +104,7 @@ SERVE: answer the notifier's requests on the command channel
   --reply-length N   send N as the reply's length word instead of its size
   --delay MS         wait MS before answering
   --drop             read the request and close without answering
-  --count N          serve N exchanges, then exit (default: until killed)
+  --count N          answer N exchanges, then exit (default: until killed)
   --log FILE         append the log to FILE as well as standard output
 
   Log: one line per transfer received and one per reply, e.g.
