@@ -196,10 +196,14 @@ public:
 
     std::unique_ptr<CServeConnection> Accept(ServeClock::time_point deadline) override {
         for (;;) {
+            // The wait takes the first signalled event in the list: the list
+            // starts after the instance served last, so that clients waiting
+            // on several instances are taken in turn.
             HANDLE events[kInstances + 1] = {m_stop};
             PipeInstance* waiting[kInstances] = {};
             DWORD count = 1;
-            for (PipeInstance& instance : m_instances) {
+            for (DWORD i = 0; i < kInstances; ++i) {
+                PipeInstance& instance = m_instances[(m_next + i) % kInstances];
                 if (!instance.inUse) {
                     waiting[count - 1] = &instance;
                     events[count++] = instance.event;
@@ -217,6 +221,7 @@ public:
             instance.pending = false;
             if (connected) {
                 instance.inUse = true;
+                m_next = static_cast<DWORD>(&instance - m_instances.data() + 1) % kInstances;
                 return std::make_unique<CPipeConnection>(*this, instance, m_stop);
             }
             // A client that came and went: this instance listens again.
@@ -263,6 +268,7 @@ private:
     std::wstring m_name;
     HANDLE m_stop = nullptr;
     std::array<PipeInstance, kInstances> m_instances;
+    DWORD m_next = 0;  // where the next wait's list of instances starts
 };
 
 CPipeConnection::~CPipeConnection() {
