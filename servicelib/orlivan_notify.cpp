@@ -139,7 +139,10 @@ int SendFrame(orlivan_notify_connection* connection, const void* frame, size_t s
     }
     CPipeClient& client = connection->client;
     int result = ORLIVAN_NOTIFY_OK;
-    if (size > UINT32_MAX || client.Write(static_cast<uint32_t>(size), frame, deadline) == 0) {
+    // A write is given at least a millisecond: a deadline that has passed
+    // still lets a channel that takes the frame at once have it.
+    const auto writeDeadline = std::max(deadline, Clock::now() + std::chrono::milliseconds(1));
+    if (size > UINT32_MAX || client.Write(static_cast<uint32_t>(size), frame, writeDeadline) == 0) {
         result = ORLIVAN_NOTIFY_E_SEND_FAILED;
     } else if (expectReply) {
         result = ReadReply(client, deadline, reply);
