@@ -58,8 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t request = kRequests[data[0] & 3];
     const bool silent = (data[0] & 4) != 0;
     ScriptedService service(data + 1, size - 1);
-    std::unique_ptr<CCommandReply> reply(
-        ReadReplyFrom(service, request, ExchangeClock::now() + COMMAND_EXCHANGE_TIMEOUT));
+    std::unique_ptr<CCommandReply> reply(ReadReplyFrom(service, request, ExchangeClock::now() + COMMAND_EXCHANGE_TIMEOUT));
     if (reply == nullptr) {
         return 0;
     }
