@@ -133,21 +133,23 @@ void AcceptOfferExpecting(const char* installer) {
 
 // ---------------------------------------------------------------- About
 
-E2E_SCENARIO(version_request_is_two_writes) {
+E2E_SCENARIO(version_request_is_its_length_and_code) {
     StandIn service(L"serve --version 1.2.3");
     Serving(service);
     Notifier notifier;
     StartWithIcon(notifier);
     HWND about = OpenAbout(notifier);
     service.WaitForOutput("exchange 1: replied");
-    // A message pipe: each "received" line is one write of the notifier.
+    // A byte pipe: the service reads the length word, then the body it
+    // announces. (That the notifier writes them as two writes is
+    // CommandExchange.VersionRequestIsTwoWritesAndTheReplyTwoReads.)
     const std::string output = service.Output();
     const std::string expected =
         "exchange 1: received 04000000\n"
         "exchange 1: received 05030000\n"
         "exchange 1: request length 4 command 0x305\n";
     Check(output.find(expected) != std::string::npos,
-          "the request is the two writes 04000000 and 05030000; the stand-in logged:\n" + output);
+          "the request is 04000000 then 05030000; the stand-in logged:\n" + output);
     CheckEqual(RequestCount(service), 1, "requests for one About");
     CloseWithOk(about, "the About dialog");
 }

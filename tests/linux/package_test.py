@@ -55,7 +55,7 @@ PACKAGES = {
 }
 
 # The service library's runtime and development packages.
-LIBRARY_PACKAGES = ['liborlivan-notify1', 'liborlivan-notify-dev']
+LIBRARY_PACKAGES = ['liborlivan-notify2', 'liborlivan-notify-dev']
 
 
 def run(*command, **kwargs):
@@ -216,12 +216,12 @@ def check_library(out, debs):
     for package in LIBRARY_PACKAGES:
         run('dpkg-deb', '-x', debs[package], root, check=True)
     control = os.path.join(out, 'library-control')
-    run('dpkg-deb', '-e', debs['liborlivan-notify1'], control, check=True)
+    run('dpkg-deb', '-e', debs['liborlivan-notify2'], control, check=True)
     os.makedirs(root + '/debian')
     with open(root + '/debian/control', 'w') as f:
-        f.write('Source: liborlivan-notify\n\nPackage: liborlivan-notify1\nArchitecture: any\n')
-    version = run('dpkg-deb', '-f', debs['liborlivan-notify1'], 'Version').stdout.strip()
-    symbols = run('dpkg-gensymbols', '-v' + version, '-pliborlivan-notify1', '-P' + root,
+        f.write('Source: liborlivan-notify\n\nPackage: liborlivan-notify2\nArchitecture: any\n')
+    version = run('dpkg-deb', '-f', debs['liborlivan-notify2'], 'Version').stdout.strip()
+    symbols = run('dpkg-gensymbols', '-v' + version, '-pliborlivan-notify2', '-P' + root,
                   '-I' + control + '/symbols', '-O/dev/null', '-c4', cwd=root)
     check(symbols.returncode == 0, 'the symbols file: ' + symbols.stdout + symbols.stderr)
     libdir = root + '/usr/lib/' + run('dpkg-architecture', '-qDEB_HOST_MULTIARCH').stdout.strip()

@@ -29,8 +29,6 @@ HANDLE Handle(intptr_t value) {
 
 }  // namespace
 
-const bool kCommandWritesAreMessages = true;
-
 TestChannelName::TestChannelName(const std::string& baseName)
     : m_name("\\\\.\\pipe\\" + UniqueName(baseName)) {}
 
