@@ -136,6 +136,12 @@ def pseudo(text):
     return "[" + body + " " + filler + "]"
 
 
+def without_mnemonic(text):
+    """A menu text as a place without access keys shows it: "&" before the
+    access key dropped, "&&" one "&"."""
+    return re.sub(r"&(.?)", r"\1", text)
+
+
 def catalogue(po_dir):
     template = {k: e for k, (e, _) in read_po(os.path.join(po_dir, "orlivan.pot")).items()}
     table = {"en": dict(template)}
@@ -215,10 +221,10 @@ def translated_paragraphs(table, english, text):
 
 def desktop_lines(table, path, write):
     """A desktop entry's GenericName, Comment and its actions' Name (the tray
-    menu's texts), or an AppStream file's name, summary and description,
+    menu's texts, without their access keys), or an AppStream file's name, summary and description,
     followed by their translations (lines made here)."""
     english = {table["en"][k]: k for k in table["en"] if k.startswith(DESKTOP_PREFIXES)}
-    menu = {table["en"][k]: k for k in table["en"] if k.startswith("Menu")}
+    menu = {without_mnemonic(table["en"][k]): k for k in table["en"] if k.startswith("Menu")}
     with open(path, encoding="utf-8") as f:
         current = f.read()
     out = []
@@ -251,7 +257,8 @@ def desktop_lines(table, path, write):
             elif action and key == "Name":
                 if value not in menu:
                     raise CatalogueError(f"{path}: the action {value!r} is no menu text of the template")
-                out.extend(f"Name[{l}]={table[l][menu[value]]}" for l in LANGUAGES)
+                out.extend(f"Name[{l}]={without_mnemonic(table[l][menu[value]])}"
+                           for l in LANGUAGES)
         wanted = "\n".join(out) + "\n"
     if current != wanted:
         if not write:

@@ -5,6 +5,7 @@
 // domain sockets and logind).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -50,23 +51,42 @@ std::optional<std::vector<SessionUser>> ListSessionUsers();
 // The user of the session `sessionId`; empty when it has none (or is unknown).
 std::string SessionUserId(uint32_t sessionId);
 
-// One accepted connection on the command channel.
+// What a wait on the command channel ended with, besides bytes.
+enum : long {
+    SERVE_CLOSED = 0,    // the client closed its end
+    SERVE_FAILED = -1,   // an error, or the deadline passed
+    SERVE_STOPPED = -2,  // the server was asked to stop
+};
+
+using ServeClock = std::chrono::steady_clock;
+
+// One accepted connection on the command channel. Every wait ends at its
+// deadline or as soon as the listener is stopped, whichever comes first.
 class CServeConnection {
 public:
     virtual ~CServeConnection() = default;
-    // Up to `max` bytes as they arrive: on Windows one client write (message)
-    // per call, on posix whatever the socket holds. 0 when the client closed,
-    // -1 on error or time-out.
-    virtual long ReadSome(uint8_t* buffer, uint32_t max, uint32_t timeoutMs) = 0;
-    virtual bool Write(const Bytes& bytes) = 0;
+    // Up to `max` bytes as they arrive: the count, or SERVE_CLOSED,
+    // SERVE_FAILED or SERVE_STOPPED.
+    virtual long ReadSome(uint8_t* buffer, uint32_t max, ServeClock::time_point deadline) = 0;
+    // The whole of `bytes`: true when written by the deadline.
+    virtual bool Write(const Bytes& bytes, ServeClock::time_point deadline) = 0;
+    // Waits until the client has closed its end (having read the reply), at
+    // most until `deadline`; true when it did.
+    virtual bool AwaitClose(ServeClock::time_point deadline) = 0;
+    // Who is on the other end, for fairness between accounts: "uid N"
+    // (posix), "session N" (Windows); empty when it can't be told.
+    virtual std::string PeerKey() = 0;
 };
 
 // The listening end of the command channel.
 class CServeListener {
 public:
     virtual ~CServeListener() = default;
-    // The next client, or null when none connected within `timeoutMs`.
-    virtual std::unique_ptr<CServeConnection> Accept(uint32_t timeoutMs) = 0;
+    // The next client; null when none connected by `deadline` or on a stop.
+    virtual std::unique_ptr<CServeConnection> Accept(ServeClock::time_point deadline) = 0;
+    // Ends every wait of Accept and of the connections, now and from now on.
+    // Any thread.
+    virtual void Stop() = 0;
 };
 
 // Starts listening on `name`; null with `error` set when the channel can't be

@@ -8,6 +8,7 @@
 #include "channel/channel_name.h"
 #include "channel/pipe_client.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -25,25 +27,29 @@
 
 namespace {
 
-// Waits for `events` on `fd` for at most `timeoutMs`; false on time-out.
-bool WaitFor(int fd, short events, uint32_t timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+// Waits for `events` on `fd` until `deadline`, or until `stopFd` (an
+// eventfd) is signalled: SERVE_FAILED on time-out or error, SERVE_STOPPED,
+// or 1 when `fd` is ready.
+long WaitFor(int fd, short events, int stopFd, ServeClock::time_point deadline) {
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left < 0) {
-            return false;
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - ServeClock::now()).count();
+        pollfd p[2] = {{stopFd, POLLIN, 0}, {fd, events, 0}};
+        const int ready = poll(p, 2, static_cast<int>(std::clamp<long long>(left, 0, INT32_MAX)));
+        if (ready > 0 && p[0].revents != 0) {
+            return SERVE_STOPPED;
         }
-        pollfd p{fd, events, 0};
-        const int ready = poll(&p, 1, static_cast<int>(left));
         if (ready > 0) {
-            return true;
+            return 1;
         }
         if (ready == 0 || errno != EINTR) {
-            return false;
+            return SERVE_FAILED;
         }
     }
+}
+
+bool IsStopped(int stopFd) {
+    return WaitFor(-1, 0, stopFd, ServeClock::now()) == SERVE_STOPPED;
 }
 
 bool MakeAddress(const std::string& path, sockaddr_un* address) {
@@ -58,11 +64,14 @@ bool MakeAddress(const std::string& path, sockaddr_un* address) {
 
 class CSocketConnection : public CServeConnection {
 public:
-    explicit CSocketConnection(int fd) : m_fd(fd) {}
+    CSocketConnection(int fd, int stopFd) : m_fd(fd), m_stopFd(stopFd) {}
     ~CSocketConnection() override { close(m_fd); }
 
-    long ReadSome(uint8_t* buffer, uint32_t max, uint32_t timeoutMs) override {
+    long ReadSome(uint8_t* buffer, uint32_t max, ServeClock::time_point deadline) override {
         for (;;) {
+            if (IsStopped(m_stopFd)) {
+                return SERVE_STOPPED;
+            }
             const ssize_t n = recv(m_fd, buffer, max, 0);
             if (n >= 0) {
                 return static_cast<long>(n);
@@ -70,13 +79,20 @@ public:
             if (errno == EINTR) {
                 continue;
             }
-            if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitFor(m_fd, POLLIN, timeoutMs)) {
-                return -1;
+            if (errno == ECONNRESET) {
+                return SERVE_CLOSED;
+            }
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                return SERVE_FAILED;
+            }
+            const long waited = WaitFor(m_fd, POLLIN, m_stopFd, deadline);
+            if (waited < 0) {
+                return waited;
             }
         }
     }
 
-    bool Write(const Bytes& bytes) override {
+    bool Write(const Bytes& bytes, ServeClock::time_point deadline) override {
         size_t done = 0;
         while (done < bytes.size()) {
             const ssize_t n = send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
@@ -85,7 +101,7 @@ public:
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                if (!WaitFor(m_fd, POLLOUT, 10000)) {
+                if (WaitFor(m_fd, POLLOUT, m_stopFd, deadline) < 0) {
                     return false;
                 }
             } else {
@@ -95,31 +111,53 @@ public:
         return true;
     }
 
+    // A socket's reply stays readable after this end is closed.
+    bool AwaitClose(ServeClock::time_point) override { return true; }
+
+    std::string PeerKey() override {
+        uint32_t uid = 0;
+        return PeerUserId(m_fd, &uid) ? "uid " + std::to_string(uid) : std::string();
+    }
+
 private:
     int m_fd;
+    int m_stopFd;
 };
 
 class CSocketListener : public CServeListener {
 public:
-    CSocketListener(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+    CSocketListener(int fd, int stopFd, std::string path)
+        : m_fd(fd), m_stopFd(stopFd), m_path(std::move(path)) {}
     ~CSocketListener() override {
         close(m_fd);
+        close(m_stopFd);
         unlink(m_path.c_str());
     }
 
-    std::unique_ptr<CServeConnection> Accept(uint32_t timeoutMs) override {
-        if (!WaitFor(m_fd, POLLIN, timeoutMs)) {
-            return nullptr;
+    std::unique_ptr<CServeConnection> Accept(ServeClock::time_point deadline) override {
+        for (;;) {
+            if (WaitFor(m_fd, POLLIN, m_stopFd, deadline) < 0) {
+                return nullptr;
+            }
+            const int fd = accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd >= 0) {
+                return std::make_unique<CSocketConnection>(fd, m_stopFd);
+            }
+            if (ServeClock::now() >= deadline) {
+                return nullptr;  // a client that came and went; the wait is over
+            }
         }
-        const int fd = accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            return nullptr;
-        }
-        return std::make_unique<CSocketConnection>(fd);
+    }
+
+    void Stop() override {
+        const uint64_t one = 1;
+        // An eventfd only fails to count up at its maximum: stopped anyway.
+        [[maybe_unused]] const ssize_t written = write(m_stopFd, &one, sizeof one);
     }
 
 private:
     int m_fd;
+    int m_stopFd;
     std::string m_path;
 };
 
@@ -284,10 +322,17 @@ std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std
         unlink(name.c_str());
     }
     if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        chmod(name.c_str(), 0666) != 0 || listen(fd, 8) != 0) {
+        chmod(name.c_str(), 0666) != 0 || listen(fd, SOMAXCONN) != 0) {
         *error = std::strerror(errno);
         close(fd);
         return nullptr;
     }
-    return std::make_unique<CSocketListener>(fd, name);
+    const int stopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (stopFd < 0) {
+        *error = std::strerror(errno);
+        close(fd);
+        unlink(name.c_str());
+        return nullptr;
+    }
+    return std::make_unique<CSocketListener>(fd, stopFd, name);
 }

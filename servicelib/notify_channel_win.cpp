@@ -1,8 +1,10 @@
-// The library's channels on Windows. The command pipe is served in message
-// mode, so each write of the client arrives as one message and the log shows
-// how a request was split. One instance is always listening: a new one is
-// created as soon as a client is connected, so back-to-back exchanges never
-// find the pipe busy.
+// The library's channels on Windows. The command pipe is a byte pipe with a
+// fixed set of instances, all created at the start (the first with
+// FILE_FLAG_FIRST_PIPE_INSTANCE, so that a name someone else holds is
+// reported rather than shared) and each reused after its client has gone
+// (DisconnectNamedPipe, ConnectNamedPipe): no instance is ever closed to make
+// another, which would leave a moment for another process to take its place.
+// Every wait is overlapped and ends at its deadline or at the stop event.
 #include "notify_channel.h"
 
 #include <windows.h>
@@ -11,153 +13,285 @@
 #include <sddl.h>
 #include <wtsapi32.h>
 
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <string>
+
 #include "base/text.h"
 #include "channel/channel_access.h"
 #include "channel/channel_name.h"
 #include "channel/pipe_client.h"
 #include "channel/pipe_identity_win.h"
+#include "channel/pipe_security_win.h"
 #include "channel/user_account.h"
 #include "channel/user_account_win.h"
 
 namespace {
 
-// Runs one overlapped transfer or connect to completion within `timeoutMs`.
-// Returns the bytes moved (connects: 0), or -1 on failure or time-out.
-// `moreData` reports a message longer than the buffer.
-long Complete(HANDLE pipe, OVERLAPPED* overlapped, BOOL started, uint32_t timeoutMs,
-              bool* moreData = nullptr) {
-    DWORD moved = 0;
-    DWORD error = started ? ERROR_SUCCESS : GetLastError();
-    if (error == ERROR_IO_PENDING) {
-        if (WaitForSingleObject(overlapped->hEvent, timeoutMs) != WAIT_OBJECT_0) {
-            CancelIo(pipe);
-            GetOverlappedResult(pipe, overlapped, &moved, TRUE);
-            return -1;
-        }
-        error =
-            GetOverlappedResult(pipe, overlapped, &moved, FALSE) ? ERROR_SUCCESS : GetLastError();
-    } else if (error == ERROR_SUCCESS) {
-        GetOverlappedResult(pipe, overlapped, &moved, FALSE);
-    }
-    if (error == ERROR_MORE_DATA && moreData != nullptr) {
-        *moreData = true;
-        return static_cast<long>(moved);
-    }
-    return error == ERROR_SUCCESS ? static_cast<long>(moved) : -1;
+// Each notifier makes one short exchange at a time: a few instances cover
+// every session.
+constexpr DWORD kInstances = 4;
+constexpr DWORD kPipeBufferSize = 4096;
+
+DWORD MsUntil(ServeClock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - ServeClock::now());
+    return static_cast<DWORD>(std::clamp<long long>(left.count(), 0, INFINITE - 1));
 }
+
+// One instance of the pipe and the event its connects and transfers signal.
+struct PipeInstance {
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    HANDLE event = nullptr;
+    OVERLAPPED overlapped{};
+    bool pending = false;  // a ConnectNamedPipe is under way
+    bool inUse = false;    // handed out as a connection
+};
+
+class CPipeListener;
 
 class CPipeConnection : public CServeConnection {
 public:
-    explicit CPipeConnection(HANDLE pipe) : m_pipe(pipe) {
-        m_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    }
-    // Closing the instance (rather than disconnecting it) leaves a reply that
-    // the client has not read yet readable until it is read.
-    ~CPipeConnection() override {
-        CloseHandle(m_event);
-        CloseHandle(m_pipe);
+    CPipeConnection(CPipeListener& listener, PipeInstance& instance, HANDLE stop)
+        : m_listener(listener), m_instance(instance), m_stop(stop) {}
+    ~CPipeConnection() override;
+
+    long ReadSome(uint8_t* buffer, uint32_t max, ServeClock::time_point deadline) override {
+        return Transfer(false, buffer, max, deadline);
     }
 
-    long ReadSome(uint8_t* buffer, uint32_t max, uint32_t timeoutMs) override {
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = m_event;
-        ResetEvent(m_event);
-        const BOOL started = ReadFile(m_pipe, buffer, max, nullptr, &overlapped);
-        bool more = false;
-        const long got = Complete(m_pipe, &overlapped, started, timeoutMs, &more);
-        if (got < 0) {
-            const DWORD error = GetLastError();
-            return error == ERROR_BROKEN_PIPE ? 0 : -1;
+    bool Write(const Bytes& bytes, ServeClock::time_point deadline) override {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const long moved = Transfer(true, const_cast<uint8_t*>(bytes.data() + done),
+                                        static_cast<uint32_t>(bytes.size() - done), deadline);
+            if (moved <= 0) {
+                return false;
+            }
+            done += static_cast<size_t>(moved);
         }
-        return got;
+        return true;
     }
 
-    bool Write(const Bytes& bytes) override {
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = m_event;
-        ResetEvent(m_event);
-        const BOOL started =
-            WriteFile(m_pipe, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &overlapped);
-        return Complete(m_pipe, &overlapped, started, 10000) == static_cast<long>(bytes.size());
+    bool AwaitClose(ServeClock::time_point deadline) override {
+        uint8_t ignored[64];
+        for (;;) {
+            const long got = ReadSome(ignored, sizeof ignored, deadline);
+            if (got <= 0) {
+                return got == SERVE_CLOSED;
+            }
+        }
+    }
+
+    std::string PeerKey() override {
+        ULONG session = 0;
+        return GetNamedPipeClientSessionId(m_instance.pipe, &session)
+                   ? "session " + std::to_string(session)
+                   : std::string();
     }
 
 private:
-    HANDLE m_pipe;
-    HANDLE m_event;
+    // One overlapped read or write, waited for until `deadline` or the stop:
+    // the bytes moved, or SERVE_CLOSED, SERVE_FAILED or SERVE_STOPPED. On a
+    // time-out or stop the transfer is cancelled and its end waited for, so
+    // the buffer is never touched after the call.
+    long Transfer(bool write, uint8_t* buffer, uint32_t count, ServeClock::time_point deadline) {
+        if (WaitForSingleObject(m_stop, 0) == WAIT_OBJECT_0) {
+            return SERVE_STOPPED;
+        }
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = m_instance.event;
+        ResetEvent(m_instance.event);
+        const BOOL started = write ? WriteFile(m_instance.pipe, buffer, count, nullptr, &overlapped)
+                                   : ReadFile(m_instance.pipe, buffer, count, nullptr, &overlapped);
+        DWORD error = started ? ERROR_SUCCESS : GetLastError();
+        DWORD waited = WAIT_OBJECT_0;
+        if (error == ERROR_IO_PENDING) {
+            const HANDLE events[2] = {m_instance.event, m_stop};
+            waited = WaitForMultipleObjects(2, events, FALSE, MsUntil(deadline));
+            if (waited != WAIT_OBJECT_0) {
+                CancelIo(m_instance.pipe);
+            }
+            DWORD moved = 0;
+            if (GetOverlappedResult(m_instance.pipe, &overlapped, &moved, TRUE)) {
+                return static_cast<long>(moved);  // also when it completed just before the cancel
+            }
+            error = GetLastError();
+        } else if (error == ERROR_SUCCESS) {
+            DWORD moved = 0;
+            return GetOverlappedResult(m_instance.pipe, &overlapped, &moved, FALSE)
+                       ? static_cast<long>(moved)
+                       : SERVE_FAILED;
+        }
+        if (waited == WAIT_OBJECT_0 + 1) {
+            return SERVE_STOPPED;
+        }
+        return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED ||
+                       error == ERROR_NO_DATA
+                   ? SERVE_CLOSED
+                   : SERVE_FAILED;
+    }
+
+    CPipeListener& m_listener;
+    PipeInstance& m_instance;
+    HANDLE m_stop;
 };
 
 class CPipeListener : public CServeListener {
 public:
     explicit CPipeListener(std::wstring name) : m_name(std::move(name)) {
-        m_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        m_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
     ~CPipeListener() override {
-        if (m_pending) {
-            // The connect must be over before its OVERLAPPED goes away.
-            DWORD unused = 0;
-            CancelIo(m_listening);
-            GetOverlappedResult(m_listening, &m_overlapped, &unused, TRUE);
+        for (PipeInstance& instance : m_instances) {
+            if (instance.pending) {
+                // The connect must be over before its OVERLAPPED goes away.
+                DWORD unused = 0;
+                CancelIo(instance.pipe);
+                GetOverlappedResult(instance.pipe, &instance.overlapped, &unused, TRUE);
+            }
+            if (instance.pipe != INVALID_HANDLE_VALUE) {
+                CloseHandle(instance.pipe);
+            }
+            if (instance.event != nullptr) {
+                CloseHandle(instance.event);
+            }
         }
-        if (m_listening != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_listening);
+        if (m_stop != nullptr) {
+            CloseHandle(m_stop);
         }
-        CloseHandle(m_event);
     }
 
-    bool CreateInstance(bool first) {
-        m_listening = CreateNamedPipeW(
-            m_name.c_str(),
-            PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
-            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-            PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
-        m_pending = false;
-        return m_listening != INVALID_HANDLE_VALUE;
+    // Creates every instance and starts listening on each; false with
+    // `error` set when one can't be made.
+    bool Create(std::string* error) {
+        const UniquePipeSecurity descriptor(CreateCommandPipeSecurityDescriptor());
+        if (m_stop == nullptr || !descriptor) {
+            *error = "the pipe's security can't be set up (error " +
+                     std::to_string(GetLastError()) + ")";
+            return false;
+        }
+        // The owner the tests give the command pipe: the notifier uses the
+        // pipe only when a service's account owns it, and under Wine every
+        // process runs as the same ordinary user. Windows refuses an owner the
+        // process's token may not assign (ERROR_INVALID_OWNER), so the
+        // variable can't make a pipe look like a service's on a real system.
+        PSID testOwner = nullptr;
+        wchar_t ownerText[192];
+        const DWORD ownerLength =
+            GetEnvironmentVariableW(L"ORLIVAN_TEST_COMMAND_PIPE_OWNER", ownerText,
+                                    static_cast<DWORD>(std::size(ownerText)));
+        if (ownerLength != 0 && ownerLength < std::size(ownerText) &&
+            ConvertStringSidToSidW(ownerText, &testOwner)) {
+            SetSecurityDescriptorOwner(descriptor.Get(), testOwner, FALSE);
+        }
+        // The descriptor points at the owner until the instances are made.
+        const std::unique_ptr<void, decltype(&LocalFree)> ownerHold(testOwner, &LocalFree);
+        SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.Get(), FALSE};
+        for (DWORD i = 0; i < kInstances; ++i) {
+            PipeInstance& instance = m_instances[i];
+            instance.event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            instance.pipe = CreateNamedPipeW(
+                m_name.c_str(),
+                PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
+                    (i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+                PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                kInstances, kPipeBufferSize, kPipeBufferSize, 0, &attributes);
+            if (instance.event == nullptr || instance.pipe == INVALID_HANDLE_VALUE) {
+                const DWORD code = GetLastError();
+                *error = "CreateNamedPipeW failed with error " + std::to_string(code) +
+                         (i == 0 && (code == ERROR_ACCESS_DENIED || code == ERROR_PIPE_BUSY)
+                              ? " (another server holds the name)"
+                              : "");
+                return false;
+            }
+        }
+        for (PipeInstance& instance : m_instances) {
+            Listen(instance);
+        }
+        return true;
     }
 
-    std::unique_ptr<CServeConnection> Accept(uint32_t timeoutMs) override {
-        if (m_listening == INVALID_HANDLE_VALUE && !CreateInstance(false)) {
-            Sleep(timeoutMs);
-            return nullptr;
-        }
-        if (!m_pending) {
-            m_overlapped = OVERLAPPED{};
-            m_overlapped.hEvent = m_event;
-            ResetEvent(m_event);
-            if (!ConnectNamedPipe(m_listening, &m_overlapped)) {
-                const DWORD error = GetLastError();
-                if (error == ERROR_IO_PENDING) {
-                    m_pending = true;
-                } else if (error != ERROR_PIPE_CONNECTED) {
-                    // A client that came and went: start over on this instance.
-                    DisconnectNamedPipe(m_listening);
-                    return nullptr;
+    std::unique_ptr<CServeConnection> Accept(ServeClock::time_point deadline) override {
+        for (;;) {
+            // The wait takes the first signalled event in the list: the list
+            // starts after the instance served last, so that clients waiting
+            // on several instances are taken in turn.
+            HANDLE events[kInstances + 1] = {m_stop};
+            PipeInstance* waiting[kInstances] = {};
+            DWORD count = 1;
+            for (DWORD i = 0; i < kInstances; ++i) {
+                PipeInstance& instance = m_instances[(m_next + i) % kInstances];
+                if (!instance.inUse) {
+                    waiting[count - 1] = &instance;
+                    events[count++] = instance.event;
                 }
             }
-        }
-        if (m_pending) {
-            if (WaitForSingleObject(m_event, timeoutMs) != WAIT_OBJECT_0) {
-                return nullptr;
+            const DWORD waited = WaitForMultipleObjects(count, events, FALSE, MsUntil(deadline));
+            if (waited <= WAIT_OBJECT_0 || waited >= WAIT_OBJECT_0 + count) {
+                return nullptr;  // stopped, the deadline, or a failed wait
             }
+            PipeInstance& instance = *waiting[waited - WAIT_OBJECT_0 - 1];
             DWORD unused = 0;
-            m_pending = false;
-            if (!GetOverlappedResult(m_listening, &m_overlapped, &unused, FALSE)) {
-                DisconnectNamedPipe(m_listening);
-                return nullptr;
+            const bool connected =
+                !instance.pending ||
+                GetOverlappedResult(instance.pipe, &instance.overlapped, &unused, FALSE);
+            instance.pending = false;
+            if (connected) {
+                instance.inUse = true;
+                m_next = static_cast<DWORD>(&instance - m_instances.data() + 1) % kInstances;
+                return std::make_unique<CPipeConnection>(*this, instance, m_stop);
             }
+            // A client that came and went: this instance listens again.
+            DisconnectNamedPipe(instance.pipe);
+            Listen(instance);
         }
-        const HANDLE connected = m_listening;
-        m_listening = INVALID_HANDLE_VALUE;
-        CreateInstance(false);
-        return std::make_unique<CPipeConnection>(connected);
+    }
+
+    void Stop() override { SetEvent(m_stop); }
+
+    // The connection on `instance` is over: the instance listens again.
+    void Release(PipeInstance& instance) {
+        DisconnectNamedPipe(instance.pipe);
+        instance.inUse = false;
+        Listen(instance);
     }
 
 private:
+    // Starts a connect on `instance`; its event is set once a client is there.
+    void Listen(PipeInstance& instance) {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            instance.overlapped = OVERLAPPED{};
+            instance.overlapped.hEvent = instance.event;
+            ResetEvent(instance.event);
+            instance.pending = false;
+            if (ConnectNamedPipe(instance.pipe, &instance.overlapped)) {
+                SetEvent(instance.event);
+                return;
+            }
+            const DWORD error = GetLastError();
+            if (error == ERROR_IO_PENDING) {
+                instance.pending = true;
+                return;
+            }
+            if (error == ERROR_PIPE_CONNECTED) {
+                SetEvent(instance.event);  // a client came in before the connect
+                return;
+            }
+            // A client that came and went: made ready for the next one.
+            DisconnectNamedPipe(instance.pipe);
+        }
+    }
+
     std::wstring m_name;
-    HANDLE m_listening = INVALID_HANDLE_VALUE;
-    HANDLE m_event = nullptr;
-    OVERLAPPED m_overlapped{};
-    bool m_pending = false;
+    HANDLE m_stop = nullptr;
+    std::array<PipeInstance, kInstances> m_instances;
+    DWORD m_next = 0;  // where the next wait's list of instances starts
 };
+
+CPipeConnection::~CPipeConnection() {
+    m_listener.Release(m_instance);
+}
 
 // The SID string of the owner of the pipe object that the client handle
 // `pipe` is connected to, read through that handle (GENERIC_READ carries
@@ -209,9 +343,7 @@ std::unique_ptr<CServeListener> CreateServeListener(const std::string& name, std
         return nullptr;
     }
     auto listener = std::make_unique<CPipeListener>(std::wstring(wide->begin(), wide->end()));
-    if (!listener->CreateInstance(true)) {
-        *error = "CreateNamedPipeW failed with error " + std::to_string(GetLastError()) +
-                 " (another server may hold the name)";
+    if (!listener->Create(error)) {
         return nullptr;
     }
     return listener;

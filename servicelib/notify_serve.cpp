@@ -70,58 +70,73 @@ Bytes UpdateReplyFrame(int32_t status, const std::string& text) {
     return frame;
 }
 
-void ServeCommandExchange(CServeConnection& connection,
-                          const orlivan_notify_command_handlers& handlers, uint32_t number) {
+ExchangeResult ServeCommandExchange(CServeConnection& connection,
+                                    const orlivan_notify_command_handlers& handlers,
+                                    uint32_t number, ServeClock::time_point requestDeadline) {
     const std::string label = "exchange " + std::to_string(number);
-    constexpr uint32_t kRequestWaitMs = 10000;
+    ExchangeResult result;
     Bytes request;
     uint8_t buffer[SERVE_MAX_REQUEST + 4];
-    // Read until the length word and the body it announces are in.
+    // Read until the length word and the body it announces are in, all of it
+    // by one deadline: a client that trickles its bytes gains nothing.
     for (;;) {
         const size_t want =
             request.size() < 4 ? 4 : 4 + static_cast<size_t>(LoadUint32(request.data()));
         if (request.size() >= 4 && LoadUint32(request.data()) > SERVE_MAX_REQUEST) {
             Log(handlers, label + ": request length " + std::to_string(LoadUint32(request.data())) +
                               " is too long; connection dropped");
-            return;
+            return result;
         }
         if (request.size() >= want) {
             break;
         }
-        const long got = connection.ReadSome(buffer, sizeof buffer, kRequestWaitMs);
+        const long got = connection.ReadSome(buffer, static_cast<uint32_t>(want - request.size()),
+                                             requestDeadline);
         if (got <= 0) {
-            Log(handlers, label + (got == 0 ? ": client closed before the request was complete"
-                                            : ": no complete request in time; connection dropped"));
-            return;
+            result.stopped = got == SERVE_STOPPED;
+            result.slow = got == SERVE_FAILED && ServeClock::now() >= requestDeadline;
+            Log(handlers, label + (got == SERVE_CLOSED    ? ": client closed before the request "
+                                                            "was complete"
+                                   : got == SERVE_STOPPED ? ": stopped; connection dropped"
+                                                          : ": no complete request in time; "
+                                                            "connection dropped"));
+            return result;
         }
         Log(handlers, label + ": received " + ToHex(buffer, static_cast<size_t>(got)));
         request.insert(request.end(), buffer, buffer + got);
     }
     const uint32_t length = LoadUint32(request.data());
-    if (request.size() > 4 + static_cast<size_t>(length)) {
-        Log(handlers, label + ": " + std::to_string(request.size() - 4 - length) +
-                          " bytes after the request ignored");
-    }
     const int32_t code = length >= 4 ? static_cast<int32_t>(LoadUint32(request.data() + 4)) : -1;
     char codeText[16];
     std::snprintf(codeText, sizeof codeText, "0x%x", static_cast<unsigned>(code));
     Log(handlers, label + ": request length " + std::to_string(length) + " command " +
                       (length >= 4 ? codeText : "none"));
-    const bool known = handlers.raw_reply != nullptr ||
-                       (code == CMD_VERSION && handlers.version != nullptr) ||
-                       (code == CMD_CHECK_UPDATE && handlers.check_update != nullptr);
+    // A request is its code alone; any other length is no request the
+    // notifier makes (a raw reply, for protocol tests, answers anything).
+    const bool known =
+        handlers.raw_reply != nullptr ||
+        (length == 4 && code == CMD_VERSION && handlers.version != nullptr) ||
+        (length == 4 && code == CMD_CHECK_UPDATE && handlers.check_update != nullptr);
     if (!known) {
         Log(handlers, label + ": unknown command; dropped without a reply");
-        return;
+        return result;
     }
     const Bytes reply = ReplyFrame(handlers, code);
     if (reply.empty()) {
         Log(handlers, label + ": dropped without a reply");
-        return;
+        return result;
     }
-    if (!connection.Write(reply)) {
+    if (!connection.Write(reply, ServeClock::now() + SERVE_REPLY_TIME)) {
         Log(handlers, label + ": reply " + ToHex(reply) + " could not be written");
-        return;
+        return result;
     }
+    result.answered = true;
     Log(handlers, label + ": replied " + ToHex(reply));
+    // The reply stays readable until the client has closed; only then is the
+    // connection's end reused.
+    if (!connection.AwaitClose(ServeClock::now() + SERVE_REPLY_TIME)) {
+        result.slow = true;
+        Log(handlers, label + ": the client did not close after the reply; connection dropped");
+    }
+    return result;
 }

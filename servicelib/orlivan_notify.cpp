@@ -3,30 +3,42 @@
 #include "orlivan_notify.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <deque>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "channel/channel_name.h"
 #include "channel/pipe_client.h"
 #include "notify/record.h"
 #include "notify_channel.h"
+#include "notify_reply.h"
 #include "notify_serve.h"
 
 struct orlivan_notify_connection {
     explicit orlivan_notify_connection(const std::string& channel) : client(channel) {}
     CPipeClient client;
+    // A record failed on it (cut short, or its reply not read): it is closed
+    // for good, so that no later record follows a partial frame or reads a
+    // late reply.
+    bool broken = false;
 };
 
 struct orlivan_notify_command_server {
     std::unique_ptr<CServeListener> listener;
     orlivan_notify_command_handlers handlers{};
-    std::atomic<bool> stop{false};
     uint32_t exchanges = 0;
+    // The clients (by account) whose last connection ran out of its time:
+    // their next connections are served only when the whole request is there
+    // already, so that one account's connections in a row cannot hold the
+    // serving thread from the others. Oldest first, at most kMaxStruck.
+    std::deque<std::string> struck;
+    static constexpr size_t kMaxStruck = 64;
 };
 
 namespace {
@@ -41,15 +53,19 @@ int Fail(int error, std::string detail) {
     return error;
 }
 
-// Runs `body`, turning an exception (out of memory) into E_SYSTEM: nothing
-// crosses the C interface.
+// Runs `body`, turning an exception into an error: nothing crosses the C
+// interface.
 template <typename Body>
 int Guarded(Body body) {
     try {
         t_detail.clear();
         return body();
+    } catch (const std::bad_alloc&) {
+        return Fail(ORLIVAN_NOTIFY_E_OUT_OF_MEMORY, "out of memory");
+    } catch (const std::length_error&) {
+        return Fail(ORLIVAN_NOTIFY_E_OUT_OF_MEMORY, "a text too long to hold");
     } catch (...) {
-        return Fail(ORLIVAN_NOTIFY_E_SYSTEM, "out of memory");
+        return Fail(ORLIVAN_NOTIFY_E_INTERNAL, "an unexpected exception");
     }
 }
 
@@ -103,38 +119,83 @@ int Connect(const std::string& channel, const std::string& userId, uint32_t dead
 // Reads the 4-byte reply by `deadline`, telling a time-out from a hang-up
 // and from a reply cut short.
 int ReadReply(CPipeClient& client, Clock::time_point deadline, int32_t* reply) {
-    uint8_t bytes[4];
-    uint32_t got = 0;
-    while (got < 4) {
-        const long n = client.ReadSome(bytes + got, 4 - got, deadline);
-        if (n < 0) {
-            return ORLIVAN_NOTIFY_E_TIMED_OUT;
-        }
-        if (n == 0) {
-            return got == 0 ? ORLIVAN_NOTIFY_E_CLOSED : ORLIVAN_NOTIFY_E_MALFORMED_REPLY;
-        }
-        got += static_cast<uint32_t>(n);
-    }
+    return ReadReplyWord(
+        [&client, deadline](uint8_t* buffer, uint32_t max) {
+            return client.ReadSome(buffer, max, deadline);
+        },
+        reply);
+}
+
+// Writes `frame` and reads its reply, both by `deadline`. A failure closes
+// the connection for good.
+int SendFrame(orlivan_notify_connection* connection, const void* frame, size_t size,
+              bool expectReply, Clock::time_point deadline, int32_t* reply) {
     if (reply != nullptr) {
-        *reply = static_cast<int32_t>(LoadUint32(bytes));
+        *reply = 0;
+    }
+    if (connection->broken) {
+        return Fail(ORLIVAN_NOTIFY_E_SEND_FAILED,
+                    "an earlier record failed on this connection, which is closed: open a new one");
+    }
+    CPipeClient& client = connection->client;
+    int result = ORLIVAN_NOTIFY_OK;
+    // A write is given at least a millisecond: a deadline that has passed
+    // still lets a channel that takes the frame at once have it.
+    const auto writeDeadline = std::max(deadline, Clock::now() + std::chrono::milliseconds(1));
+    if (size > UINT32_MAX || client.Write(static_cast<uint32_t>(size), frame, writeDeadline) == 0) {
+        result = ORLIVAN_NOTIFY_E_SEND_FAILED;
+    } else if (expectReply) {
+        result = ReadReply(client, deadline, reply);
+    }
+    if (result != ORLIVAN_NOTIFY_OK) {
+        connection->broken = true;
+        client.Close();
+    }
+    return result;
+}
+
+// A record that gets a reply can't be sent without waiting for it: a time of
+// 0 is refused before anything is done.
+bool RefusesNoTime(bool expectReply, uint32_t timeMs) {
+    return expectReply && timeMs == 0;
+}
+
+// Whether the notifier answers `record`.
+bool Replied(const orlivan_notify_record& record) {
+    const NotificationTypeInfo* type = FindNotificationType(record.type);
+    return type != nullptr && type->replied;
+}
+
+// Checks `record`; with `timeMs` 0 one that gets a reply is refused, since
+// its reply can't come without waiting.
+int CheckRecord(const orlivan_notify_record* record, uint32_t timeMs) {
+    if (record == nullptr || record->size < sizeof(orlivan_notify_record) ||
+        (record->detail != nullptr && std::strlen(record->detail) > ORLIVAN_NOTIFY_MAX_DETAIL)) {
+        return ORLIVAN_NOTIFY_E_ARGUMENT;
+    }
+    if (RefusesNoTime(Replied(*record), timeMs)) {
+        return Fail(ORLIVAN_NOTIFY_E_ARGUMENT, "a record that gets a reply needs time for it");
     }
     return ORLIVAN_NOTIFY_OK;
 }
 
-int SendFrame(orlivan_notify_connection* connection, const void* frame, size_t size,
-              bool expectReply, uint32_t replyTimeoutMs, int32_t* reply) {
-    if (reply != nullptr) {
-        *reply = 0;
+// Sends the checked `record` on `connection` and reads its reply, all by
+// `deadline`.
+int SendRecord(orlivan_notify_connection* connection, const orlivan_notify_record* record,
+               Clock::time_point deadline, int32_t* reply) {
+    const NotificationTypeInfo* type = FindNotificationType(record->type);
+    // The types that carry a detail get at least its NUL; the notifier drops
+    // a body whose detail is not ended inside it.
+    std::optional<std::string_view> detail;
+    std::optional<int32_t> errorCode;
+    if (type != nullptr && type->payload == RecordPayload::Detail) {
+        detail = record->detail != nullptr ? std::string_view(record->detail) : "";
+    } else if (type != nullptr && type->payload == RecordPayload::ErrorCode) {
+        errorCode = record->error_code;
     }
-    CPipeClient& client = connection->client;
-    client.SetTimeout(COMMAND_TRANSFER_TIMEOUT_MS);
-    if (size > UINT32_MAX || client.Write(static_cast<uint32_t>(size), frame) == 0) {
-        return ORLIVAN_NOTIFY_E_SEND_FAILED;
-    }
-    if (!expectReply) {
-        return ORLIVAN_NOTIFY_OK;
-    }
-    return ReadReply(client, Clock::now() + std::chrono::milliseconds(replyTimeoutMs), reply);
+    const std::string frame =
+        EncodeNotificationFrame(EncodeRecordBody(record->type, detail, errorCode));
+    return SendFrame(connection, frame.data(), frame.size(), Replied(*record), deadline, reply);
 }
 
 bool CopyText(const std::string& text, char* buffer, size_t size) {
@@ -166,17 +227,22 @@ const char* ORLIVAN_NOTIFY_CALL orlivan_notify_error_text(int error) {
         case ORLIVAN_NOTIFY_E_NOT_THE_USERS:
             return "the channel is not that user's notifier; nothing was sent";
         case ORLIVAN_NOTIFY_E_SEND_FAILED:
-            return "the connection broke while the record was written";
+            return "the record was not written whole: the connection broke, the deadline passed, "
+                   "or an earlier record failed on it";
         case ORLIVAN_NOTIFY_E_TIMED_OUT:
             return "the record was delivered; no reply came in time";
         case ORLIVAN_NOTIFY_E_CLOSED:
-            return "the record was delivered; the notifier closed the connection without a reply";
+            return "the record was written; the notifier closed the connection without a reply";
         case ORLIVAN_NOTIFY_E_MALFORMED_REPLY:
             return "the reply was cut short";
         case ORLIVAN_NOTIFY_E_CHANNEL_UNAVAILABLE:
             return "the command channel can't be created";
         case ORLIVAN_NOTIFY_E_SYSTEM:
             return "the system's list of sessions can't be read";
+        case ORLIVAN_NOTIFY_E_OUT_OF_MEMORY:
+            return "out of memory";
+        case ORLIVAN_NOTIFY_E_INTERNAL:
+            return "an internal failure of the library";
         default:
             return "unknown error";
     }
@@ -231,25 +297,17 @@ int ORLIVAN_NOTIFY_CALL orlivan_notify_send(orlivan_notify_connection* connectio
                                             const orlivan_notify_record* record,
                                             uint32_t reply_timeout_ms, int32_t* reply) {
     return Guarded([&]() -> int {
-        if (connection == nullptr || record == nullptr ||
-            (record->detail != nullptr &&
-             std::strlen(record->detail) > ORLIVAN_NOTIFY_MAX_DETAIL)) {
+        if (reply != nullptr) {
+            *reply = 0;
+        }
+        if (connection == nullptr) {
             return ORLIVAN_NOTIFY_E_ARGUMENT;
         }
-        const NotificationTypeInfo* type = FindNotificationType(record->type);
-        // The types that carry a detail get at least its NUL; the notifier
-        // drops a body whose detail is not ended inside it.
-        std::optional<std::string_view> detail;
-        std::optional<int32_t> errorCode;
-        if (type != nullptr && type->payload == RecordPayload::Detail) {
-            detail = record->detail != nullptr ? std::string_view(record->detail) : "";
-        } else if (type != nullptr && type->payload == RecordPayload::ErrorCode) {
-            errorCode = record->error_code;
-        }
-        const std::string frame =
-            EncodeNotificationFrame(EncodeRecordBody(record->type, detail, errorCode));
-        return SendFrame(connection, frame.data(), frame.size(), type != nullptr && type->replied,
-                         reply_timeout_ms, reply);
+        const int checked = CheckRecord(record, reply_timeout_ms);
+        return checked != ORLIVAN_NOTIFY_OK
+                   ? checked
+                   : SendRecord(connection, record,
+                                Clock::now() + std::chrono::milliseconds(reply_timeout_ms), reply);
     });
 }
 
@@ -257,10 +315,12 @@ int ORLIVAN_NOTIFY_CALL orlivan_notify_send_frame(orlivan_notify_connection* con
                                                   const void* frame, size_t size, int expect_reply,
                                                   uint32_t reply_timeout_ms, int32_t* reply) {
     return Guarded([&]() -> int {
-        if (connection == nullptr || (frame == nullptr && size != 0)) {
+        if (connection == nullptr || (frame == nullptr && size != 0) ||
+            RefusesNoTime(expect_reply != 0, reply_timeout_ms)) {
             return ORLIVAN_NOTIFY_E_ARGUMENT;
         }
-        return SendFrame(connection, frame, size, expect_reply != 0, reply_timeout_ms, reply);
+        return SendFrame(connection, frame, size, expect_reply != 0,
+                         Clock::now() + std::chrono::milliseconds(reply_timeout_ms), reply);
     });
 }
 
@@ -271,17 +331,28 @@ void ORLIVAN_NOTIFY_CALL orlivan_notify_close(orlivan_notify_connection* connect
 int ORLIVAN_NOTIFY_CALL orlivan_notify_send_to_user(const char* user_id,
                                                     const orlivan_notify_record* record,
                                                     uint32_t deadline_ms, int32_t* reply) {
-    const auto start = Clock::now();
-    orlivan_notify_connection* connection = nullptr;
-    int result = orlivan_notify_connect(user_id, deadline_ms, &connection);
-    if (result == ORLIVAN_NOTIFY_OK) {
-        const auto spent =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        const uint32_t left = spent >= deadline_ms ? 0 : deadline_ms - static_cast<uint32_t>(spent);
-        result = orlivan_notify_send(connection, record, left, reply);
-        orlivan_notify_close(connection);
-    }
-    return result;
+    return Guarded([&]() -> int {
+        if (reply != nullptr) {
+            *reply = 0;
+        }
+        if (user_id == nullptr || user_id[0] == '\0') {
+            return ORLIVAN_NOTIFY_E_ARGUMENT;
+        }
+        const int checked = CheckRecord(record, deadline_ms);
+        if (checked != ORLIVAN_NOTIFY_OK) {
+            return checked;
+        }
+        // One deadline for the connect, the write and the reply.
+        const auto deadline = Clock::now() + std::chrono::milliseconds(deadline_ms);
+        orlivan_notify_connection* connection = nullptr;
+        int result =
+            Connect(ServiceNotificationChannelName(user_id), user_id, deadline_ms, &connection);
+        if (result == ORLIVAN_NOTIFY_OK) {
+            const std::unique_ptr<orlivan_notify_connection> owned(connection);
+            result = SendRecord(connection, record, deadline, reply);
+        }
+        return result;
+    });
 }
 
 int ORLIVAN_NOTIFY_CALL orlivan_notify_list_sessions(orlivan_notify_session* sessions, size_t max,
@@ -295,15 +366,24 @@ int ORLIVAN_NOTIFY_CALL orlivan_notify_list_sessions(orlivan_notify_session* ses
         if (!users) {
             return ORLIVAN_NOTIFY_E_SYSTEM;
         }
-        size_t filled = 0;
+        // A user has one notification channel however many sessions it has
+        // (the notifier of its first session holds it): one entry per user,
+        // with the first of its sessions, so that a sweep sends each notice
+        // once.
+        std::vector<const SessionUser*> distinct;
         for (const SessionUser& user : *users) {
-            if (filled < max && user.userId.size() < ORLIVAN_NOTIFY_MAX_USER_ID) {
-                sessions[filled].session_id = user.sessionId;
-                CopyText(user.userId, sessions[filled].user_id, ORLIVAN_NOTIFY_MAX_USER_ID);
-                ++filled;
+            const bool listed = std::any_of(
+                distinct.begin(), distinct.end(),
+                [&user](const SessionUser* seen) { return seen->userId == user.userId; });
+            if (!listed && user.userId.size() < ORLIVAN_NOTIFY_MAX_USER_ID) {
+                distinct.push_back(&user);
             }
         }
-        *count = users->size();
+        for (size_t i = 0; i < distinct.size() && i < max; ++i) {
+            sessions[i].session_id = distinct[i]->sessionId;
+            CopyText(distinct[i]->userId, sessions[i].user_id, ORLIVAN_NOTIFY_MAX_USER_ID);
+        }
+        *count = distinct.size();
         return ORLIVAN_NOTIFY_OK;
     });
 }
@@ -327,7 +407,8 @@ int ORLIVAN_NOTIFY_CALL orlivan_notify_serve_start(const char* channel,
                                                    const orlivan_notify_command_handlers* handlers,
                                                    orlivan_notify_command_server** server) {
     return Guarded([&]() -> int {
-        if (handlers == nullptr || server == nullptr) {
+        if (handlers == nullptr || server == nullptr ||
+            handlers->size < sizeof(orlivan_notify_command_handlers)) {
             return ORLIVAN_NOTIFY_E_ARGUMENT;
         }
         *server = nullptr;
@@ -354,23 +435,26 @@ int ORLIVAN_NOTIFY_CALL orlivan_notify_serve(orlivan_notify_command_server* serv
             return ORLIVAN_NOTIFY_E_ARGUMENT;
         }
         const auto end = Clock::now() + std::chrono::milliseconds(wait_ms);
-        // Accept in short steps, so that a stop is noticed soon.
-        while (!server->stop.load()) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-            if (left <= 0) {
-                break;
+        std::unique_ptr<CServeConnection> connection = server->listener->Accept(end);
+        if (connection == nullptr) {
+            return ORLIVAN_NOTIFY_OK;
+        }
+        const std::string peer = connection->PeerKey();
+        auto strike = std::find(server->struck.begin(), server->struck.end(), peer);
+        const bool struck = !peer.empty() && strike != server->struck.end();
+        const ExchangeResult result = ServeCommandExchange(
+            *connection, server->handlers, ++server->exchanges,
+            Clock::now() + (struck ? std::chrono::milliseconds(0) : SERVE_REQUEST_TIME));
+        if (struck && !result.slow) {
+            server->struck.erase(strike);
+        } else if (!struck && result.slow && !peer.empty()) {
+            if (server->struck.size() >= orlivan_notify_command_server::kMaxStruck) {
+                server->struck.pop_front();
             }
-            std::unique_ptr<CServeConnection> connection =
-                server->listener->Accept(static_cast<uint32_t>(std::min<long long>(left, 100)));
-            if (connection == nullptr) {
-                continue;
-            }
-            ServeCommandExchange(*connection, server->handlers, ++server->exchanges);
-            if (served != nullptr) {
-                *served = 1;
-            }
-            break;
+            server->struck.push_back(peer);
+        }
+        if (served != nullptr) {
+            *served = result.answered ? 1 : 0;
         }
         return ORLIVAN_NOTIFY_OK;
     });
@@ -378,7 +462,7 @@ int ORLIVAN_NOTIFY_CALL orlivan_notify_serve(orlivan_notify_command_server* serv
 
 void ORLIVAN_NOTIFY_CALL orlivan_notify_serve_stop(orlivan_notify_command_server* server) {
     if (server != nullptr) {
-        server->stop.store(true);
+        server->listener->Stop();
     }
 }
 

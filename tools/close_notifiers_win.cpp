@@ -4,6 +4,8 @@
 // notifier again once the installer is done. The installer runs it (as the
 // installing user) before it touches any file and again after it has finished;
 // the filter's service runs it in each user's session with that user's token.
+// Run as LocalSystem (a deployment service's installation), it acts for the
+// user of its session.
 // Which windows it closes, the steps it takes and how it starts the notifier
 // again are the rules of update/notifier_closing.h.
 //
@@ -12,10 +14,14 @@
 //                                           process is ended; bounded by 10 s)
 //   orlivan-close-notifiers --installer     the same, and remember for this
 //                                           logon session when one was ended
+//   orlivan-close-notifiers --uninstall     the same as with no option: an
+//                                           uninstall starts nothing again, so
+//                                           it keeps no record of what it ended
 //   orlivan-close-notifiers --start-again PROGRAM
 //                                           start PROGRAM (the installed
 //                                           notifier) when the --installer run
-//                                           ended one, unelevated; forget it
+//                                           ended one, with the user's own
+//                                           unelevated token; forget it
 //
 // Exit code: 0 when no notifier of the user runs any more (none found
 // included), or when the notifier was started again or had not to be; 1 when
@@ -24,15 +30,20 @@
 
 #include <shellapi.h>
 #include <userenv.h>
+#include <wtsapi32.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "base/text.h"
 #include "base/unique_handle_win.h"
+#include "channel/channel_access.h"
 #include "channel/pipe_identity_win.h"
+#include "locations/paths.h"
+#include "log/logger.h"
 #include "update/notifier_closing.h"
 
 namespace {
@@ -257,55 +268,6 @@ UniqueHandle OwnShellProcess(const std::string& ownSid) {
     return process;
 }
 
-// A copy of the helper's own (elevated) token without the administrator's
-// rights: Administrators for deny only and no privileges but the bypass of
-// traverse checking (LUA_TOKEN, DISABLE_MAX_PRIVILEGE), medium integrity, and
-// the user as owner of what it creates (an elevated token names
-// Administrators). As a restricted version of the caller's own token it can
-// be given to CreateProcessAsUser without SE_ASSIGNPRIMARYTOKEN_NAME.
-UniqueHandle RestrictedOwnToken() {
-    UniqueHandle own;
-    if (!::OpenProcessToken(
-            ::GetCurrentProcess(),
-            TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT,
-            own.Put())) {
-        return UniqueHandle();
-    }
-    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    SID_IDENTIFIER_AUTHORITY labelAuthority = SECURITY_MANDATORY_LABEL_AUTHORITY;
-    UniqueSid administrators;
-    UniqueSid medium;
-    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                    administrators.Put()) ||
-        !::AllocateAndInitializeSid(&labelAuthority, 1, SECURITY_MANDATORY_MEDIUM_RID, 0, 0, 0, 0,
-                                    0, 0, 0, medium.Put())) {
-        return UniqueHandle();
-    }
-    SID_AND_ATTRIBUTES disable{administrators.Get(), 0};
-    UniqueHandle restricted;
-    if (!::CreateRestrictedToken(own.Get(), LUA_TOKEN | DISABLE_MAX_PRIVILEGE, 1, &disable, 0,
-                                 nullptr, 0, nullptr, restricted.Put())) {
-        return UniqueHandle();
-    }
-    TOKEN_MANDATORY_LABEL label{};
-    label.Label.Attributes = SE_GROUP_INTEGRITY;
-    label.Label.Sid = medium.Get();
-    alignas(TOKEN_USER) BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)] = {};
-    DWORD size = 0;
-    if (!::SetTokenInformation(restricted.Get(), TokenIntegrityLevel, &label,
-                               sizeof label + ::GetLengthSid(medium.Get())) ||
-        !::GetTokenInformation(own.Get(), TokenUser, user, sizeof user, &size)) {
-        return UniqueHandle();
-    }
-    // Where the owner can't be set (Wine can't), what the notifier creates
-    // with a default owner gets the token's; its channel names its owner
-    // itself.
-    TOKEN_OWNER owner{reinterpret_cast<TOKEN_USER*>(user)->User.Sid};
-    ::SetTokenInformation(restricted.Get(), TokenOwner, &owner, sizeof owner);
-    return restricted;
-}
-
 // Starts `program` with no arguments, as the logon entry does, in the system
 // folder (never the install folder, which an uninstall must be able to
 // remove), with the user's own environment. With `parent`, the new process
@@ -319,6 +281,12 @@ bool StartNotifier(const std::wstring& program, HANDLE parent, HANDLE token) {
     }
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
+    // With the session user's token the process goes to that user's session:
+    // onto its interactive desktop, not the helper's (session 0's).
+    wchar_t desktop[] = L"winsta0\\default";
+    if (token != nullptr) {
+        startup.StartupInfo.lpDesktop = desktop;
+    }
     DWORD flags = 0;
     std::vector<char> attributes;
     if (parent != nullptr) {
@@ -339,9 +307,10 @@ bool StartNotifier(const std::wstring& program, HANDLE parent, HANDLE token) {
     }
     void* environment = nullptr;
     UniqueHandle own;
-    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE,
-                           own.Put()) &&
-        ::CreateEnvironmentBlock(&environment, own.Get(), FALSE)) {
+    if ((token != nullptr ||
+         ::OpenProcessToken(::GetCurrentProcess(),
+                            TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE, own.Put())) &&
+        ::CreateEnvironmentBlock(&environment, token != nullptr ? token : own.Get(), FALSE)) {
         flags |= CREATE_UNICODE_ENVIRONMENT;
     }
     std::wstring commandLine = L"\"" + program + L"\"";
@@ -373,13 +342,32 @@ bool StartNotifier(const std::wstring& program, HANDLE parent, HANDLE token) {
     return started;
 }
 
-int StartAgain(const std::wstring& program, const std::string& ownSid) {
+// The profile folder of the user `token` belongs to; empty when unknown.
+std::string ProfileFolder(HANDLE token) {
+    wchar_t folder[MAX_PATH * 2] = {};
+    DWORD length = MAX_PATH * 2;
+    if (!::GetUserProfileDirectoryW(token, folder, &length) || length == 0) {
+        return std::string();
+    }
+    return Utf8(folder, wcsnlen(folder, MAX_PATH * 2));
+}
+
+// Starts the notifier again where the rule says so. `sessionUser`: the
+// session user's token where the helper runs as LocalSystem (it then acts as
+// that user until the record is read), else null.
+int StartAgain(const std::wstring& program, const std::string& ownSid, HANDLE sessionUser) {
     NotifierStartFacts facts{};
     facts.endedByInstallation = TakeRecordedEnd();
     facts.running = !FindOwnNotifiers(ownSid).empty();
     const UniqueHandle shell = OwnShellProcess(ownSid);
     facts.shellIsOwnUser = static_cast<bool>(shell);
     facts.elevated = OwnTokenElevated();
+    facts.sessionUserToken = sessionUser != nullptr;
+    // Processes are created as ourselves (CreateProcessAsUser checks the
+    // caller's privileges against the token it acts with).
+    if (sessionUser != nullptr && !::RevertToSelf()) {
+        ::ExitProcess(1);
+    }
     switch (ChooseNotifierStart(facts)) {
         case NotifierStart::None:
             return 0;
@@ -387,12 +375,44 @@ int StartAgain(const std::wstring& program, const std::string& ownSid) {
             return StartNotifier(program, shell.Get(), nullptr) ? 0 : 1;
         case NotifierStart::Directly:
             return StartNotifier(program, nullptr, nullptr) ? 0 : 1;
-        case NotifierStart::RestrictedToken: {
-            const UniqueHandle token = RestrictedOwnToken();
-            return token && StartNotifier(program, nullptr, token.Get()) ? 0 : 1;
+        case NotifierStart::SessionUserToken:
+            return StartNotifier(program, nullptr, sessionUser) ? 0 : 1;
+        case NotifierStart::LeftToService: {
+            UniqueHandle own;
+            if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, own.Put())) {
+                const std::string profile = ProfileFolder(own.Get());
+                CLogger log(profile.empty() ? std::string() : LogFilePath(profile));
+                if (log.IsOpen()) {
+                    log.LogLine(1,
+                                "Installer: the notifier is not started again: the helper runs "
+                                "elevated and the desktop's shell is not the user's; the "
+                                "filter's service or the next logon starts it\n");
+                }
+            }
+            return 0;
         }
     }
     return 1;
+}
+
+// Where the helper runs as LocalSystem (an installation by a deployment
+// service): the token the user of the helper's session (else of the
+// console) logged on with, which is the one the user's shell runs with, not
+// an elevated one. Null when the helper runs as anyone else, or no user is
+// logged on there.
+UniqueHandle SessionUserToken(const std::string& ownSid) {
+    if (!SameSid(ownSid, kLocalSystemSid)) {
+        return UniqueHandle();
+    }
+    DWORD session = 0;
+    if (!::ProcessIdToSessionId(::GetCurrentProcessId(), &session) || session == 0) {
+        session = ::WTSGetActiveConsoleSessionId();
+    }
+    UniqueHandle token;
+    if (session == 0xFFFFFFFF || !::WTSQueryUserToken(session, token.Put())) {
+        return UniqueHandle();
+    }
+    return token;
 }
 
 }  // namespace
@@ -401,14 +421,25 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     int count = 0;
     UniqueLocal<LPWSTR*> arguments(::CommandLineToArgvW(::GetCommandLineW(), &count));
     const std::wstring mode = arguments && count > 1 ? arguments.Get()[1] : L"";
-    const std::string ownSid = ProcessUserSidString();
+    std::string ownSid = ProcessUserSidString();
+    // As LocalSystem the helper acts for the user of its session: it finds
+    // that user's notifiers, and reads and writes the record in that user's
+    // hive while acting as the user (RegOpenCurrentUser follows the thread's
+    // token).
+    const UniqueHandle sessionUser = SessionUserToken(ownSid);
+    if (sessionUser) {
+        ownSid = TokenUserSidString(sessionUser.Get());
+        if (ownSid.empty() || !::ImpersonateLoggedOnUser(sessionUser.Get())) {
+            return 1;
+        }
+    }
     if (ownSid.empty()) {
         return 1;
     }
     if (mode == L"--start-again") {
-        return count == 3 ? StartAgain(arguments.Get()[2], ownSid) : 1;
+        return count == 3 ? StartAgain(arguments.Get()[2], ownSid, sessionUser.Get()) : 1;
     }
-    if (!(count == 1 || (count == 2 && mode == L"--installer"))) {
+    if (!(count == 1 || (count == 2 && (mode == L"--installer" || mode == L"--uninstall")))) {
         return 1;
     }
     const std::vector<Target> targets = FindOwnNotifiers(ownSid);

@@ -78,6 +78,11 @@ public:
         }
         AddValue(job, "--timeout", [this](const std::string& v) {
             m_send.replyTimeoutMs = Unsigned("--timeout", v);
+            if (m_send.replyTimeoutMs == 0) {
+                Refuse(
+                    "option --timeout takes a wait of at least 1 ms: a reply can't come "
+                    "without one");
+            }
         });
         AddValue(job, "--connect-wait", [this](const std::string& v) {
             m_send.connectWaitMs = Unsigned("--connect-wait", v);

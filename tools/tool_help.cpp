@@ -67,7 +67,7 @@ SEND: write notification records to a user's notification channel
     conflicting-application  10  [--detail "...PID - \"1234\"..."]  reply 1
     any other code               anything             no reply (an empty balloon)
 
-  --timeout MS       longest wait for each reply (default 30000)
+  --timeout MS       longest wait for each reply, from 1 (default 30000)
   --connect-wait MS  how long to keep trying while the channel is busy or
                      absent (default 2000)
   --wait-free        keep trying until the channel is free, however long
@@ -104,7 +104,7 @@ SERVE: answer the notifier's requests on the command channel
   --reply-length N   send N as the reply's length word instead of its size
   --delay MS         wait MS before answering
   --drop             read the request and close without answering
-  --count N          serve N exchanges, then exit (default: until killed)
+  --count N          answer N exchanges, then exit (default: until killed)
   --log FILE         append the log to FILE as well as standard output
 
   Log: one line per transfer received and one per reply, e.g.

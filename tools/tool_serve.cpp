@@ -35,12 +35,12 @@ bool CopyText(const std::string& text, char* buffer, size_t size) {
     return true;
 }
 
-int Version(void* context, char* text, size_t size) {
+int ORLIVAN_NOTIFY_CALL Version(void* context, char* text, size_t size) {
     const auto& serve = *static_cast<const ServeContext*>(context);
     return Answers(serve) && CopyText(serve.options->version, text, size) ? 0 : 1;
 }
 
-int CheckUpdate(void* context, int32_t* status, char* text, size_t size) {
+int ORLIVAN_NOTIFY_CALL CheckUpdate(void* context, int32_t* status, char* text, size_t size) {
     const auto& serve = *static_cast<const ServeContext*>(context);
     *status = serve.options->status;
     const ServeOptions& options = *serve.options;
@@ -50,7 +50,7 @@ int CheckUpdate(void* context, int32_t* status, char* text, size_t size) {
 }
 
 // --raw-reply and --reply-length: the whole reply frame, for every request.
-size_t RawReply(void* context, int32_t command, uint8_t* frame, size_t size) {
+size_t ORLIVAN_NOTIFY_CALL RawReply(void* context, int32_t command, uint8_t* frame, size_t size) {
     const auto& serve = *static_cast<const ServeContext*>(context);
     if (!Answers(serve)) {
         return 0;
@@ -63,12 +63,13 @@ size_t RawReply(void* context, int32_t command, uint8_t* frame, size_t size) {
     return reply.size();
 }
 
-void LogLine(void* context, const char* line) {
+void ORLIVAN_NOTIFY_CALL LogLine(void* context, const char* line) {
     (*static_cast<const ServeContext*>(context)->log)(line);
 }
 
 orlivan_notify_command_handlers HandlersOf(const ServeContext& context) {
     orlivan_notify_command_handlers handlers{};
+    handlers.size = sizeof handlers;
     handlers.context = const_cast<ServeContext*>(&context);
     handlers.version = Version;
     handlers.check_update = CheckUpdate;
@@ -112,7 +113,8 @@ Bytes BuildCommandReply(const ServeOptions& options, int32_t code) {
 void ServeExchange(CServeConnection& connection, const ServeOptions& options, uint32_t number,
                    const PrintFn& log, const std::function<void(uint32_t)>& sleepMs) {
     const ServeContext context{&options, &log, &sleepMs};
-    ServeCommandExchange(connection, HandlersOf(context), number);
+    ServeCommandExchange(connection, HandlersOf(context), number,
+                         ServeClock::now() + SERVE_REQUEST_TIME);
 }
 
 int RunServe(const ServeOptions& options, const PrintFn& log, const PrintFn& printError,

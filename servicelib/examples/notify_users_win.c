@@ -12,7 +12,7 @@ int main(void) {
         return 1;
     }
     for (i = 0; i < count && i < 64; ++i) {
-        orlivan_notify_record record = {ORLIVAN_NOTIFY_HTTPS_SITE_BLOCKED, "example.com", 0};
+        orlivan_notify_record record = {sizeof record, ORLIVAN_NOTIFY_HTTPS_SITE_BLOCKED, "example.com", 0};
         int32_t reply = 0;
         error = orlivan_notify_send_to_user(sessions[i].user_id, &record, 10000, &reply);
         /* A real service keeps the notice on BUSY or NO_NOTIFIER and tries again later. */

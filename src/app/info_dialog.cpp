@@ -38,5 +38,7 @@ BOOL CInfoDialog::OnInitDialog() {
     } else {
         m_versionStatic.ShowWindow(SW_HIDE);
     }
-    return FALSE;
+    // The dialog manager puts the keyboard on OK, which a screen reader
+    // announces with the dialog.
+    return TRUE;
 }

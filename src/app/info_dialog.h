@@ -19,7 +19,7 @@ public:
     ~CInfoDialog() override;
 
     // Shows "Orlivan Version " + the version in control 1004, or hides the
-    // control while no version is known. Returns FALSE.
+    // control while no version is known. Returns TRUE (focus on OK).
     BOOL OnInitDialog() override;
 
     void SetVersion(std::wstring text);

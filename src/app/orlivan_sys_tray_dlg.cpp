@@ -1,6 +1,7 @@
 #include "app/orlivan_sys_tray_dlg.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include <cstdlib>
 #include <initializer_list>
@@ -8,6 +9,7 @@
 
 #include "app/info_dialog.h"
 #include "app/localized_ui.h"
+#include "app/taskbar_look.h"
 #include "app/notification_thread.h"
 #include "app/resources/resource.h"
 #include "app/update_screen.h"
@@ -74,6 +76,18 @@ HICON LoadApplicationIcon(int widthMetric, int heightMetric) {
                                            ::GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR));
 }
 
+// The tray icon in a drawing: the notification area shows small icons, and
+// this picks the image for the small icon size of the display scale, as the
+// shell expects. Null when it can't be loaded. Owned by the caller.
+HICON LoadTrayIcon(TrayIconArt art) {
+    HICON icon = nullptr;
+    if (FAILED(::LoadIconMetric(AfxGetResourceHandle(), MAKEINTRESOURCEW(TrayIconResource(art)),
+                                LIM_SMALL, &icon))) {
+        return nullptr;
+    }
+    return icon;
+}
+
 void OpenWebAddress(const char* url) {
     ::ShellExecuteW(nullptr, L"open", Utf8ToWideString(url).c_str(), nullptr, nullptr,
                     SW_SHOWNORMAL);
@@ -93,7 +107,6 @@ COrlivanSysTrayDlg::COrlivanSysTrayDlg()
     : CDialog(IDD_ORLIVANSYSTRAY_DIALOG, nullptr),
       m_hIcon(nullptr),
       m_hSmallIcon(nullptr),
-      m_hTrayIcon(nullptr),
       m_trayIconData{},
       m_hThread(INVALID_HANDLE_VALUE),
       m_pInfoDialog(nullptr) {
@@ -106,12 +119,8 @@ COrlivanSysTrayDlg::COrlivanSysTrayDlg()
 
     m_hIcon = LoadApplicationIcon(SM_CXICON, SM_CYICON);
     m_hSmallIcon = LoadApplicationIcon(SM_CXSMICON, SM_CYSMICON);
-    // The notification area shows small icons; this picks the image for the
-    // small icon size of the display scale, as the shell expects.
-    if (FAILED(::LoadIconMetric(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME), LIM_SMALL,
-                                &m_hTrayIcon))) {
-        m_hTrayIcon = nullptr;
-    }
+    m_trayIconArt = ChooseTrayIconArt(ReadTaskbarLook());
+    m_hTrayIcon = LoadTrayIcon(m_trayIconArt);
 }
 
 COrlivanSysTrayDlg::~COrlivanSysTrayDlg() {
@@ -130,6 +139,8 @@ const MessageMap* COrlivanSysTrayDlg::GetMessageMap() const {
     static const MessageMapEntry entries[] = {
         OnMessage<&COrlivanSysTrayDlg::OnWindowPosChanging>(WM_WINDOWPOSCHANGING),
         OnMessage<&COrlivanSysTrayDlg::OnTrayNotify>(WM_TRAYNOTIFY),
+        OnMessage<&COrlivanSysTrayDlg::OnSettingChange>(WM_SETTINGCHANGE),
+        OnMessage<&COrlivanSysTrayDlg::OnSysColorChange>(WM_SYSCOLORCHANGE),
         OnCommand<&COrlivanSysTrayDlg::OnSettings>(ID_SETTINGS),
         OnCommand<&COrlivanSysTrayDlg::OnCheckUpdate>(ID_CHECK_UPDATE),
         OnCommand<&COrlivanSysTrayDlg::OnOnlineHelp>(ID_ONLINE_HELP),
@@ -201,7 +212,8 @@ void COrlivanSysTrayDlg::FillTrayIconRecord(NOTIFYICONDATAW& record) const {
     record.cbSize = sizeof(NOTIFYICONDATAW);
     record.hWnd = m_hWnd;
     record.uID = TRAY_ICON_ID;
-    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    // NIF_SHOWTIP: with version 4 the shell shows the tip only when asked to.
+    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
     record.uCallbackMessage = WM_TRAYNOTIFY;
     record.hIcon = m_hTrayIcon != nullptr ? m_hTrayIcon : m_hSmallIcon;
     ::lstrcpynW(record.szTip, ToWideString(MessageText16(MessageId::TrayTip)).c_str(),
@@ -210,12 +222,26 @@ void COrlivanSysTrayDlg::FillTrayIconRecord(NOTIFYICONDATAW& record) const {
 
 int COrlivanSysTrayDlg::AddTrayIcon() {
     FillTrayIconRecord(m_trayIconData);
-    if (!::Shell_NotifyIconW(NIM_ADD, &m_trayIconData)) {
+    if (::Shell_NotifyIconW(NIM_ADD, &m_trayIconData)) {
+        SetTrayIconVersion();
+    } else {
         // No notification area yet (an early start at logon): try again until
         // one takes the icon, so that balloons are not lost for the whole run.
         ::SetTimer(m_hWnd, kTrayRetryTimer, kTrayRetryMilliseconds, nullptr);
     }
     return 1;
+}
+
+void COrlivanSysTrayDlg::SetTrayIconVersion() {
+    // Version 4 lets the icon be used from the keyboard (Win+B, the arrows,
+    // Enter, the menu key) and tells where the icon is. A shell that refuses
+    // it keeps sending version 0's mouse messages, which are handled too.
+    NOTIFYICONDATAW record{};
+    record.cbSize = sizeof(NOTIFYICONDATAW);
+    record.hWnd = m_hWnd;
+    record.uID = TRAY_ICON_ID;
+    record.uVersion = NOTIFYICON_VERSION_4;
+    m_trayVersion4 = ::Shell_NotifyIconW(NIM_SETVERSION, &record) != FALSE;
 }
 
 void COrlivanSysTrayDlg::RestoreTrayIcon() {
@@ -224,6 +250,7 @@ void COrlivanSysTrayDlg::RestoreTrayIcon() {
     // A shell that still has the icon refuses the add; updating it is enough.
     if (::Shell_NotifyIconW(NIM_ADD, &record) || ::Shell_NotifyIconW(NIM_MODIFY, &record)) {
         ::KillTimer(m_hWnd, kTrayRetryTimer);
+        SetTrayIconVersion();
     } else {
         ::SetTimer(m_hWnd, kTrayRetryTimer, kTrayRetryMilliseconds, nullptr);
     }
@@ -291,35 +318,110 @@ void COrlivanSysTrayDlg::ReleaseAtEnd() {
     CLogger::GetInstance(std::string())->Close();
 }
 
-LRESULT COrlivanSysTrayDlg::OnTrayNotify(WPARAM, LPARAM lParam) {
-    // The menu is loaded afresh for every callback and destroyed before return.
-    CMenu menu;
-    menu.LoadMenu(IDR_TRAY_MENU);
-    LocalizeMenu(menu.m_hMenu);
-    CMenu popup = menu.GetSubMenu(0);
-
+LRESULT COrlivanSysTrayDlg::OnTrayNotify(WPARAM wParam, LPARAM lParam) {
     switch (LOWORD(lParam)) {
         case WM_LBUTTONDBLCLK:
             LaunchSettingsProgram();
             break;
-        case WM_RBUTTONDOWN: {
-            POINT cursor{};
-            ::GetCursorPos(&cursor);
-            // The menu closes when the user clicks elsewhere only if the
-            // owner is the foreground window.
-            SetForegroundWindow();
-            popup.TrackPopupMenu(TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON, cursor.x, cursor.y,
-                                 AfxGetMainWnd());
-            // Lets the shell see the menu's end, so the next menu opens reliably.
-            ::PostMessageW(m_hWnd, WM_NULL, 0, 0);
+        case NIN_KEYSELECT: {
+            // Enter or Space on the focused icon does what a double click
+            // does. The shell may report one Enter twice; a second selection
+            // within the double-click time is the same one.
+            const DWORD now = ::GetTickCount();
+            const bool repeated =
+                m_lastKeySelect.has_value() && now - *m_lastKeySelect <= ::GetDoubleClickTime();
+            m_lastKeySelect = now;
+            if (!repeated) {
+                LaunchSettingsProgram();
+            }
             break;
         }
+        case NIN_SELECT:
+            // A single click (version 4 reports it after the button's
+            // release). It stays without effect, as before: every double
+            // click begins with one, and the settings program must start
+            // once per double click.
+            break;
+        case WM_CONTEXTMENU: {
+            // Version 4: a right click or the menu key (Shift+F10) on the
+            // focused icon; wParam holds the icon's anchor point, which is
+            // where the menu opens, under the pointer or at the icon.
+            POINT anchor{GET_X_LPARAM(wParam), GET_Y_LPARAM(wParam)};
+            if (!m_trayVersion4) {
+                ::GetCursorPos(&anchor);
+            }
+            ShowTrayMenu(anchor);
+            break;
+        }
+        case WM_RBUTTONDOWN:
+            // Version 0 opens the menu at the press; version 4 follows the
+            // right click with WM_CONTEXTMENU.
+            if (!m_trayVersion4) {
+                POINT cursor{};
+                ::GetCursorPos(&cursor);
+                ShowTrayMenu(cursor);
+            }
+            break;
         default:
             break;
     }
-
-    menu.DestroyMenu();
     return 0;
+}
+
+void COrlivanSysTrayDlg::ShowTrayMenu(POINT anchor) {
+    // The menu is loaded afresh for every showing and destroyed before return.
+    CMenu menu;
+    menu.LoadMenu(IDR_TRAY_MENU);
+    LocalizeMenu(menu.m_hMenu);
+    CMenu popup = menu.GetSubMenu(0);
+    // The person opened the menu: its owner comes to the foreground, which
+    // the shell allows the icon's owner now, or the menu would not close when
+    // they click elsewhere nor take the keyboard.
+    SetForegroundWindow();
+    popup.TrackPopupMenu(TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON, anchor.x, anchor.y,
+                         AfxGetMainWnd());
+    // Lets the shell see the menu's end, so the next menu opens reliably.
+    ::PostMessageW(m_hWnd, WM_NULL, 0, 0);
+    menu.DestroyMenu();
+}
+
+LRESULT COrlivanSysTrayDlg::OnSettingChange(WPARAM wParam, LPARAM lParam) {
+    if (ChangesTaskbarLook(wParam, lParam)) {
+        UpdateTrayIconArt();
+    }
+    return Default();
+}
+
+void COrlivanSysTrayDlg::UpdateTrayIconArt() {
+    const TrayIconArt art = ChooseTrayIconArt(ReadTaskbarLook());
+    if (art == m_trayIconArt && m_hTrayIcon != nullptr) {
+        return;
+    }
+    HICON icon = LoadTrayIcon(art);
+    if (icon == nullptr) {
+        return;  // the drawing shown stays
+    }
+    HICON shown = m_hTrayIcon;
+    m_hTrayIcon = icon;
+    m_trayIconArt = art;
+    // A fresh record with the icon alone: m_trayIconData belongs to the
+    // worker by now.
+    NOTIFYICONDATAW record{};
+    record.cbSize = sizeof(NOTIFYICONDATAW);
+    record.hWnd = m_hWnd;
+    record.uID = TRAY_ICON_ID;
+    record.uFlags = NIF_ICON;
+    record.hIcon = m_hTrayIcon;
+    ::Shell_NotifyIconW(NIM_MODIFY, &record);
+    if (shown != nullptr) {
+        ::DestroyIcon(shown);
+    }
+}
+
+LRESULT COrlivanSysTrayDlg::OnSysColorChange(WPARAM, LPARAM) {
+    // A high-contrast theme's colours changed (the theme switched while high
+    // contrast stays on): its drawing may change with them.
+    return OnSettingChange(SPI_SETHIGHCONTRAST, 0);
 }
 
 void COrlivanSysTrayDlg::OnSettings() {

@@ -15,6 +15,7 @@
 #include "framework/application.h"
 #include "framework/dialog.h"
 #include "notify/dispatch.h"
+#include "notify/tray_icon_look.h"
 #include "notify/record.h"
 
 class CInfoDialog;
@@ -51,7 +52,13 @@ protected:
     const MessageMap* GetMessageMap() const override;
 
     void OnWindowPosChanging(WINDOWPOS* pos);
+    // The icon's mouse and keyboard events, in the layout of the version the
+    // shell accepted (see SetTrayIconVersion).
     LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
+    // The taskbar's light or dark theme or high contrast may have changed:
+    // the icon follows when its drawing changes.
+    LRESULT OnSettingChange(WPARAM wParam, LPARAM lParam);
+    LRESULT OnSysColorChange(WPARAM wParam, LPARAM lParam);
     void OnSettings();
     void OnCheckUpdate();
     void OnOnlineHelp();
@@ -83,6 +90,15 @@ protected:
 
     // Fills m_trayIconData and adds the icon; returns 1.
     int AddTrayIcon();
+    // Asks the shell for the events of NOTIFYICON_VERSION_4 (after every
+    // add: the shell forgets it with the icon) and notes whether it agreed.
+    void SetTrayIconVersion();
+    // Shows the tray menu with its top left corner at `anchor` (screen
+    // coordinates) and returns when it closes.
+    void ShowTrayMenu(POINT anchor);
+    // Chooses the drawing for the taskbar's look now and shows it when it
+    // differs from the one shown.
+    void UpdateTrayIconArt();
     // Starts the filter's settings program from the install folder.
     void LaunchSettingsProgram();
     // Creates the About dialog object unless it exists; it is never deleted.
@@ -95,10 +111,19 @@ protected:
     void UpdateWaitCursor();
 
     // The application icon at the large and small icon sizes (the window's
-    // icons) and as the notification area's icon; all owned by the dialog.
+    // icons); owned by the dialog.
     HICON m_hIcon;
     HICON m_hSmallIcon;
-    HICON m_hTrayIcon;
+    // The notification area's icon in the drawing for the taskbar's look,
+    // loaded when that drawing is chosen; owned by the dialog. UI thread only.
+    HICON m_hTrayIcon = nullptr;
+    TrayIconArt m_trayIconArt = TrayIconArt::LightTaskbar;
+    // The shell sends the events of NOTIFYICON_VERSION_4: the event in
+    // LOWORD(lParam), the icon's anchor point in wParam. Otherwise those of
+    // version 0 (wParam the icon's ID, lParam the mouse message).
+    bool m_trayVersion4 = false;
+    // When the last NIN_KEYSELECT came (GetTickCount).
+    std::optional<DWORD> m_lastKeySelect;
     // The tray icon record: filled by AddTrayIcon before the notification
     // worker starts, afterwards written only by the worker for its balloons.
     NOTIFYICONDATAW m_trayIconData;

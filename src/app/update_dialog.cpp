@@ -83,10 +83,15 @@ BOOL CUpdateDialog::OnInitDialog() {
     FitDialogToTexts(m_hWnd);
     m_waitText.ShowWindow(SW_HIDE);
     m_progress.ShowWindow(SW_HIDE);
-    if (m_bringToFront) {
-        // Opened by the worker of a program in the background: without this
-        // it may open behind the window the user works in.
-        ::SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    if (m_openedUnasked) {
+        // Opened by the worker of a program in the background: topmost, or it
+        // may open behind the window the person works in, but it never asks
+        // for the foreground, so a key typed into that window can't answer it
+        // (kInFrontBoxStyle tells why Windows keeps it in the background).
+        ::SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    } else {
+        // The person chose Check Update from the menu: the answer comes to the
+        // front (Windows allows it while the menu's choice was the last input).
         ::SetForegroundWindow(m_hWnd);
     }
     return TRUE;

@@ -40,9 +40,10 @@ public:
     UrlOpener m_openUrl;
     ArchitectureProbe m_nativeArchitecture;
 
-    // Set for an offer a notification brought: the dialog makes itself the
-    // foreground window and topmost when it opens.
-    bool m_bringToFront = false;
+    // Set for an offer a notification brought, which the person did not ask
+    // for: the dialog is topmost but leaves the keyboard where it is. Unset
+    // (the menu's check), the dialog comes to the foreground.
+    bool m_openedUnasked = false;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -22,7 +22,7 @@ public:
     }
     CUpdateDialog* CreateUpdateDialog(const std::string& updateText) override {
         auto* dialog = new CUpdateDialog(updateText);
-        dialog->m_bringToFront = m_origin == UpdateCheckOrigin::Notification;
+        dialog->m_openedUnasked = m_origin == UpdateCheckOrigin::Notification;
         return dialog;
     }
     void RunUpdateDialog(CUpdateDialog* dialog) override { dialog->DoModal(); }

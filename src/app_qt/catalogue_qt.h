@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
+#include <QWidget>
 
 #include "base/messages.h"
 
@@ -28,4 +29,15 @@ inline void TranslateButtons(QDialogButtonBox& buttons) {
 
 inline void TranslateButtons(QMessageBox& box) {
     TranslateButton(box.button(QMessageBox::Ok), MessageId::ButtonOk);
+}
+
+// What a screen reader says of a box or dialog: its title as the name, its
+// text as the description (read out when the window appears).
+inline void DescribeWindow(QWidget& window, const QString& name, const QString& description) {
+    window.setAccessibleName(name);
+    window.setAccessibleDescription(description);
+}
+
+inline void DescribeBox(QMessageBox& box) {
+    DescribeWindow(box, box.windowTitle(), box.text());
 }

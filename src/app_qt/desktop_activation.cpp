@@ -20,6 +20,14 @@ bool CDesktopActivation::Publish() {
     return true;
 }
 
+void CDesktopActivation::Withdraw() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        bus.unregisterService(QString::fromUtf8(kApplicationId));
+        bus.unregisterObject(QString::fromUtf8(kApplicationObjectPath));
+    }
+}
+
 void CDesktopActivation::Activate(const QVariantMap& platformData) {
     RunLater(kActivationCommand, platformData);
 }

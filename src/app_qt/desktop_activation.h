@@ -28,6 +28,10 @@ public:
     // notifier by D-Bus activation are delivered from then on). False when
     // there is no session bus or the name belongs to another program.
     bool Publish();
+    // Gives the bus name back and removes the object: at the end, before the
+    // notifier waits for its threads, so the bus delivers activations to
+    // whatever starts next instead of to a notifier that no longer serves them.
+    void Withdraw();
 
 public Q_SLOTS:
     // org.freedesktop.Application. Each answers at once and runs its command

@@ -1,21 +1,15 @@
 #include "app_qt/desktop_notifier.h"
 
-#include <QApplication>
-#include <QBoxLayout>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QIcon>
-#include <QLabel>
-#include <QScreen>
 #include <QStringList>
-#include <QStyle>
-#include <QTimer>
 #include <QVariantMap>
 
 #include <string>
 #include <vector>
 
+#include "app_qt/notice_window.h"
 #include "log/logger.h"
 #include "notify/dispatch.h"
 
@@ -27,8 +21,6 @@ const QString kBus = QStringLiteral("org.freedesktop.DBus");
 const QString kBusPath = QStringLiteral("/org/freedesktop/DBus");
 // A server or bus that does not answer holds the worker at most this long.
 constexpr int kCallTimeoutMs = 2000;
-// The own window's distance from the screen's top right corner (X11).
-constexpr int kWindowMargin = 16;
 
 QDBusMessage Call(const QString& service, const QString& path, const QString& interface,
                   const QString& method, const QVariantList& arguments = {}) {
@@ -52,7 +44,8 @@ bool ReadsMarkup(const QDBusMessage& capabilities) {
     return FirstResult(capabilities).toStringList().contains(QStringLiteral("body-markup"));
 }
 
-QDBusMessage NotifyCall(const DesktopNotification& notification, bool bodyMarkup) {
+QDBusMessage NotifyCall(const DesktopNotification& notification, bool bodyMarkup,
+                        uint32_t replacesId = 0) {
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QString::fromUtf8(kDesktopEntryName));
     hints.insert(QStringLiteral("urgency"),
@@ -68,7 +61,7 @@ QDBusMessage NotifyCall(const DesktopNotification& notification, bool bodyMarkup
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, "Notify");
     call.setArguments({
         QString::fromUtf8(kDesktopAppName),
-        QVariant::fromValue(uint32_t{0}),  // a new notification, replacing none
+        QVariant::fromValue(replacesId),  // the shown one of its kind, or 0 for none
         QString::fromUtf8(kApplicationIconName),
         QString::fromStdString(notification.summary),
         QString::fromStdString(body),
@@ -89,82 +82,6 @@ GivenNotification GivenBy(const QDBusMessage& reply) {
     return GivenNotification{reply.service().toStdString(), id};
 }
 
-// A small window of the notifier's own, for a notice no server shows: the
-// notice's title as the window's (and, for a desktop that draws no title
-// bars, above the text), its icon and text; it closes after the notice's
-// time-out, or when clicked.
-class CNoticeWindow : public QWidget {
-public:
-    CNoticeWindow() : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint) {
-        setAttribute(Qt::WA_ShowWithoutActivating);
-        setMinimumWidth(280);  // room for the title where the title bar shows it
-        auto* layout = new QHBoxLayout(this);
-        m_icon.setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-        layout->addWidget(&m_icon, 0, Qt::AlignTop);
-        auto* words = new QVBoxLayout();
-        layout->addLayout(words, 1);
-        QFont bold = m_title.font();
-        bold.setBold(true);
-        m_title.setFont(bold);
-        for (QLabel* label : {&m_title, &m_text}) {
-            label->setTextFormat(Qt::PlainText);  // the service's words, never markup
-            label->setWordWrap(true);
-            label->setMaximumWidth(320);
-            words->addWidget(label);
-        }
-        m_expiry.setSingleShot(true);
-        QObject::connect(&m_expiry, &QTimer::timeout, this, &QWidget::close);
-    }
-
-    void Show(const DesktopNotification& notification) {
-        const QString title = QString::fromStdString(notification.summary);
-        setWindowTitle(title);
-        m_title.setText(title);
-        m_text.setText(QString::fromStdString(notification.body));
-        m_icon.setPixmap(KindIcon(notification.icon).pixmap(48, 48));
-        adjustSize();
-        if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-            // Top right, where notices show on most X11 desktops. A Wayland
-            // compositor places windows itself.
-            const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-            move(area.right() + 1 - width() - kWindowMargin, area.top() + kWindowMargin);
-        }
-        show();
-        raise();
-        m_expiry.start(notification.expireTimeoutMs > 0 ? notification.expireTimeoutMs
-                                                        : kDesktopNotificationTimeoutMs);
-    }
-
-protected:
-    void mousePressEvent(QMouseEvent*) override { close(); }
-
-private:
-    // The kind's themed icon (the product's with an emblem, when installed),
-    // else the style's icon of the kind, else the program's.
-    QIcon KindIcon(const std::string& name) const {
-        const struct {
-            uint32_t kind;
-            QStyle::StandardPixmap standard;
-        } kinds[] = {
-            {kBalloonIconInfo, QStyle::SP_MessageBoxInformation},
-            {2, QStyle::SP_MessageBoxWarning},  // NIIF_WARNING
-            {kBalloonIconError, QStyle::SP_MessageBoxCritical},
-        };
-        for (const auto& k : kinds) {
-            if (name == BalloonIconName(k.kind)) {
-                return QIcon::fromTheme(QString::fromStdString(name),
-                                        style()->standardIcon(k.standard));
-            }
-        }
-        return QApplication::windowIcon();
-    }
-
-    QLabel m_icon;
-    QLabel m_title;
-    QLabel m_text;
-    QTimer m_expiry;
-};
-
 }  // namespace
 
 CDesktopNotifier::CDesktopNotifier(QObject* parent) : QObject(parent) {
@@ -173,6 +90,10 @@ CDesktopNotifier::CDesktopNotifier(QObject* parent) : QObject(parent) {
     QDBusConnection::sessionBus().connect(kBus, kBusPath, kBus, QStringLiteral("NameOwnerChanged"),
                                           QStringList{kService}, QString(), this,
                                           SLOT(OnServerOwnerChanged(QString, QString, QString)));
+    // A notification the server closed is not replaced: the next of its kind is new.
+    QDBusConnection::sessionBus().connect(kService, kPath, kService,
+                                          QStringLiteral("NotificationClosed"), this,
+                                          SLOT(OnNotificationClosed(uint, uint, QDBusMessage)));
 }
 
 CDesktopNotifier::~CDesktopNotifier() = default;
@@ -195,9 +116,10 @@ bool CDesktopNotifier::Available(bool* bodyMarkup) {
     return true;
 }
 
-GivenNotification CDesktopNotifier::Notify(DesktopNotification notification, bool bodyMarkup) {
-    return GivenBy(QDBusConnection::sessionBus().call(NotifyCall(notification, bodyMarkup),
-                                                      QDBus::Block, kCallTimeoutMs));
+GivenNotification CDesktopNotifier::Notify(DesktopNotification notification, bool bodyMarkup,
+                                           uint32_t replacesId) {
+    return GivenBy(QDBusConnection::sessionBus().call(
+        NotifyCall(notification, bodyMarkup, replacesId), QDBus::Block, kCallTimeoutMs));
 }
 
 void CDesktopNotifier::Close(const GivenNotification& given) {
@@ -234,14 +156,19 @@ void CDesktopNotifier::ShowBalloon(std::u16string_view title, std::u16string_vie
     bool markup = false;
     GivenNotification given;
     if (Available(&markup)) {
-        given = Notify(notification, markup);
+        GivenNotification shown;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            shown = m_book.ShownBalloon(notification.summary);
+        }
+        given = Notify(notification, markup, shown.id);
     }
     const bool byServer = !given.owner.empty();
     const char* line = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (byServer) {
-            m_book.Given(NoticeSlot::Balloon, given.owner, given.id);
+            m_book.Given(NoticeSlot::Balloon, given.owner, given.id, notification.summary);
         }
         line = m_book.NoticesShownBy(byServer);
     }
@@ -251,17 +178,18 @@ void CDesktopNotifier::ShowBalloon(std::u16string_view title, std::u16string_vie
     }
 }
 
-void CDesktopNotifier::ShowBoxNotice(std::u16string_view caption, std::u16string_view text) {
+void CDesktopNotifier::ShowBoxNotice(std::u16string_view caption, std::u16string_view text,
+                                     uint32_t iconKind) {
     {
         // Set first: a server that comes while this one is asked gets it too.
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_book.BoxWaits(std::u16string(caption), std::u16string(text));
+        m_book.BoxWaits(std::u16string(caption), std::u16string(text), iconKind);
     }
     bool markup = false;
     if (!Available(&markup)) {
         return;  // the box is the notifier's own window already
     }
-    KeepBoxNotice(Notify(BoxCompanionNotification(caption, text, false), markup));
+    KeepBoxNotice(Notify(BoxCompanionNotification(caption, text, iconKind, false), markup));
 }
 
 void CDesktopNotifier::KeepBoxNotice(const GivenNotification& given) {
@@ -311,6 +239,11 @@ void CDesktopNotifier::OnServerOwnerChanged(const QString& name, const QString& 
     }
 }
 
+void CDesktopNotifier::OnNotificationClosed(uint id, uint, const QDBusMessage& signal) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_book.Closed(signal.service().toStdString(), id);
+}
+
 void CDesktopNotifier::ResendBoxNotice() {
     DesktopNotification notice;
     {
@@ -318,7 +251,8 @@ void CDesktopNotifier::ResendBoxNotice() {
         if (!m_book.BoxWaiting()) {
             return;
         }
-        notice = BoxCompanionNotification(m_book.BoxCaption(), m_book.BoxText(), false);
+        notice = BoxCompanionNotification(m_book.BoxCaption(), m_book.BoxText(),
+                                          m_book.BoxIconKind(), false);
     }
     // Asked without blocking: the interface thread keeps serving meanwhile.
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -345,28 +279,30 @@ void CDesktopNotifier::ResendBoxNotice() {
 void CDesktopNotifier::RequestOwnWindow(std::optional<DesktopNotification> notice) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_windowRequested = true;
-        m_windowNotice = std::move(notice);
+        if (!notice.has_value()) {
+            m_windowRequests.clear();  // what waits to be shown is taken down too
+        } else if (m_windowRequests.size() > CNoticeStack::kMaxShown) {
+            m_windowRequests.pop_front();  // it would be pushed off the stack at once
+        }
+        m_windowRequests.push_back(std::move(notice));
     }
     QMetaObject::invokeMethod(this, "UpdateOwnWindow", Qt::QueuedConnection);
 }
 
 void CDesktopNotifier::UpdateOwnWindow() {
-    std::optional<DesktopNotification> notice;
+    std::deque<std::optional<DesktopNotification>> requests;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_windowRequested) {
-            return;  // carried out by an earlier call
-        }
-        m_windowRequested = false;
-        notice = std::move(m_windowNotice);
+        requests.swap(m_windowRequests);  // empty when an earlier call took them
     }
-    if (notice.has_value()) {
-        if (m_window == nullptr) {
-            m_window = std::make_unique<CNoticeWindow>();
+    for (const std::optional<DesktopNotification>& notice : requests) {
+        if (notice.has_value()) {
+            if (m_windows == nullptr) {
+                m_windows = std::make_unique<CNoticeStack>();
+            }
+            m_windows->Show(*notice);
+        } else if (m_windows != nullptr) {
+            m_windows->CloseAll();
         }
-        static_cast<CNoticeWindow*>(m_window.get())->Show(*notice);
-    } else if (m_window != nullptr) {
-        m_window->close();
     }
 }

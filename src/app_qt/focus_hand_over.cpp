@@ -1,19 +1,24 @@
 #include "app_qt/focus_hand_over.h"
 
-#include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QWidget>
 
+#include <QSysInfo>
+
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 namespace {
 
 // kFocusTokenKinds' index of the xdg-activation token.
 constexpr size_t kXdgActivation = 0;
+constexpr size_t kStartupId = 1;  // ... and of the X11 startup id
 static_assert(std::string_view(kFocusTokenKinds[kXdgActivation].platformDataKey) ==
               "activation-token");
+static_assert(std::string_view(kFocusTokenKinds[kStartupId].platformDataKey) ==
+              "desktop-startup-id");
 
 QString Usable(const QString& token) {
     return UsableFocusToken(token.toStdString()) ? token : QString();
@@ -35,13 +40,24 @@ void WithEnvironment(const FocusTokens& tokens, const std::function<void()>& run
 
 QString g_trayToken;
 
-// A window or dialog of the notifier's own (not a menu, tip or other popup).
-bool IsDialogOrWindow(QObject* object) {
-    if (!object->isWidgetType()) {
-        return false;
+uint g_trayMenuTime = 0;
+
+// `window` asks for activation with `token` once the event loop has shown it
+// (Wayland only: windows there take a token after the start).
+void ActivateWith(QWidget* window, const QString& token) {
+    if (token.isEmpty() || !QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        return;
     }
-    const Qt::WindowType type = static_cast<QWidget*>(object)->windowType();
-    return type == Qt::Window || type == Qt::Dialog;
+    FocusTokens tokens;
+    tokens.values[kXdgActivation] = token;
+    QMetaObject::invokeMethod(
+        window,
+        [window = QPointer<QWidget>(window), tokens] {
+            if (window != nullptr && window->isVisible()) {
+                WithEnvironment(tokens, [&window] { window->activateWindow(); });
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace
@@ -54,6 +70,10 @@ FocusTokens FocusTokens::FromPlatformData(const QVariantMap& platformData) {
         if (value.metaType() == QMetaType::fromType<QString>()) {
             tokens.values[i] = Usable(value.toString());
         }
+    }
+    if (tokens.values[kXdgActivation].isEmpty() &&
+        QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        tokens.values[kXdgActivation] = tokens.values[kStartupId];
     }
     return tokens;
 }
@@ -80,6 +100,16 @@ QVariantMap FocusTokens::PlatformData() const {
     return data;
 }
 
+void PresentBox(QWidget& box, BoxOpener opener) {
+    const bool byProgram = opener == BoxOpener::Program;
+    // On top, since a program in the background opened it, so it is not lost
+    // behind other windows. Qt maps a window shown without activating with
+    // _NET_WM_USER_TIME 0 on X11, and makes no activation request for it on
+    // Wayland; the focus hand-over gives it no activation token either.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, byProgram);
+    box.setAttribute(Qt::WA_ShowWithoutActivating, byProgram);
+}
+
 void KeepTrayActivationToken(const QString& token) {
     g_trayToken = Usable(token);
 }
@@ -92,48 +122,47 @@ FocusTokens TakeTrayActivationTokens() {
     return tokens;
 }
 
-CFocusHandOver::CFocusHandOver(QObject* parent) : QObject(parent) {
-    qApp->installEventFilter(this);
+void KeepTrayMenuTime(uint timestamp) {
+    g_trayMenuTime = timestamp;
 }
+
+FocusTokens TakeTrayMenuTokens() {
+    FocusTokens tokens;
+    const uint time = std::exchange(g_trayMenuTime, 0u);
+    if (time != 0 && QGuiApplication::platformName() == QLatin1String("xcb")) {
+        static unsigned sequence = 0;
+        tokens.values[kStartupId] = QStringLiteral("orlivan-notifier-%1-%2-%3_TIME%4")
+                                        .arg(QCoreApplication::applicationPid())
+                                        .arg(QSysInfo::machineHostName())
+                                        .arg(++sequence)
+                                        .arg(time);
+    }
+    return tokens;
+}
+
+CFocusHandOver::CFocusHandOver(QObject* parent) : QObject(parent) {}
 
 void CFocusHandOver::Begin(const FocusTokens& tokens) {
     m_current = tokens;
-    // A window of the notifier's own takes the xdg-activation token when the
-    // command shows one, now or when its answer comes; only Wayland's windows
-    // take a token after the start (on X11 Qt reads DESKTOP_STARTUP_ID once,
-    // when the application starts).
-    if (!tokens.values[kXdgActivation].isEmpty() &&
-        QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
-        m_forNextWindow = tokens.values[kXdgActivation];
-    }
 }
 
 void CFocusHandOver::Launch(const std::function<void()>& launch) {
     WithEnvironment(m_current, launch);
     m_current = FocusTokens();
-    m_forNextWindow.clear();
+}
+
+void CFocusHandOver::Activate(QWidget* window) {
+    ActivateWith(window, std::exchange(m_current.values[kXdgActivation], QString()));
+}
+
+void CFocusHandOver::KeepForAnswer() {
+    m_forAnswer = std::exchange(m_current.values[kXdgActivation], QString());
+}
+
+void CFocusHandOver::ActivateAnswer(QWidget* window) {
+    ActivateWith(window, std::exchange(m_forAnswer, QString()));
 }
 
 void CFocusHandOver::End() {
     m_current = FocusTokens();
-}
-
-bool CFocusHandOver::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Show && !m_forNextWindow.isEmpty() && IsDialogOrWindow(watched)) {
-        // The Show event comes before the window is on screen: it asks for
-        // activation once the event loop has shown it.
-        FocusTokens tokens;
-        tokens.values[kXdgActivation] = m_forNextWindow;
-        m_forNextWindow.clear();
-        QPointer<QWidget> window(static_cast<QWidget*>(watched));
-        QMetaObject::invokeMethod(
-            this,
-            [window, tokens] {
-                if (window != nullptr && window->isVisible()) {
-                    WithEnvironment(tokens, [&window] { window->activateWindow(); });
-                }
-            },
-            Qt::QueuedConnection);
-    }
-    return QObject::eventFilter(watched, event);
 }

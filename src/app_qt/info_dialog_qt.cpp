@@ -17,6 +17,7 @@ CInfoDialogQt::CInfoDialogQt() : m_versionLabel(new QLabel(this)) {
     m_versionLabel->setMinimumHeight(m_versionLabel->fontMetrics().height());
     layout->addWidget(m_versionLabel);
     auto* text = new QLabel(CatalogueText(MessageId::AboutText), this);
+    DescribeWindow(*this, windowTitle(), text->text());
     text->setAlignment(Qt::AlignCenter);
     layout->addWidget(text);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
@@ -44,16 +45,21 @@ void CInfoDialogQt::SetVersion(const std::string& version) {
 }
 
 void CInfoDialogQt::ShowVersion(bool asking) {
+    QString line;
     if (!m_version.empty()) {
         const std::u16string version = DecodeExternalText(m_version, nullptr);
-        m_versionLabel->setText(
-            CatalogueText(MessageId::AboutVersion)
-                .replace(QLatin1String("%s"), QString::fromStdU16String(version)));
-        m_versionLabel->show();
+        line = CatalogueText(MessageId::AboutVersion)
+                   .replace(QLatin1String("%s"), QString::fromStdU16String(version));
     } else if (asking) {
-        m_versionLabel->clear();  // keeps its line for the answer
-        m_versionLabel->show();
-    } else {
-        m_versionLabel->hide();
+        line = CatalogueText(MessageId::UpdatePleaseWait);  // the answer takes its place
+    }
+    // Qt tells a screen reader of each change: the label's new name (the
+    // version arriving while the dialog is open) and the dialog's description.
+    m_versionLabel->setText(line);
+    m_versionLabel->setVisible(!line.isEmpty());
+    const QString about = CatalogueText(MessageId::AboutText);
+    const QString description = line.isEmpty() ? about : line + QLatin1Char('\n') + about;
+    if (description != accessibleDescription()) {
+        setAccessibleDescription(description);
     }
 }

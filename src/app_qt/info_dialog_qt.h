@@ -15,8 +15,9 @@ public:
     CInfoDialogQt();
 
     // Shows the dialog without waiting for it to close, or raises it when it
-    // is open. While `asking`, the version's line stays blank for the answer
-    // (SetVersion); without a version and not asking, it is hidden.
+    // is open. While `asking`, the version's line says to wait for the answer
+    // (SetVersion); without a version and not asking, it is hidden. The
+    // dialog's accessible description is its text with the version's line.
     void Open(bool asking);
 
     // The service's answer: a version is kept for the life of the process;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app_qt/catalogue_qt.h"
 #include "app_qt/focus_hand_over.h"
 #include "app_qt/orlivan_notifier.h"
 #include "app_qt/quit_signals_posix.h"
@@ -21,6 +22,7 @@
 #include "channel/channel_name.h"
 #include "channel/service.h"
 #include "channel/user_account.h"
+#include "log/logger.h"
 #include "notify/desktop_application.h"
 #include "orlivan_version.h"
 
@@ -36,8 +38,9 @@ constexpr char kHelpText[] =
     R"(orlivan-notifier: the notifier of the Orlivan internet filter for Linux
 desktops. It shows the filter service's notices as desktop notifications,
 keeps the filter's icon and menu in the tray, and offers the filter's
-updates. The package starts it in every graphical session (XDG autostart);
-one notifier runs per user.
+updates. The package starts it in every graphical session: with systemd's
+user manager as orlivan-notifier.service (part of graphical-session.target),
+elsewhere from XDG autostart; one notifier runs per user.
 
 USAGE
   orlivan-notifier            start the notifier (needs a graphical session)
@@ -91,7 +94,11 @@ EXIT CODES
     notifier of this user already runs (said in a message; with --activate
     that notifier is activated instead), or the channel's folder belongs to
     another user or is open to others (said in a message)
-  1 no graphical session, or the display went away
+  1 no graphical session
+  2 the display went away (the session ended): not a failure, so the
+    systemd user unit (orlivan-notifier.service) does not start it again
+  Any other end (a crash, another code) is a failure, after which the unit
+  starts it again.
 )";
 
 // --help (or -h) anywhere on the line, or --version: answered on standard
@@ -115,8 +122,11 @@ bool AnswerInformationRequest(int argc, char** argv) {
 // The program's own messages: a box on the display, else standard error.
 void ReportToUser(const char* message) {
     if (g_guiReady) {
-        QMessageBox::critical(nullptr, QString::fromUtf8(kProgramCaption),
-                              QString::fromUtf8(message));
+        QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kProgramCaption),
+                        QString::fromUtf8(message), QMessageBox::Ok);
+        TranslateButtons(box);
+        DescribeBox(box);
+        box.exec();
     } else {
         std::fprintf(stderr, "%s: %s\n", kProgramCaption, message);
     }
@@ -239,6 +249,10 @@ int main(int argc, char** argv) {
     g_guiReady = true;
 
     COrlivanNotifier notifier;
+    // Which display it drew on, for support: "wayland" on a Wayland session
+    // with Qt's Wayland plugin (qt6-wayland), "xcb" on X11 or XWayland.
+    CLogger::GetInstance(std::string())
+        ->LogLine(0, "Display platform: " + QGuiApplication::platformName().toStdString() + "\n");
     if (!ChannelFolderIsPrivate()) {
         return 0;
     }

@@ -11,20 +11,26 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QSessionManager>
+#include <QStandardPaths>
 #include <QStyleHints>
-#include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <system_error>
 
+#include "app_qt/box_hand_over.h"
 #include "app_qt/desktop_activation.h"
 #include "app_qt/catalogue_qt.h"
 #include "app_qt/desktop_notifier.h"
 #include "app_qt/info_dialog_qt.h"
+#include "app_qt/session_scope.h"
 #include "app_qt/tray.h"
 #include "app_qt/update_offer_qt.h"
 #include "notify/notification_loop.h"
@@ -45,14 +51,17 @@ QString FromExternal(std::string_view text) {
     return QString::fromStdU16String(DecodeExternalText(text, nullptr));
 }
 
-// A box or dialog the worker waits for was opened by a program in the
-// background: it stays on top, so it is not lost behind other windows.
-void KeepOnTopFor(QWidget& window, bool worker) {
-    window.setWindowFlag(Qt::WindowStaysOnTopHint, worker);
-}
-
 void OpenWebAddress(const char* url) {
-    // Outside a desktop portal Qt runs xdg-open; a failure is not reported.
+    // Run as a systemd unit, xdg-open is started here so that it (and the
+    // browser it starts) gets a scope of its own. Otherwise, outside a desktop
+    // portal, Qt runs xdg-open; a failure is not reported.
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    qint64 pid = 0;
+    if (RunsAsSystemdUnit() && !opener.isEmpty() &&
+        QProcess::startDetached(opener, {QString::fromUtf8(url)}, QDir::currentPath(), &pid)) {
+        MoveToOwnScope(pid, QStringLiteral("browser"));
+        return;
+    }
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(url)));
 }
 
@@ -65,6 +74,7 @@ COrlivanNotifier::COrlivanNotifier() {
     MakeFolders(logFolder);  // a failure shows up only as a log that can't be opened
     CLogger::GetInstance(logFolder.empty() ? std::string() : LinuxLogFilePath(logFolder))
         ->Log(0, "Orlivan Sys Tray Log\n");
+    m_boxes = new CBoxHandOver(m_stopping, this);
     qApp->installEventFilter(this);
     // The desktop's autostart entry starts the notifier at every login; a
     // session manager that also restarted it from the saved session would
@@ -88,13 +98,21 @@ void COrlivanNotifier::Start() {
     m_focus = new CFocusHandOver(this);
     m_menu = std::make_unique<QMenu>();
     for (const TrayMenuEntry& entry : kTrayMenu) {
-        m_menu->addAction(CatalogueText(entry.label), this,
-                          [this, command = entry.command] { RunTrayCommand(command); });
+        m_menu->addAction(CatalogueText(entry.label), this, [this, command = entry.command] {
+            RunTrayCommand(command, TakeTrayMenuTokens());
+        });
     }
     m_tray =
         std::make_unique<CTray>(CatalogueText(MessageId::TrayTip), [this] { OnTrayActivated(); });
     m_tray->SetMenu(m_menu.get());
     m_tray->Show();
+    // The item asks for attention while a box the worker waits on is open, so
+    // a box hidden behind other windows is found from the panel.
+    connect(m_boxes, &CBoxHandOver::ProgramBoxesWaiting, this, [this](bool waiting) {
+        if (m_tray != nullptr) {
+            m_tray->SetAttention(waiting);
+        }
+    });
 
     m_boxesNeedNotice = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     m_desktop = std::make_unique<CDesktopNotifier>();
@@ -124,10 +142,7 @@ void COrlivanNotifier::MarkStopping() {
         m_stopping = true;
     }
     m_pauseWake.notify_all();
-    {
-        std::lock_guard<std::mutex> lock(m_jobMutex);  // a thread waiting for a box
-    }
-    m_jobDone.notify_all();
+    m_boxes->WakeWaiting();
 }
 
 void COrlivanNotifier::RequestQuit() {
@@ -148,6 +163,13 @@ bool COrlivanNotifier::eventFilter(QObject* watched, QEvent* event) {
 
 void COrlivanNotifier::Stop() {
     MarkStopping();
+    // The application id and the tray item go first: while the threads end,
+    // the desktop neither calls a notifier that no longer serves nor shows
+    // its icon.
+    if (m_activation != nullptr) {
+        m_activation->Withdraw();
+    }
+    m_tray.reset();  // takes the icon off the tray
     CService* service = CService::GetInstance();
     service->m_pipeServer->Shutdown();
     service->m_pipeClient->Interrupt();  // an exchange under way gives up
@@ -165,11 +187,7 @@ void COrlivanNotifier::Stop() {
             thread->join();
         }
     }
-    for (const QPointer<QDialog>& window : m_waitedWindows) {
-        delete window.data();
-    }
-    m_waitedWindows.clear();
-    m_tray.reset();                 // takes the icon off the tray
+    m_boxes->CloseAll();
     service->m_pipeServer.reset();  // removes the socket file
 }
 
@@ -180,73 +198,21 @@ int32_t COrlivanNotifier::ShowNotification(const NotificationRecord& record) {
     return m_stopping ? 0 : reply;
 }
 
-bool COrlivanNotifier::RunOnGui(const std::function<void()>& job) {
-    if (QThread::currentThread() == thread()) {
-        if (!m_stopping) {
-            job();
-        }
-        return !m_stopping;
+bool COrlivanNotifier::WaitForBox(BoxOpener opener, const QString& caption, const QString& text,
+                                  uint32_t iconKind, const std::function<QDialog*()>& open) {
+    // Wayland compositors may keep the box behind the window the user clicks
+    // (keep-above is only a request there): a critical notification with the
+    // same words stays on screen until the box is answered, so the worker
+    // that waits for it is never held by a box nobody can find.
+    const bool notice = opener == BoxOpener::Program && m_boxesNeedNotice;
+    if (notice) {
+        m_desktop->ShowBoxNotice(caption.toStdU16String(), text.toStdU16String(), iconKind);
     }
-    if (m_stopping) {
-        return false;
+    const bool answered = m_boxes->ShowAndWait(open, opener);
+    if (notice) {
+        m_desktop->BoxAnswered();
     }
-    // The job is handed over and its end awaited under m_jobMutex, so all the
-    // caller wrote before is seen by the interface thread and all the job
-    // wrote is seen by the caller after (a ThreadSanitizer build checks it).
-    // The queued call only wakes the interface thread.
-    PendingJob pending{&job};
-    std::unique_lock<std::mutex> lock(m_jobMutex);
-    m_jobs.push_back(&pending);
-    lock.unlock();
-    QMetaObject::invokeMethod(this, "RunPendingJobs", Qt::QueuedConnection);
-    lock.lock();
-    m_jobDone.wait(lock, [&pending] { return pending.finished; });
-    return !m_stopping;
-}
-
-void COrlivanNotifier::RunPendingJobs() {
-    std::unique_lock<std::mutex> lock(m_jobMutex);
-    while (!m_jobs.empty()) {
-        PendingJob* pending = m_jobs.front();
-        m_jobs.pop_front();
-        lock.unlock();
-        // Skipped once the end began (Stop keeps taking the jobs).
-        if (!m_stopping) {
-            (*pending->job)();
-        }
-        lock.lock();
-        pending->finished = true;
-        m_jobDone.notify_all();
-    }
-}
-
-bool COrlivanNotifier::ShowAndWait(const std::function<QDialog*()>& open) {
-    // Set under m_jobMutex when the window closes, which may be after this
-    // call has returned (the end began).
-    const auto closed = std::make_shared<bool>(false);
-    const bool shown = RunOnGui([&] {
-        QDialog* window = open();
-        // Beside the notifier's other windows, which stay usable: the About
-        // dialog opened meanwhile must not hold this box's answer.
-        window->setWindowModality(Qt::NonModal);
-        connect(window, &QDialog::finished, this, [this, window, closed] {
-            {
-                std::lock_guard<std::mutex> lock(m_jobMutex);
-                *closed = true;
-            }
-            m_jobDone.notify_all();
-            window->deleteLater();
-        });
-        std::erase_if(m_waitedWindows, [](const QPointer<QDialog>& w) { return w.isNull(); });
-        m_waitedWindows.emplace_back(window);
-        window->show();
-    });
-    if (QThread::currentThread() == thread()) {
-        return shown;  // the interface thread never waits for a window
-    }
-    std::unique_lock<std::mutex> lock(m_jobMutex);
-    m_jobDone.wait(lock, [&] { return !shown || *closed || m_stopping; });
-    return shown && !m_stopping;
+    return answered;
 }
 
 bool COrlivanNotifier::StartExchange(ExchangeTask& task, std::function<void()> work) {
@@ -289,8 +255,12 @@ void COrlivanNotifier::LaunchSettingsProgram() {
     // Started in the notifier's current folder with its environment and the
     // activation's focus tokens; a missing program is not reported.
     m_focus->Launch([this] {
-        QProcess::startDetached(QString::fromStdString(LinuxSettingsProgramPath(m_installPath)), {},
-                                QDir::currentPath());
+        qint64 pid = 0;
+        if (QProcess::startDetached(QString::fromStdString(LinuxSettingsProgramPath(m_installPath)),
+                                    {}, QDir::currentPath(), &pid) &&
+            RunsAsSystemdUnit()) {
+            MoveToOwnScope(pid, QStringLiteral("settings"));
+        }
     });
 }
 
@@ -327,8 +297,10 @@ void COrlivanNotifier::OnCheckUpdate() {
     // The interactive check: every outcome is shown, the latest version too,
     // when the service answers (within the exchange's bound). One at a time:
     // a second command while one is under way brings nothing more.
-    StartExchange(m_updateCheck,
-                  [this] { CService::GetInstance()->CheckForUpdate(false, m_menuScreen); });
+    if (StartExchange(m_updateCheck,
+                      [this] { CService::GetInstance()->CheckForUpdate(false, m_menuScreen); })) {
+        m_focus->KeepForAnswer();  // for the window that shows the answer
+    }
 }
 
 void COrlivanNotifier::OnOnlineHelp() {
@@ -350,11 +322,12 @@ void COrlivanNotifier::OnAbout() {
         m_askingVersion = StartExchange(m_versionExchange, [this] { AskVersion(); });
     }
     m_infoDialog->Open(m_askingVersion);
+    m_focus->Activate(m_infoDialog);
 }
 
 void COrlivanNotifier::AskVersion() {
     const std::string version = CService::GetInstance()->GetInstalledVersionText();
-    RunOnGui([this, &version] {
+    m_boxes->RunOnGui([this, &version] {
         m_askingVersion = false;
         m_infoDialog->SetVersion(version);
     });
@@ -381,20 +354,13 @@ void COrlivanNotifier::Pause(uint32_t milliseconds) {
 void COrlivanNotifier::ShowErrorBox(std::u16string_view text, std::u16string_view caption) {
     const QString boxText = QString::fromStdU16String(std::u16string(text));
     const QString boxCaption = QString::fromStdU16String(std::u16string(caption));
-    // Wayland compositors may keep the box behind the window the user clicks
-    // (keep-above is only a request there): a critical notification with the
-    // same words stays on screen until the box is answered.
-    if (m_boxesNeedNotice) {
-        m_desktop->ShowBoxNotice(caption, text);
-    }
-    ShowAndWait([&] {
+    WaitForBox(BoxOpener::Program, boxCaption, boxText, kBalloonIconError, [&] {
         auto* box = new QMessageBox(QMessageBox::Critical, boxCaption, boxText, QMessageBox::Ok);
         box->setTextFormat(Qt::PlainText);
         TranslateButtons(*box);
-        KeepOnTopFor(*box, true);
+        DescribeBox(*box);
         return box;
     });
-    m_desktop->BoxAnswered();
 }
 
 void COrlivanNotifier::CheckForUpdateSilently() {
@@ -415,12 +381,17 @@ int64_t COrlivanNotifier::Now() {
 
 void COrlivanNotifier::UpdateScreen::ShowMessage(const std::string& caption,
                                                  const std::string& text) {
-    m_owner.ShowAndWait([&] {
-        auto* box = new QMessageBox(QMessageBox::NoIcon, FromExternal(caption), FromExternal(text),
-                                    QMessageBox::Ok);
+    const QString boxCaption = FromExternal(caption);
+    const QString boxText = FromExternal(text);
+    // The update boxes' notice shows the information image.
+    m_owner.WaitForBox(m_opener, boxCaption, boxText, kBalloonIconInfo, [&] {
+        auto* box = new QMessageBox(QMessageBox::NoIcon, boxCaption, boxText, QMessageBox::Ok);
         box->setTextFormat(Qt::PlainText);  // the service's words, never markup
         TranslateButtons(*box);
-        KeepOnTopFor(*box, m_onTop);
+        DescribeBox(*box);
+        if (m_opener == BoxOpener::Person) {
+            m_owner.m_focus->ActivateAnswer(box);  // the menu's check answered
+        }
         return box;
     });
 }
@@ -430,15 +401,29 @@ CUpdateDialog* COrlivanNotifier::UpdateScreen::CreateUpdateDialog(const std::str
 }
 
 void COrlivanNotifier::UpdateScreen::RunUpdateDialog(CUpdateDialog* offer) {
-    m_owner.ShowAndWait([&] {
+    const QString title = CatalogueText(MessageId::UpdateDialogTitle);
+    const QString offerText = FromExternal(offer->OfferText());
+    m_owner.WaitForBox(m_opener, title, offerText, kBalloonIconInfo, [&] {
         auto* dialog = new QDialog;
-        KeepOnTopFor(*dialog, m_onTop);
-        dialog->setWindowTitle(CatalogueText(MessageId::UpdateDialogTitle));
+        dialog->setWindowTitle(title);
         auto* layout = new QVBoxLayout(dialog);
-        auto* text = new QLabel(FromExternal(offer->OfferText()), dialog);
+        auto* text = new QLabel(offerText, dialog);
         text->setObjectName(QStringLiteral("offer"));
         text->setTextFormat(Qt::PlainText);  // the service's words, never markup
-        layout->addWidget(text);
+        text->setWordWrap(true);
+        const QRect screen = dialog->screen()->availableGeometry();
+        const int width = std::min(kOfferTextWidth, screen.width() * 3 / 4);
+        text->setFixedWidth(width);  // a word longer than that is cut
+        text->setFixedHeight(text->heightForWidth(width));
+        auto* scroll = new QScrollArea(dialog);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll->setWidget(text);
+        const bool tall = text->height() > screen.height() / 2;
+        scroll->setFixedSize(
+            width + (tall ? scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent) : 0),
+            std::min(text->height(), screen.height() / 2));
+        layout->addWidget(scroll);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
         buttons->button(QDialogButtonBox::Ok)->setDefault(true);
         TranslateButtons(*buttons);
@@ -448,6 +433,10 @@ void COrlivanNotifier::UpdateScreen::RunUpdateDialog(CUpdateDialog* offer) {
             dialog->accept();
         });
         QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+        DescribeWindow(*dialog, dialog->windowTitle(), text->text());
+        if (m_opener == BoxOpener::Person) {
+            m_owner.m_focus->ActivateAnswer(dialog);
+        }
         return dialog;
     });
 }

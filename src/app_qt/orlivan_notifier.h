@@ -3,26 +3,22 @@
 // (desktop notifications, message boxes, the update screen). The rules are
 // the portable core's; this class carries them out with Qt.
 //
-// The interface thread never waits: no box or dialog runs an event loop of
-// its own (one inside another would hold the outer box's answer), and the
-// command exchanges with the service run on threads of their own. A thread
-// that must wait for the person's answer (the worker, an update check) hands
-// the box to the interface thread and waits there.
+// The interface thread never waits: the command exchanges with the service
+// run on threads of their own, and a thread that must wait for the person's
+// answer (the worker, an update check) hands the box to the interface thread
+// (box_hand_over.h).
 #pragma once
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "app_qt/focus_hand_over.h"
 #include "notify/desktop_application.h"
@@ -34,6 +30,7 @@
 
 class QDialog;
 class QMenu;
+class CBoxHandOver;
 class CDesktopActivation;
 class CDesktopNotifier;
 class CInfoDialogQt;
@@ -66,16 +63,8 @@ public:
     // Handles one record on the worker thread; the reply for the service.
     int32_t ShowNotification(const NotificationRecord& record);
 
-    // Runs `job` on the interface thread and returns when it is done; from
-    // another thread it waits for it. False when the program is ending (the
-    // job is then skipped or cut short).
-    bool RunOnGui(const std::function<void()>& job);
-
-    // From a thread other than the interface one: shows the window `open`
-    // makes there (without a modal loop, beside the notifier's other
-    // windows) and waits until the person closes it. False when the program
-    // is ending (the window was then not shown, or closed by the end).
-    bool ShowAndWait(const std::function<QDialog*()>& open);
+    // The boxes handed to the interface thread; made with the notifier.
+    CBoxHandOver& Boxes() { return *m_boxes; }
 
     // A menu command by its entry in the menu's table (the desktop's
     // activation and actions, with the activation's focus tokens; interface
@@ -96,11 +85,11 @@ protected:
 
 private:
     // The update check's screen on the thread that runs the check: the
-    // worker's (its boxes kept on top, since a program in the background
-    // opened them) or the menu's.
+    // worker's (the notifier opens its boxes by itself) or the menu's.
     class UpdateScreen final : public CUpdateUi {
     public:
-        UpdateScreen(COrlivanNotifier& owner, bool onTop) : m_owner(owner), m_onTop(onTop) {}
+        UpdateScreen(COrlivanNotifier& owner, BoxOpener opener)
+            : m_owner(owner), m_opener(opener) {}
         void ShowMessage(const std::string& caption, const std::string& text) override;
         CUpdateDialog* CreateUpdateDialog(const std::string& updateText) override;
         void RunUpdateDialog(CUpdateDialog* dialog) override;
@@ -108,7 +97,7 @@ private:
 
     private:
         COrlivanNotifier& m_owner;
-        bool m_onTop;
+        BoxOpener m_opener;
     };
 
     // A command exchange, and what it shows, on a thread of its own: one of
@@ -135,6 +124,14 @@ private:
     std::string GetProcessName(int32_t processId) override;
     int64_t Now() override;
 
+    // Shows the box `open` makes and waits until it is closed (a thread
+    // other than the interface one). A box the notifier opened by itself gets,
+    // where the display server may hide it, a notice with its `caption`,
+    // `text` and the image of `iconKind` that stays until the box is
+    // answered. False when the program is ending.
+    bool WaitForBox(BoxOpener opener, const QString& caption, const QString& text,
+                    uint32_t iconKind, const std::function<QDialog*()>& open);
+
     // The About dialog's version, asked of the service (an exchange thread).
     void AskVersion();
 
@@ -157,27 +154,13 @@ private:
     std::mutex m_pauseMutex;
     std::condition_variable m_pauseWake;
 
-    // Other threads' jobs for the interface thread (RunOnGui), in the order
-    // they came. A job and its end are handed over under m_jobMutex, which
-    // also guards the closing of the windows they wait for (ShowAndWait).
-    struct PendingJob {
-        const std::function<void()>* job;
-        bool finished = false;
-    };
-    Q_INVOKABLE void RunPendingJobs();
-    std::mutex m_jobMutex;
-    std::condition_variable m_jobDone;
-    std::deque<PendingJob*> m_jobs;
-
-    // Interface thread only: the boxes open for threads that wait for them,
-    // closed by Stop.
-    std::vector<QPointer<QDialog>> m_waitedWindows;
+    CBoxHandOver* m_boxes = nullptr;
 
     ExchangeTask m_versionExchange;
     ExchangeTask m_updateCheck;
     bool m_askingVersion = false;  // interface thread only
-    UpdateScreen m_workerScreen{*this, true};
-    UpdateScreen m_menuScreen{*this, false};
+    UpdateScreen m_workerScreen{*this, BoxOpener::Program};
+    UpdateScreen m_menuScreen{*this, BoxOpener::Person};
 
     // Made on the interface thread, used by the worker.
     std::unique_ptr<CDesktopNotifier> m_desktop;

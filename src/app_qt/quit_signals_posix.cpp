@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,13 +29,23 @@ void OnSignal(int) {
 
 void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     // Qt's Wayland client says "The Wayland connection broke ..." or "... experienced
-    // a fatal error ..." and then ends the process without exit handlers.
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("The Wayland connection "))) {
-        RemoveLiveSocketFiles();
-    }
+    // a fatal error ..." and then ends the process without exit handlers; its
+    // X11 client says "The X11 connection broke ..." and then calls exit(1).
+    // The warning is passed on, and the process ends here with the display's
+    // own exit code, so a service manager tells this end from a failure.
+    const bool wayland = message.startsWith(QLatin1String("The Wayland connection "));
+    const bool x11 = message.startsWith(QLatin1String("The X11 connection broke"));
     if (g_nextMessageHandler != nullptr) {
         g_nextMessageHandler(type, context, message);
     }
+    if (type != QtWarningMsg || !(wayland || x11)) {
+        return;
+    }
+    if (x11) {
+        std::exit(kDisplayLostExitCode);  // its exit handler removes the socket file
+    }
+    RemoveLiveSocketFiles();
+    _exit(kDisplayLostExitCode);
 }
 
 }  // namespace

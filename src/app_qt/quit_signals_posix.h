@@ -10,9 +10,13 @@ class QObject;
 // `parent` (its event loop must run). Call once, before the loop starts.
 void CatchQuitSignals(QObject* parent, std::function<void()> quit);
 
+// The exit code of the end that comes with the display's loss: the session
+// is over, so a service manager does not start the notifier again.
+inline constexpr int kDisplayLostExitCode = 2;
+
 // When the display server goes away (the session ends by the display closing,
-// no signal comes) Qt ends the process at once: on X11 with exit(), which
-// removes the channel's socket file through its exit handler, on Wayland with
-// _exit() right after its warning on the same thread. This hook removes the
-// socket file at that warning. Install once, before QApplication is made.
+// no signal comes) Qt ends the process at once after its warning, on X11 with
+// exit(), on Wayland with _exit(). This hook ends it at that warning with
+// kDisplayLostExitCode, the channel's socket file removed (on X11 by its exit
+// handler). Install once, before QApplication is made.
 void RemoveChannelWhenDisplayIsLost();

@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QDBusArgument>
 #include <QDBusMetaType>
 #include <QGuiApplication>
@@ -153,11 +155,55 @@ SniPixmaps IconPixmaps(const QIcon& icon) {
 
 }  // namespace
 
+QString InstalledIconFolder() {
+    QStringList folders{QCoreApplication::applicationDirPath() + QStringLiteral("/../share")};
+    const QString home = qEnvironmentVariable("XDG_DATA_HOME");
+    folders << (home.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/share") : home);
+    const QString data = qEnvironmentVariable("XDG_DATA_DIRS");
+    folders << (data.isEmpty() ? QStringLiteral("/usr/local/share:/usr/share") : data)
+                   .split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString& folder : folders) {
+        const QString icons = folder + QStringLiteral("/icons");
+        if (QFileInfo::exists(icons + QStringLiteral("/hicolor/scalable/apps/") +
+                              QLatin1String(kItemIconName) + QStringLiteral(".svg"))) {
+            return QDir::cleanPath(icons);
+        }
+    }
+    return QString();
+}
+
 // ---- org.kde.StatusNotifierItem --------------------------------------------
 
 CStatusNotifierItem::CStatusNotifierItem(const QIcon& icon, const QString& tip,
                                          const QString& menuPath, QObject* parent)
-    : QObject(parent), m_pixmaps(IconPixmaps(icon)), m_tip(tip), m_menuPath(menuPath) {}
+    : QObject(parent),
+      m_pixmaps(IconPixmaps(icon)),
+      m_iconFolder(InstalledIconFolder()),
+      m_tip(tip),
+      m_menuPath(menuPath) {}
+
+QString CStatusNotifierItem::Status() const {
+    return m_attention ? QStringLiteral("NeedsAttention") : QStringLiteral("Active");
+}
+
+QString CStatusNotifierItem::IconName() const {
+    return m_iconFolder.isEmpty() ? QString() : QString::fromUtf8(kItemIconName);
+}
+
+QString CStatusNotifierItem::AttentionIconName() const {
+    return m_iconFolder.isEmpty() ? QString() : QString::fromUtf8(kItemAttentionIconName);
+}
+
+void CStatusNotifierItem::SetAttention(bool attention) {
+    if (attention == m_attention) {
+        return;
+    }
+    m_attention = attention;
+    if (attention) {
+        emit NewAttentionIcon();
+    }
+    emit NewStatus(Status());
+}
 
 QString CStatusNotifierItem::Id() const {
     return QCoreApplication::applicationName();
@@ -213,7 +259,9 @@ bool CDbusMenu::Properties(int id, const QStringList& names, QVariantMap* proper
             return false;
         }
         const QAction* action = actions[static_cast<qsizetype>(*entry)];
-        all.insert(QStringLiteral("label"), action->text());
+        // The access key, "&" in Qt's text, is "_" in a dbusmenu label.
+        all.insert(QStringLiteral("label"),
+                   QString::fromStdString(DbusMenuLabel(action->text().toStdString())));
         all.insert(QStringLiteral("enabled"), action->isEnabled());
         all.insert(QStringLiteral("visible"), action->isVisible());
     }
@@ -269,7 +317,7 @@ QDBusVariant CDbusMenu::GetProperty(int id, const QString& name) {
     return QDBusVariant(properties.value(name));
 }
 
-bool CDbusMenu::Click(int id, const QString& eventId) {
+bool CDbusMenu::Click(int id, const QString& eventId, uint timestamp) {
     QVariantMap unused;
     if (!Properties(id, {}, &unused)) {
         return false;
@@ -277,15 +325,16 @@ bool CDbusMenu::Click(int id, const QString& eventId) {
     const std::optional<size_t> entry = TrayMenuEntryClicked(id, eventId.toStdString());
     if (entry) {
         // After the host has its answer: the command may open a box that
-        // waits for the user.
+        // waits for the user. It takes the click's time.
+        KeepTrayMenuTime(timestamp);
         QAction* action = m_menu->actions()[static_cast<qsizetype>(*entry)];
         QMetaObject::invokeMethod(action, &QAction::trigger, Qt::QueuedConnection);
     }
     return true;
 }
 
-void CDbusMenu::Event(int id, const QString& eventId, const QDBusVariant&, uint) {
-    if (!Click(id, eventId)) {
+void CDbusMenu::Event(int id, const QString& eventId, const QDBusVariant&, uint timestamp) {
+    if (!Click(id, eventId, timestamp)) {
         sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("unknown menu id"));
     }
 }
@@ -293,7 +342,7 @@ void CDbusMenu::Event(int id, const QString& eventId, const QDBusVariant&, uint)
 QList<int> CDbusMenu::EventGroup(const QList<DbusMenuEvent>& events) {
     QList<int> idErrors;
     for (const DbusMenuEvent& event : events) {
-        if (!Click(event.id, event.eventId)) {
+        if (!Click(event.id, event.eventId, event.timestamp)) {
             idErrors.append(event.id);
         }
     }

@@ -74,8 +74,21 @@ Q_DECLARE_METATYPE(DbusMenuRemoved)
 // Registers the types with QtDBus; once, before the objects are exported.
 void RegisterTrayDbusTypes();
 
+// The icon's names in the hicolor theme (the package installs them, each
+// with a "-symbolic" variant a panel tints to its colours).
+inline constexpr char kItemIconName[] = "orlivan-notifier";
+inline constexpr char kItemAttentionIconName[] = "orlivan-notifier-attention";
+
+// The icon folder (as "<prefix>/share/icons") whose hicolor theme holds the
+// item's icon: beside the program's own prefix first, then the desktop's data
+// folders; empty when the icon is not installed (a build run in place).
+QString InstalledIconFolder();
+
 // org.kde.StatusNotifierItem: the icon, tip and title, and what a click on
 // the item asks for (run on the event loop, after the host has its answer).
+// The icon goes by its theme name where it is installed, with the pixmaps
+// for hosts that can't find it; the status asks for attention while a box
+// waits for the person.
 class CStatusNotifierItem : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
@@ -84,6 +97,8 @@ class CStatusNotifierItem : public QObject {
     Q_PROPERTY(QString Title READ Title)
     Q_PROPERTY(QString Status READ Status)
     Q_PROPERTY(QString IconName READ IconName)
+    Q_PROPERTY(QString AttentionIconName READ AttentionIconName)
+    Q_PROPERTY(QString IconThemePath READ IconThemePath)
     Q_PROPERTY(SniPixmaps IconPixmap READ IconPixmap)
     Q_PROPERTY(SniToolTip ToolTip READ ToolTip)
     Q_PROPERTY(bool ItemIsMenu READ ItemIsMenu)
@@ -98,8 +113,11 @@ public:
     QString Category() const { return QStringLiteral("ApplicationStatus"); }
     QString Id() const;
     QString Title() const;
-    QString Status() const { return QStringLiteral("Active"); }
-    QString IconName() const { return QString(); }  // the pixmaps stand for it
+    QString Status() const;
+    // Empty without an installed icon: the pixmaps stand for it.
+    QString IconName() const;
+    QString AttentionIconName() const;
+    QString IconThemePath() const { return m_iconFolder; }
     SniPixmaps IconPixmap() const { return m_pixmaps; }
     SniToolTip ToolTip() const;
     bool ItemIsMenu() const { return false; }
@@ -112,14 +130,21 @@ public slots:
     void Scroll(int delta, const QString& orientation);
     void ProvideXdgActivationToken(const QString& token);
 
+public:
+    // NeedsAttention or Active, told to the host when it changes.
+    void SetAttention(bool attention);
+
 signals:
     void NewIcon();
     void NewToolTip();
     void NewStatus(const QString& status);
+    void NewAttentionIcon();
     void NewTitle();
 
 private:
     SniPixmaps m_pixmaps;
+    QString m_iconFolder;
+    bool m_attention = false;
     QString m_tip;
     QString m_menuPath;
 };
@@ -163,7 +188,7 @@ private:
     // The properties of `id` (all when `names` is empty); false for an unknown id.
     bool Properties(int id, const QStringList& names, QVariantMap* properties) const;
     // Runs a click on `id` after the host has its answer; false for an unknown id.
-    bool Click(int id, const QString& eventId);
+    bool Click(int id, const QString& eventId, uint timestamp);
 
     QMenu* m_menu;
 };

@@ -75,6 +75,7 @@ void CTray::Show() {
         RegisterTrayDbusTypes();
         m_dbusMenu = new CDbusMenu(m_menu, this);
         m_item = new CStatusNotifierItem(QApplication::windowIcon(), m_tip, kMenuPath, this);
+        m_item->SetAttention(m_attention);
         m_item->onActivate = m_activated;
         m_item->onContextMenu = [this](int x, int y) {
             // A host that draws no menu of its own (X11's) asks for ours.
@@ -139,6 +140,13 @@ void CTray::Hide() {
         delete m_dbusMenu;
         m_item = nullptr;
         m_dbusMenu = nullptr;
+    }
+}
+
+void CTray::SetAttention(bool attention) {
+    m_attention = attention;
+    if (m_item != nullptr) {
+        m_item->SetAttention(attention);
     }
 }
 

@@ -39,6 +39,8 @@ public:
     void Show();
     // Takes the icon down, the item off the bus.
     void Hide();
+    // The item asks the host for attention (a box waits for the person) or not.
+    void SetAttention(bool attention);
 
 private slots:
     void OnHostRegistered();
@@ -63,6 +65,7 @@ private:
     std::function<void()> m_activated;
     QMenu* m_menu = nullptr;
     bool m_shown = false;
+    bool m_attention = false;
     QString m_serviceName;
     CStatusNotifierItem* m_item = nullptr;
     CDbusMenu* m_dbusMenu = nullptr;

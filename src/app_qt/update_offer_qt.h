@@ -6,6 +6,12 @@
 
 #include "update/update_offer.h"
 
+// The offer's text wraps at this width (device-independent pixels), or at
+// three quarters of the screen where that is narrower; a text taller than
+// half the screen scrolls. So the offer fits the screen whatever the
+// service's text.
+inline constexpr int kOfferTextWidth = 480;
+
 class CUpdateDialog {
 public:
     explicit CUpdateDialog(const std::string& updateText) : m_text(SplitUpdateText(updateText)) {}

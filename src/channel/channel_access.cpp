@@ -52,6 +52,45 @@ bool SameSid(std::string_view a, std::string_view b) {
     return !a.empty() && SameIgnoringCase(a, b);
 }
 
+bool IsServiceOwner(std::string_view ownerSid) {
+    for (const char* service : {kLocalSystemSid, kLocalServiceSid, kNetworkServiceSid}) {
+        if (SameSid(ownerSid, service)) {
+            return true;
+        }
+    }
+    // A service SID: the authority 5, the sub-authority 80, then the five
+    // words of the hash of the service's name.
+    constexpr std::string_view kServicePrefix = "S-1-5-80-";
+    if (ownerSid.size() <= kServicePrefix.size() ||
+        !SameIgnoringCase(ownerSid.substr(0, kServicePrefix.size()), kServicePrefix)) {
+        return false;
+    }
+    std::string_view rest = ownerSid.substr(kServicePrefix.size());
+    int words = 0;
+    while (true) {
+        const size_t dash = rest.find('-');
+        const std::string_view word = rest.substr(0, dash);
+        // A word is a 32-bit number: at most ten digits, no sign, none empty.
+        if (word.empty() || word.size() > 10 ||
+            word.find_first_not_of("0123456789") != std::string_view::npos ||
+            (word.size() == 10 && word > "4294967295")) {
+            return false;
+        }
+        ++words;
+        if (dash == std::string_view::npos) {
+            break;
+        }
+        rest = rest.substr(dash + 1);
+    }
+    return words == 5;
+}
+
+std::string CommandPipeOwnerRefusalText(std::string_view pipeName, std::string_view ownerSid) {
+    return "Command channel " + std::string(pipeName) + " is owned by " +
+           (ownerSid.empty() ? std::string("no owner that can be read") : std::string(ownerSid)) +
+           ", not by a service; nothing was sent to it\n";
+}
+
 PipeClientVerdict JudgePipeClient(const PipeClientIdentity& client, std::string_view userSid) {
     using Token = PipeClientIdentity::Token;
     if (client.token == Token::Anonymous ||

@@ -47,6 +47,17 @@ constexpr const char kAnonymousSid[] = "S-1-5-7";
 // to case, as Windows compares pipe names ("s-1-5-18" is "S-1-5-18").
 bool SameSid(std::string_view a, std::string_view b);
 
+// Whether the owner of the Windows command pipe is an account only a service
+// runs as: LocalSystem, LocalService, NetworkService, or a service's own SID
+// (S-1-5-80- followed by five decimal sub-authorities). An ordinary account
+// can't give a pipe such an owner, so a pipe owned otherwise, or whose owner
+// can't be read (empty), was made by someone else while the service did not
+// hold the name, and the notifier sends it nothing.
+bool IsServiceOwner(std::string_view ownerSid);
+
+// The log line for a command pipe refused by IsServiceOwner.
+std::string CommandPipeOwnerRefusalText(std::string_view pipeName, std::string_view ownerSid);
+
 // A client of the Windows notification pipe as its token describes it.
 struct PipeClientIdentity {
     enum class Token {

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "commands/command_exchange.h"
 
@@ -20,7 +22,9 @@ enum class ChannelOpenFailure {
     Absent,       // nobody listens on that name
     Busy,         // every instance is busy (Windows), or the queue is full (posix)
     Denied,       // this account may not open it
-    NotTheUsers,  // posix: the server runs as neither the expected user nor root
+    NotTheUsers,  // posix: the server runs as neither the expected user nor root;
+                  // Windows: a command pipe that must be a service's is owned by
+                  // another account (RequireServiceOwner)
 };
 
 class CPipeClient : public CCommandTransport {
@@ -62,8 +66,20 @@ public:
 
     // posix: the user the server must run as besides root (the current user
     // when not set); a server run by anybody else counts as no server.
-    // Windows identifies itself to the server instead and does not check.
+    // Windows identifies itself to the server instead and checks only when
+    // told to (RequireServiceOwner).
     void SetExpectedServerUser(uint32_t uid) { m_expectedServerUid = uid; }
+
+    // Windows: the pipe is the service's command channel. Every connection's
+    // pipe owner is read through the new handle before anything is sent; one
+    // that is not a service's (IsServiceOwner) is closed at once, the open
+    // fails (NotTheUsers), and `refused` gets the log line naming the owner,
+    // on the thread that opened. No effect on posix, where every open checks
+    // the server's user.
+    void RequireServiceOwner(std::function<void(const std::string&)> refused) {
+        m_serviceOwnerRefused = std::move(refused);
+        m_requireServiceOwner = true;
+    }
 
     // The program is ending and waits for no service: from now on no
     // connection is opened, and on posix a transfer under way gives up within
@@ -81,6 +97,8 @@ public:
 private:
     std::string m_name;
     std::optional<uint32_t> m_expectedServerUid;
+    bool m_requireServiceOwner = false;
+    std::function<void(const std::string&)> m_serviceOwnerRefused;
     std::atomic<bool> m_interrupted{false};
     ChannelOpenFailure m_openFailure = ChannelOpenFailure::None;
 };

@@ -1,7 +1,9 @@
 // Command channel client over a named pipe. The pipe is opened for overlapped
 // I/O so that every transfer can give up at its deadline, and with an
 // identification-level security quality of service, so that whatever process
-// holds the pipe's name can learn who we are but never act as us.
+// holds the pipe's name can learn who we are but never act as us. The
+// service's command pipe is used only when its owner is a service's account:
+// while the service does not hold the name, anybody could create it.
 #include "channel/pipe_client.h"
 #include "channel/pipe_client_win.h"
 
@@ -11,6 +13,8 @@
 
 #include "base/text.h"
 #include "base/unique_handle_win.h"
+#include "channel/channel_access.h"
+#include "channel/pipe_identity_win.h"
 
 namespace {
 
@@ -87,6 +91,19 @@ int CPipeClient::Open() {
                         : error == ERROR_ACCESS_DENIED ? ChannelOpenFailure::Denied
                                                        : ChannelOpenFailure::Absent;
         return 0;
+    }
+    if (m_requireServiceOwner) {
+        // Read through this very handle (GENERIC_READ carries READ_CONTROL):
+        // the pipe we would write to, not one looked up by name.
+        const std::string owner = ObjectOwnerSid(pipe);
+        if (!IsServiceOwner(owner)) {
+            CloseHandle(pipe);
+            m_openFailure = ChannelOpenFailure::NotTheUsers;
+            if (m_serviceOwnerRefused) {
+                m_serviceOwnerRefused(CommandPipeOwnerRefusalText(m_name, owner));
+            }
+            return 0;
+        }
     }
     m_openFailure = ChannelOpenFailure::None;
     m_pipe = reinterpret_cast<intptr_t>(pipe);

@@ -1,4 +1,4 @@
-// The access list of the notification pipe.
+// The access lists of the notification pipe and of the command pipe.
 #include "channel/pipe_security_win.h"
 
 #include <aclapi.h>
@@ -48,34 +48,45 @@ void Fill(EXPLICIT_ACCESS_W& entry, PSID sid, DWORD rights, ACCESS_MODE mode, TR
 
 }  // namespace
 
-PSECURITY_DESCRIPTOR CreatePipeSecurityDescriptor() {
+namespace {
+
+// The access a notifier's command-channel open asks for (GENERIC_READ |
+// FILE_WRITE_DATA), mapped: reading and writing its request, and neither
+// FILE_APPEND_DATA (which on a pipe means creating an instance) nor control.
+constexpr DWORD kCommandOpenAccess = FILE_GENERIC_READ | FILE_WRITE_DATA;
+
+// One entry of an access list: a well-known SID (by its one RID under the NT
+// authority) or, with `rid` 0, the process's user.
+struct Entry {
+    DWORD rid;
+    DWORD rights;
+    ACCESS_MODE mode;
+    TRUSTEE_TYPE type;
+};
+
+// A descriptor owned by the process's user with a DACL of `entries` (a deny
+// entry goes before every allow entry). Null on failure.
+PSECURITY_DESCRIPTOR BuildDescriptor(const Entry* entries, size_t count) {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     std::vector<BYTE> user = ProcessUserSid();
-    UniqueSid network;
-    UniqueSid system;
-    UniqueSid localService;
-    UniqueSid networkService;
-    UniqueSid service;
-    const auto allocate = [&nt](DWORD rid, UniqueSid& sid) {
-        return AllocateAndInitializeSid(&nt, 1, rid, 0, 0, 0, 0, 0, 0, 0, sid.Put()) != FALSE;
-    };
-    if (user.empty() || !allocate(SECURITY_NETWORK_RID, network) ||
-        !allocate(SECURITY_LOCAL_SYSTEM_RID, system) ||
-        !allocate(SECURITY_LOCAL_SERVICE_RID, localService) ||
-        !allocate(SECURITY_NETWORK_SERVICE_RID, networkService) ||
-        !allocate(SECURITY_SERVICE_RID, service)) {
+    if (user.empty() || count > 8) {
         return nullptr;
     }
-    EXPLICIT_ACCESS_W entries[6] = {};
-    // Clients from other machines come in as NETWORK: refused whatever else allows.
-    Fill(entries[0], network.Get(), FILE_ALL_ACCESS, DENY_ACCESS, TRUSTEE_IS_WELL_KNOWN_GROUP);
-    Fill(entries[1], system.Get(), FILE_ALL_ACCESS, SET_ACCESS, TRUSTEE_IS_USER);
-    Fill(entries[2], user.data(), FILE_ALL_ACCESS, SET_ACCESS, TRUSTEE_IS_USER);
-    Fill(entries[3], localService.Get(), kClientAccess, SET_ACCESS, TRUSTEE_IS_USER);
-    Fill(entries[4], networkService.Get(), kClientAccess, SET_ACCESS, TRUSTEE_IS_USER);
-    Fill(entries[5], service.Get(), kClientAccess, SET_ACCESS, TRUSTEE_IS_WELL_KNOWN_GROUP);
+    UniqueSid sids[8];
+    EXPLICIT_ACCESS_W access[8] = {};
+    for (size_t i = 0; i < count; ++i) {
+        PSID sid = user.data();
+        if (entries[i].rid != 0) {
+            if (!AllocateAndInitializeSid(&nt, 1, entries[i].rid, 0, 0, 0, 0, 0, 0, 0,
+                                          sids[i].Put())) {
+                return nullptr;
+            }
+            sid = sids[i].Get();
+        }
+        Fill(access[i], sid, entries[i].rights, entries[i].mode, entries[i].type);
+    }
     UniqueLocal<PACL> acl;
-    if (SetEntriesInAclW(6, entries, nullptr, acl.Put()) != ERROR_SUCCESS) {
+    if (SetEntriesInAclW(static_cast<ULONG>(count), access, nullptr, acl.Put()) != ERROR_SUCCESS) {
         return nullptr;
     }
     // One block: the descriptor, then the owner's SID it points to.
@@ -85,9 +96,9 @@ PSECURITY_DESCRIPTOR CreatePipeSecurityDescriptor() {
         return nullptr;
     }
     const PSID owner = static_cast<BYTE*>(descriptor.Get()) + SECURITY_DESCRIPTOR_MIN_LENGTH;
-    // The owner is the user, said explicitly: left to the token's default, an
-    // elevated notifier's pipe would belong to Administrators, and services
-    // check the owner to know the pipe is the user's.
+    // The owner is the process's user, said explicitly: left to the token's
+    // default, an elevated process's pipe would belong to Administrators, and
+    // the other end checks the owner to know whose the pipe is.
     if (!CopySid(static_cast<DWORD>(user.size()), owner, user.data()) ||
         !InitializeSecurityDescriptor(descriptor.Get(), SECURITY_DESCRIPTOR_REVISION) ||
         !SetSecurityDescriptorOwner(descriptor.Get(), owner, FALSE) ||
@@ -98,6 +109,33 @@ PSECURITY_DESCRIPTOR CreatePipeSecurityDescriptor() {
     // releases both.
     acl.Release();
     return descriptor.Release();
+}
+
+}  // namespace
+
+PSECURITY_DESCRIPTOR CreatePipeSecurityDescriptor() {
+    const Entry entries[] = {
+        // Clients from other machines come in as NETWORK: refused whatever else allows.
+        {SECURITY_NETWORK_RID, FILE_ALL_ACCESS, DENY_ACCESS, TRUSTEE_IS_WELL_KNOWN_GROUP},
+        {SECURITY_LOCAL_SYSTEM_RID, FILE_ALL_ACCESS, SET_ACCESS, TRUSTEE_IS_USER},
+        {0, FILE_ALL_ACCESS, SET_ACCESS, TRUSTEE_IS_USER},
+        {SECURITY_LOCAL_SERVICE_RID, kClientAccess, SET_ACCESS, TRUSTEE_IS_USER},
+        {SECURITY_NETWORK_SERVICE_RID, kClientAccess, SET_ACCESS, TRUSTEE_IS_USER},
+        {SECURITY_SERVICE_RID, kClientAccess, SET_ACCESS, TRUSTEE_IS_WELL_KNOWN_GROUP},
+    };
+    return BuildDescriptor(entries, sizeof entries / sizeof entries[0]);
+}
+
+PSECURITY_DESCRIPTOR CreateCommandPipeSecurityDescriptor() {
+    const Entry entries[] = {
+        {SECURITY_NETWORK_RID, FILE_ALL_ACCESS, DENY_ACCESS, TRUSTEE_IS_WELL_KNOWN_GROUP},
+        {SECURITY_LOCAL_SYSTEM_RID, FILE_ALL_ACCESS, SET_ACCESS, TRUSTEE_IS_USER},
+        // The service's own account, when it is not SYSTEM (LocalService, ...).
+        {0, FILE_ALL_ACCESS, SET_ACCESS, TRUSTEE_IS_USER},
+        // Every interactive user's notifier: its open, nothing more.
+        {SECURITY_INTERACTIVE_RID, kCommandOpenAccess, SET_ACCESS, TRUSTEE_IS_WELL_KNOWN_GROUP},
+    };
+    return BuildDescriptor(entries, sizeof entries / sizeof entries[0]);
 }
 
 void FreePipeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor) {

@@ -1,4 +1,4 @@
-// The security of the notification pipe.
+// The security of the notification pipe and of the service's command pipe.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +13,12 @@
 // them at the open), and refuses network clients outright. Null on failure.
 // Released with FreePipeSecurityDescriptor, which UniquePipeSecurity calls.
 PSECURITY_DESCRIPTOR CreatePipeSecurityDescriptor();
+// The same for the service's command pipe: owned by the account the service
+// runs as, which keeps full access with SYSTEM; every interactive user
+// (INTERACTIVE) may open it as the notifier does (FILE_GENERIC_READ |
+// FILE_WRITE_DATA: no FILE_APPEND_DATA, which on a pipe creates an instance,
+// and no control over it); network clients are refused outright.
+PSECURITY_DESCRIPTOR CreateCommandPipeSecurityDescriptor();
 void FreePipeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor);
 
 namespace resource_traits {

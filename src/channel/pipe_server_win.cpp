@@ -57,9 +57,10 @@ struct CPipeServer::Impl {
     CPeerRefusals refusals;
     bool uncheckedLogged = false;  // a client served without a readable identity was logged
     // The session marker: a mutex named after the pipe in this session's own
-    // namespace, owned by the user, held for the server's life. A second
-    // start of the notifier in the same session finds it even while the
-    // pipe is busy with a client (a box waiting for its answer).
+    // namespace, owned by the user, made or opened before the pipe and held
+    // for the server's life. A second start of the notifier in the same
+    // session finds it even while the pipe is busy with a client (a box
+    // waiting for its answer).
     UniqueHandle sessionMarker;
     bool sessionNotifier = false;  // the marker existed, the user's: this session's notifier runs
     bool nameTaken = false;        // the last creation failed because the name exists
@@ -154,7 +155,13 @@ int CPipeServer::Create() {
         if (m_impl->sessionMarker && GetLastError() == ERROR_ALREADY_EXISTS) {
             m_impl->sessionNotifier =
                 SameSid(ObjectOwnerSid(m_impl->sessionMarker.Get()), m_servedUser);
-            m_impl->sessionMarker.Reset();
+            // The user's marker is held on to: two notifiers starting together
+            // both hold it before either makes the pipe, so whichever wins the
+            // pipe keeps the marker alive when the other ends. One that lost
+            // ends, or waits, and releases it with its process.
+            if (!m_impl->sessionNotifier) {
+                m_impl->sessionMarker.Reset();
+            }
         }
     }
     UniqueFileHandle pipe(CreateNamedPipeW(

@@ -52,6 +52,9 @@ CService::CService(std::string userSid, ChannelBusyHandler onChannelBusy)
     }
     // The service's command channel; nothing is opened until an exchange.
     m_pipeClient = std::make_unique<CPipeClient>(CommandChannelName());
+    // Windows: only a pipe a service owns is the service's.
+    m_pipeClient->RequireServiceOwner(
+        [](const std::string& line) { CLogger::GetInstance(std::string())->LogLine(1, line); });
 }
 
 CService::~CService() = default;

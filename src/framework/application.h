@@ -59,10 +59,22 @@ HINSTANCE AfxGetResourceHandle();
 int AfxMessageBox(const wchar_t* text, UINT type = MB_OK);
 
 // Message box styles for a box that a background thread shows unasked: it is
-// brought to the foreground and is topmost, so it can't open unseen behind
-// other programs' windows (the thread that waits for it waits in vain then).
-// MB_SYSTEMMODAL gives the box WS_EX_TOPMOST.
-inline constexpr UINT kInFrontBoxStyle = MB_SETFOREGROUND | MB_SYSTEMMODAL;
+// topmost, so it can't open unseen behind other programs' windows (the thread
+// that waits for it waits in vain then). MB_SYSTEMMODAL gives the box
+// WS_EX_TOPMOST.
+//
+// It does not take the keyboard: no MB_SETFOREGROUND, so the box never asks
+// for the foreground. A program the person is not working in may not take the
+// foreground from the one they are typing in (the foreground lock: only the
+// process that received the last input, or one that process allowed, may call
+// SetForegroundWindow with effect), and a window a background thread shows
+// becomes active in its own thread only; the taskbar flashes its button
+// instead. A key typed elsewhere therefore never presses its OK. The box takes
+// the keyboard once the person clicks it or switches to it. MB_SETFOREGROUND
+// would defeat that: its SetForegroundWindow succeeds once no input came for
+// the foreground lock time-out (SPI_GETFOREGROUNDLOCKTIMEOUT), and the first
+// key of a person coming back would answer the box.
+inline constexpr UINT kInFrontBoxStyle = MB_SYSTEMMODAL;
 
 // Shows the wait cursor for its lifetime on the calling thread, then the
 // cursor it replaced (the arrow when there was none).

@@ -48,9 +48,11 @@ std::string EscapeNotificationMarkup(std::string_view text);
 
 // The notice shown beside a message box that waits for the user, where the
 // desktop may hide the box behind another window: the box's caption and text,
-// the error image, critical (kept on screen until the box is answered).
+// the image of the box's kind (a balloon's icon kind: an error for the driver
+// error, information for the update boxes), critical (kept on screen until
+// the box is answered).
 DesktopNotification BoxCompanionNotification(std::u16string_view caption, std::u16string_view text,
-                                             bool bodyMarkup);
+                                             uint32_t iconKind, bool bodyMarkup);
 
 // Composes notifications from balloons the way the tray record does: a
 // balloon without an icon kind keeps the last one's.
@@ -68,7 +70,7 @@ private:
 // Which of the notifier's notices a server's id stands for.
 enum class NoticeSlot : uint8_t {
     Balloon,       // the last balloon sent (the empty balloon takes it down)
-    BoxCompanion,  // the notice beside the waiting driver-error box
+    BoxCompanion,  // the notice beside a waiting box
 };
 
 // A notification as a server gave it: the server's owner on the bus (its
@@ -89,25 +91,39 @@ inline constexpr char kNoticesShownByServerLine[] =
 // server that restarts gives the same ids to other programs. So a notice is
 // taken down by the owner that gave it (addressed to its unique name), and
 // when that owner leaves the bus its ids are forgotten.
+//
+// A balloon's kind is its title (each record type has its own): a new balloon
+// replaces the shown one of its kind (Notify's replaces_id), as a new balloon
+// replaces the shown one on the tray, so a burst of one kind leaves one entry
+// in the desktop's history. Balloons of other kinds stay until they expire or
+// are closed; the server says so (NotificationClosed) and the id is forgotten.
 class CNotificationBook {
 public:
-    // `owner` gave `id` for the notice of `slot`. A balloon replaces the last
-    // one; the box's notice is kept once per server that shows it. False when
-    // the slot no longer wants it (the box was answered before the server
-    // answered): it is to be taken down at once.
-    bool Given(NoticeSlot slot, std::string owner, uint32_t id);
-    // The notices of `slot` to take down, forgotten here.
+    // `owner` gave `id` for the notice of `slot` (a balloon's of `kind`): it
+    // takes the place of the balloon of that kind; the box's notice is kept
+    // once per server that shows it. False when the slot no longer wants it
+    // (the box was answered before the server answered): it is to be taken
+    // down at once.
+    bool Given(NoticeSlot slot, std::string owner, uint32_t id, std::string_view kind = {});
+    // The shown balloon of `kind` a new one replaces; id 0 for none.
+    GivenNotification ShownBalloon(std::string_view kind) const;
+    // The notices of `slot` to take down, forgotten here: for balloons the
+    // last one sent (the empty balloon takes down the one showing, as on the
+    // tray), for the box's notice every server's.
     std::vector<GivenNotification> Take(NoticeSlot slot);
+    // The server `owner` closed `id` (expired, dismissed, or on request).
+    void Closed(std::string_view owner, uint32_t id);
     // The server `owner` left the bus: what it gave is forgotten.
     void ServerGone(std::string_view owner);
 
-    // The driver-error box waits (its caption and text): its notice is shown
+    // A box waits (its caption, text and icon kind): its notice is shown
     // again on each new server until the box is answered.
-    void BoxWaits(std::u16string caption, std::u16string text);
+    void BoxWaits(std::u16string caption, std::u16string text, uint32_t iconKind);
     void BoxAnswered();
     bool BoxWaiting() const { return m_boxWaiting; }
     const std::u16string& BoxCaption() const { return m_boxCaption; }
     const std::u16string& BoxText() const { return m_boxText; }
+    uint32_t BoxIconKind() const { return m_boxIconKind; }
 
     // Who shows the notices now: a server (it took one, or one appeared on
     // the bus) or the notifier itself in its own window (none is there, or
@@ -119,10 +135,12 @@ private:
     struct Entry {
         NoticeSlot slot;
         GivenNotification given;
+        std::string kind;  // a balloon's title
     };
     std::vector<Entry> m_given;
     bool m_boxWaiting = false;
     std::u16string m_boxCaption;
     std::u16string m_boxText;
+    uint32_t m_boxIconKind = 0;
     bool m_shownByNotifier = false;
 };

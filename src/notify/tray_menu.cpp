@@ -16,6 +16,25 @@ std::optional<size_t> TrayMenuEntryClicked(int32_t id, std::string_view eventId)
     return TrayMenuEntryOfId(id);
 }
 
+std::string DbusMenuLabel(std::string_view text) {
+    std::string label;
+    label.reserve(text.size() + 1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool last = i + 1 == text.size();
+        if (text[i] == '_') {
+            label += "__";
+        } else if (text[i] != '&') {
+            label += text[i];
+        } else if (!last && text[i + 1] == '&') {
+            label += '&';
+            ++i;
+        } else if (!last) {
+            label += '_';  // before the key's bytes, whatever character they make
+        }
+    }
+    return label;
+}
+
 TrayShown ChooseTray(const TrayState& state) {
     if (state.hostRegistered || !state.xembedAvailable || !state.graceOver) {
         return TrayShown::Item;

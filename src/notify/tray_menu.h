@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "base/messages.h"
@@ -39,6 +40,11 @@ std::optional<size_t> TrayMenuEntryOfId(int32_t id);
 // The entry a host's menu event runs: a "clicked" on an entry; nothing for
 // other events (hovered, opened, closed) and unknown ids.
 std::optional<size_t> TrayMenuEntryClicked(int32_t id, std::string_view eventId);
+
+// A menu text with its access key marked as the catalogue and Win32 mark it
+// ("&" before the key, "&&" a plain "&") as a dbusmenu label marks it: "_"
+// before the key, "__" a plain "_". A "&" ending the text is dropped.
+std::string DbusMenuLabel(std::string_view text);
 
 // What the desktop offers the icon right now.
 struct TrayState {

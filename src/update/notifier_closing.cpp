@@ -64,5 +64,8 @@ NotifierStart ChooseNotifierStart(const NotifierStartFacts& facts) {
     if (facts.shellIsOwnUser) {
         return NotifierStart::ThroughShell;
     }
-    return facts.elevated ? NotifierStart::RestrictedToken : NotifierStart::Directly;
+    if (facts.sessionUserToken) {
+        return NotifierStart::SessionUserToken;
+    }
+    return facts.elevated ? NotifierStart::LeftToService : NotifierStart::Directly;
 }

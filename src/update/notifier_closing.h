@@ -73,27 +73,34 @@ std::size_t ClosingStagesDue(std::chrono::milliseconds elapsed);
 // How long after `elapsed` the next stage is due; zero once all are due.
 std::chrono::milliseconds UntilNextClosingStage(std::chrono::milliseconds elapsed);
 
-// After an installation has put the files in place, the helper (run as the
-// installing user) starts the notifier again for that user. What it knows:
+// After an installation has put the files in place, the helper starts the
+// notifier again for the installing user (run as that user), or for the user
+// of its session (run as LocalSystem). What it knows:
 struct NotifierStartFacts {
     bool endedByInstallation;  // this installation's close ended a notifier of the user
     bool running;              // a notifier of the user runs on this desktop now
     bool shellIsOwnUser;       // the desktop's shell runs as the helper's user
     bool elevated;             // the helper's token is elevated (an administrator's full token)
+    bool sessionUserToken;     // the helper runs as LocalSystem and holds the token the
+                               // session's user logged on with (WTSQueryUserToken)
 };
 
 enum class NotifierStart {
-    None,             // nothing to start
-    ThroughShell,     // a child of the shell: the shell's token, as at logon
-    Directly,         // a child of the helper, with its own (unelevated) token
-    RestrictedToken,  // a child of the helper, with a copy of its elevated token
-                      // that has no administrator rights (medium integrity)
+    None,              // nothing to start
+    ThroughShell,      // a child of the shell: the shell's token, as at logon
+    Directly,          // a child of the helper, with its own (unelevated) token
+    SessionUserToken,  // with the token of the session's user, as at logon
+    LeftToService,     // no token of the user's own to start it with: the filter's
+                       // service (or the next logon) starts it; the helper logs that
 };
 
 // Starts one only where this installation ended one (a notifier the Restart
 // Manager ended is started again by the Restart Manager, and a first
 // installation starts none: the logon entry or the filter's service does) and
-// none runs now. Never elevated: through the shell when it is the user's, else
-// directly when the helper's token is not elevated, else with a restricted
-// copy of it.
+// none runs now. Only ever with a token the user's own logon made, never
+// elevated: through the shell when it is the user's, else with the session
+// user's token when the helper runs as LocalSystem, else directly when the
+// helper's token is not elevated. An elevated helper with no shell of its
+// user starts nothing: a token cut down from its own would keep the elevated
+// logon session and groups that UAC's filtered token takes away.
 NotifierStart ChooseNotifierStart(const NotifierStartFacts& facts);

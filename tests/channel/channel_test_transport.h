@@ -12,10 +12,6 @@
 #include "base/wire_word.h"
 #include "notify/record.h"
 
-// True where the command channel keeps each client write as one message
-// (the Windows message-mode pipe); a Unix socket is a byte stream.
-extern const bool kCommandWritesAreMessages;
-
 // A channel name of its own: on posix a socket path in a private folder, on
 // Windows a pipe name with the process id and a serial number. What the test
 // leaves behind under that name is removed when this ends.

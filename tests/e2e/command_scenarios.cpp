@@ -2,9 +2,13 @@
 // version, the update check from the menu with its three outcomes and the
 // offer's installer address, a service that never answers, and the update
 // notices on the notification channel.
+#include "harness.h"
+
+#include <sddl.h>
+
 #include <string>
 
-#include "harness.h"
+#include "channel/channel_name.h"
 #include "locations/web_addresses.h"
 
 using namespace e2e;
@@ -129,21 +133,23 @@ void AcceptOfferExpecting(const char* installer) {
 
 // ---------------------------------------------------------------- About
 
-E2E_SCENARIO(version_request_is_two_writes) {
+E2E_SCENARIO(version_request_is_its_length_and_code) {
     StandIn service(L"serve --version 1.2.3");
     Serving(service);
     Notifier notifier;
     StartWithIcon(notifier);
     HWND about = OpenAbout(notifier);
     service.WaitForOutput("exchange 1: replied");
-    // A message pipe: each "received" line is one write of the notifier.
+    // A byte pipe: the service reads the length word, then the body it
+    // announces. (That the notifier writes them as two writes is
+    // CommandExchange.VersionRequestIsTwoWritesAndTheReplyTwoReads.)
     const std::string output = service.Output();
     const std::string expected =
         "exchange 1: received 04000000\n"
         "exchange 1: received 05030000\n"
         "exchange 1: request length 4 command 0x305\n";
     Check(output.find(expected) != std::string::npos,
-          "the request is the two writes 04000000 and 05030000; the stand-in logged:\n" + output);
+          "the request is 04000000 then 05030000; the stand-in logged:\n" + output);
     CheckEqual(RequestCount(service), 1, "requests for one About");
     CloseWithOk(about, "the About dialog");
 }
@@ -257,6 +263,35 @@ E2E_SCENARIO(check_update_errors) {
     notifier.PostCommand(kCmdCheckUpdate);
     ExpectMessageBox(notifier, kErrorCaption, kErrorText);
 
+    // While the name is free, another account makes the command pipe (its
+    // owner set to that account, which Wine lets any process do): the
+    // notifier opens it, logs who owns it, sends nothing and shows the error.
+    const std::wstring other = L"S-1-5-21-1-2-3-1001";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        (L"O:" + other + L"D:(A;;GRGW;;;WD)").c_str(), SDDL_REVISION_1, &descriptor, nullptr);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    const std::wstring name = Wide(kWindowsPipePrefix) + Wide(kCommandPipeBaseName);
+    HANDLE forged = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 512, 512,
+                                     0, &attributes);
+    LocalFree(descriptor);
+    Check(forged != INVALID_HANDLE_VALUE, "the forged command pipe");
+    notifier.PostCommand(kCmdCheckUpdate);
+    ExpectMessageBox(notifier, kErrorCaption, kErrorText);
+    const std::string refused = " Command channel " + Utf8(name) + " is owned by " + Utf8(other) +
+                                ", not by a service; nothing was sent to it";
+    int refusedLines = 0;
+    for (const auto& line :
+         LogLines(ReadFileBytes(LogPathFor(ReadVolatileEnvironment(L"USERPROFILE"))))) {
+        refusedLines += line.find(refused) == 24 ? 1 : 0;
+    }
+    CheckEqual(refusedLines, 1, "log lines \"" + refused + "\"");
+    // The notifier has come and gone: a read gives what it wrote, or fails.
+    char byte = 0;
+    DWORD got = 0;
+    Check(!ReadFile(forged, &byte, 1, &got, nullptr) && got == 0, "the forged pipe got no byte");
+    CloseHandle(forged);
+
     // A service that accepts and never answers: while Check Update and About
     // wait for it, the window answers, a double click starts the settings
     // program, and the end of the session ends the program at once.
@@ -306,8 +341,9 @@ E2E_SCENARIO(new_update_notices) {
     CheckEqual(RequestCount(service), 1, "update checks after the second notice");
 }
 
-// The offer of a notice's check is shown by the worker, unasked: it comes to
-// the front and stays on top; the notice is answered once it is closed.
+// The offer of a notice's check is shown by the worker, unasked: it stays on
+// top (without asking for the keyboard); the notice is answered once it is
+// closed.
 E2E_SCENARIO(notice_offer_comes_to_front) {
     StandIn service(L"serve --status 5 --text " + std::wstring(kUpdateText));
     Serving(service);

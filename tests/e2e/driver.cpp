@@ -87,6 +87,9 @@ int wmain(int argc, wchar_t** argv) {
     e2e::SetSetup(setup);
     // Programs started from here (and what they start) find the records folder.
     SetEnvironmentVariableW(e2e::kRecordsVariable, setup.records.c_str());
+    // The stand-in's command pipe is owned by LocalSystem, as the service's is:
+    // the notifier uses no other (Wine lets any process name that owner).
+    SetEnvironmentVariableW(L"ORLIVAN_TEST_COMMAND_PIPE_OWNER", L"S-1-5-18");
 
     std::printf("scenario %s\n", name.c_str());
     std::fflush(stdout);

@@ -168,6 +168,9 @@ const char* MessageName(DWORD message) {
 std::mutex g_trayLock;
 std::vector<TrayCall> g_trayCalls;
 int g_refuseAdds = 0;
+bool g_acceptVersions = false;
+// Icon bits beyond this are not kept (a 64 x 64 32-bit icon needs 16.9 kB).
+constexpr size_t kMaxIconBits = 64 * 1024;
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_COPYDATA) {
@@ -230,12 +233,20 @@ LRESULT FakeTray::OnCopyData(HWND from, const COPYDATASTRUCT* data) {
     call.iconWidth = raw.width;
     call.iconHeight = raw.height;
     call.iconBitsPerPixel = raw.bpp;
+    if ((raw.uFlags & NIF_ICON) != 0) {
+        const size_t extra = data->cbData - sizeof raw;
+        call.iconBits.assign(static_cast<const char*>(data->lpData) + sizeof raw,
+                             extra < kMaxIconBits ? extra : kMaxIconBits);
+    }
     GetWindowThreadProcessId(call.hWnd, &call.processId);
     call.when = std::chrono::steady_clock::now();
     {
         std::lock_guard<std::mutex> lock(g_trayLock);
         if (call.message == NIM_ADD && g_refuseAdds > 0) {
             --g_refuseAdds;
+            call.answered = FALSE;
+        }
+        if (call.message == NIM_SETVERSION && !g_acceptVersions) {
             call.answered = FALSE;
         }
         g_trayCalls.push_back(call);
@@ -297,6 +308,11 @@ TrayCall FakeTray::WaitForCall(DWORD processId, DWORD message, std::size_t count
             " from process " + std::to_string(processId) + " (" + std::to_string(calls.size()) +
             " so far)");
     return calls[count - 1];
+}
+
+void FakeTray::AcceptVersions(bool accept) {
+    std::lock_guard<std::mutex> lock(g_trayLock);
+    g_acceptVersions = accept;
 }
 
 void FakeTray::RefuseAdds(int n) {
@@ -655,6 +671,13 @@ void Notifier::PostTrayEvent(UINT mouseMessage) const {
     Check(m_window != nullptr, "the notifier's window is known (icon added)");
     Check(PostMessageW(m_window, kTrayMessage, kTrayIconId, mouseMessage) != FALSE,
           "posting the tray callback to the notifier's window");
+}
+
+void Notifier::PostTrayEvent4(UINT event, POINT anchor) const {
+    Check(m_window != nullptr, "the notifier's window is known (icon added)");
+    Check(PostMessageW(m_window, kTrayMessage, MAKEWPARAM(anchor.x, anchor.y),
+                       MAKELPARAM(event, kTrayIconId)) != FALSE,
+          "posting the tray callback (version 4) to the notifier's window");
 }
 
 void Notifier::PostCommand(UINT id) const {

@@ -77,6 +77,7 @@ struct TrayCall {
     UINT iconWidth = 0;
     UINT iconHeight = 0;
     UINT iconBitsPerPixel = 0;
+    std::string iconBits;  // the icon's mask and colour bits as sent
     DWORD processId = 0;   // owner of hWnd when the call arrived
     BOOL answered = TRUE;  // what the notification area returned
     std::chrono::steady_clock::time_point when;
@@ -100,6 +101,10 @@ public:
     TrayCall WaitForCall(DWORD processId, DWORD message, std::size_t count, Millis timeout) const;
     // The next n NIM_ADD calls are answered FALSE, as when no shell runs yet.
     void RefuseAdds(int n);
+    // Whether NIM_SETVERSION is answered TRUE, as by a shell that sends the
+    // events of NOTIFYICON_VERSION_4. By default it is refused, as by a shell
+    // that knows only version 0, which every scenario's PostTrayEvent plays.
+    void AcceptVersions(bool accept);
 
     LRESULT OnCopyData(HWND from, const COPYDATASTRUCT* data);
 
@@ -211,6 +216,9 @@ public:
 
     // A tray callback as the notification area posts it.
     void PostTrayEvent(UINT mouseMessage) const;
+    // A tray callback in the layout of NOTIFYICON_VERSION_4: the event and
+    // the icon's ID in lParam, the icon's anchor point in wParam.
+    void PostTrayEvent4(UINT event, POINT anchor) const;
     // A menu command as TrackPopupMenu delivers it (posted, never sent).
     void PostCommand(UINT id) const;
     void PostClose() const;

@@ -3,7 +3,8 @@
 // moves, the end on WM_CLOSE or IDOK with the icon removed, the end when the
 // session ends or an installer closes the program (the end-session messages
 // the Restart Manager sends, sent here by the test), and re-adding the icon
-// when the shell restarts or was not there yet.
+// when the shell restarts or was not there yet; the icon's drawing follows
+// the taskbar's light or dark theme.
 #include <cstdio>
 
 #include "harness.h"
@@ -15,7 +16,7 @@ namespace {
 // The icon record of the add: exactly the fields the notifier sets.
 void CheckIconRecord(const TrayCall& add, const Notifier& notifier) {
     CheckEqual(add.uID, kTrayIconId, "uID");
-    CheckEqual(add.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP, "uFlags");
+    CheckEqual(add.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP, "uFlags");
     CheckEqual(add.uCallbackMessage, kTrayMessage, "uCallbackMessage");
     CheckEqual(add.tip, L"Orlivan Filter Notifier", "szTip");
     // The small icon size of the display scale (LoadIconW would give 32 px).
@@ -191,4 +192,29 @@ E2E_SCENARIO(failed_add_is_retried) {
     CheckEqual(static_cast<long long>(notifier.TrayCalls(NIM_ADD).size()), 2,
                "number of NIM_ADD after the successful retry");
     Check(notifier.Running(), "the notifier keeps running");
+}
+
+E2E_SCENARIO(tray_icon_follows_taskbar_theme) {
+    ArrangeStandardInstall();
+    // No setting: Windows 10 before the light taskbar, whose taskbar is dark.
+    const wchar_t key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"SystemUsesLightTheme");
+    Notifier notifier;
+    notifier.Start();
+    const TrayCall add = notifier.WaitForIcon();
+    std::vector<std::string> bits{add.iconBits};
+    for (DWORD light : {1, 0}) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, key, L"SystemUsesLightTheme", REG_DWORD, &light, 4);
+        // Sent as Windows sends it, to every window; the system copies the text.
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                            reinterpret_cast<LPARAM>(L"ImmersiveColorSet"), SMTO_ABORTIFHUNG, 5000,
+                            &result);
+        const TrayCall change = notifier.WaitForTrayCall(NIM_MODIFY, bits.size(), Millis(10000));
+        CheckEqual(change.uFlags, NIF_ICON, "uFlags of the icon's change");
+        bits.push_back(change.iconBits);
+    }
+    Check(!bits[0].empty() && bits[1] != bits[0],
+          "the light taskbar's icon differs from the dark's");
+    Check(bits[2] == bits[0], "a dark taskbar brings back the icon the notifier started with");
 }

@@ -225,3 +225,30 @@ E2E_SCENARIO(missing_settings_program_is_silent) {
           "nothing is shown when the settings program is missing");
     Check(notifier.Running(), "the notifier keeps running");
 }
+
+E2E_SCENARIO(keyboard_opens_menu_at_icon_and_selects_settings) {
+    Tray().AcceptVersions(true);  // a shell that sends version 4's events
+    std::wstring settings = ArrangeStandardInstall();
+    Notifier notifier;
+    notifier.Start();
+    notifier.WaitForIcon();
+    const TrayCall version = notifier.WaitForTrayCall(NIM_SETVERSION, 1, Millis(10000));
+    CheckEqual(version.timeoutOrVersion, NOTIFYICON_VERSION_4, "uVersion of NIM_SETVERSION");
+    // The menu key on the focused icon: the menu opens at the icon's anchor,
+    // not at the pointer. A right button press alone opens none (version 4
+    // follows a right click with WM_CONTEXTMENU).
+    SetCursorPos(30, 40);
+    notifier.PostTrayEvent4(WM_RBUTTONDOWN, {30, 40});
+    notifier.PostTrayEvent4(WM_CONTEXTMENU, {420, 310});
+    HWND menu = WaitForProcessWindow(notifier.ProcessId(), L"#32768", nullptr, Millis(10000));
+    RECT rect{};
+    GetWindowRect(menu, &rect);
+    CheckEqual(rect.left, 420, "the menu's left edge (the anchor's x)");
+    CheckEqual(rect.top, 310, "the menu's top edge (the anchor's y)");
+    PostKeys(menu, {VK_ESCAPE});
+    WaitForWindowGone(menu, Millis(5000), "the popup menu after Escape");
+    // Enter on the focused icon does what a double click does.
+    notifier.PostTrayEvent4(NIN_KEYSELECT, {420, 310});
+    CheckSettingsRun(WaitForRecords(1, Millis(15000))[0], settings);
+    ExpectRecordCountStays(1, Millis(1000), "one NIN_KEYSELECT");
+}

@@ -3,6 +3,7 @@ version, Check Update by status, the offer's OK and Cancel, the web pages, the
 new-update notice. Usage: command_scenarios.py BUILD_DIR [SCENARIO]"""
 
 import os
+import subprocess
 
 from harness import PROPERTIES, check, main, wait_for
 
@@ -33,6 +34,9 @@ def about_shows_the_version_asked_once(new_desktop):
         # Shown at once, the version filled in when the service answers.
         wait_for(lambda: desktop.texts('Orlivan Info') == (line + [ABOUT], ['OK']),
                  'About to show %r' % (line + [ABOUT],))
+        # A screen reader reads the dialog's text, the version included.
+        described = desktop.accessible_window('Orlivan Info').description
+        check(described == '\n'.join(line + [ABOUT]), 'About described as %r' % described)
         desktop.screenshot('linux-about.png')
         desktop.press('Orlivan Info')
     check(requests(log, 0x305) == 1, 'the version is asked once, then kept')
@@ -43,7 +47,8 @@ def hung_service_leaves_the_desktop_answering(new_desktop):
     notifier = desktop.start_notifier()
     desktop.serve('--delay', '60000')  # accepts, and answers nothing within the bound
     desktop.click_menu('About')
-    check(desktop.texts('Orlivan Info') == ([ABOUT], ['OK']), 'About, its version awaited')
+    check(desktop.texts('Orlivan Info') == (['Please wait...', ABOUT], ['OK']),
+          'About, its version awaited')
     desktop.click_menu('Check Update')
     # The notifier's D-Bus objects answer while both exchanges wait.
     desktop.item().Get('org.kde.StatusNotifierItem', 'Id', dbus_interface=PROPERTIES, timeout=1)
@@ -86,6 +91,20 @@ def check_update_by_status(new_desktop):
         desktop.close()  # the next one's watcher takes the bus name
 
 
+def long_offer_wraps_to_fit_the_screen(new_desktop):
+    desktop = new_desktop()
+    desktop.start_notifier()
+    news = 'Faster blocking of the sites a parent chose. ' * 40 + 'x' * 400  # and a long word
+    desktop.serve('--status', '5', '--text', 'a;2.6;' + news)
+    desktop.click_menu('Check Update')
+    check(desktop.texts('Orlivan Update') == ([OFFER + news], ['OK', 'Cancel']), 'the whole text')
+    shape = subprocess.run(['xdotool', 'getwindowgeometry', '--shell',
+                            desktop.windows('Orlivan Update')[0]], capture_output=True,
+                           text=True).stdout.split()
+    # On xvfb-run's 1280x800 screen, narrower than its text is long.
+    check(300 < int(shape[3][6:]) <= 640 and int(shape[4][7:]) <= 800, repr(shape))
+
+
 def report_problem_opens_the_contact_page(new_desktop):
     desktop = new_desktop()
     desktop.start_notifier()
@@ -109,5 +128,5 @@ def new_update_notice_checks_silently_once(new_desktop):
 
 if __name__ == '__main__':
     main([about_shows_the_version_asked_once, hung_service_leaves_the_desktop_answering,
-          check_update_by_status,
+          check_update_by_status, long_offer_wraps_to_fit_the_screen,
           report_problem_opens_the_contact_page, new_update_notice_checks_silently_once])

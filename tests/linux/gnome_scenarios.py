@@ -147,6 +147,18 @@ def commands_reachable_without_a_tray_host(new_desktop):
     SHELL.screenshot('gnome-action-about.png')
 
 
+def overview_action_hands_the_desktops_token(new_desktop):
+    desktop = gnome_desktop(new_desktop)
+    start_activatable(desktop)
+    # As the overview's menu of the app runs an action: the shell makes the
+    # activation token (the desktop entry asks for startup notification).
+    app("a.launch_action('%s', global.get_current_time(), -1)" % action_named('Settings'))
+    tokens = wait_for(lambda: desktop.recorded('settings-tokens'), 'the settings program')
+    token = tokens[0].split('|')[0]
+    check(len(tokens) == 1 and token, 'the settings program got no token: %r' % tokens)
+    check(token not in desktop.env.values(), 'the token was the test\'s own')
+
+
 def driver_error_is_seen_on_wayland(new_desktop):
     desktop = gnome_desktop(new_desktop)
     desktop.start_notifier()
@@ -168,6 +180,7 @@ def driver_error_is_seen_on_wayland(new_desktop):
 
 SCENARIOS = [notice_reaches_the_shell_from_the_desktop_entry, appindicator_shows_icon_and_menu,
              banner_click_starts_nothing_new, commands_reachable_without_a_tray_host,
+             overview_action_hands_the_desktops_token,
              driver_error_is_seen_on_wayland]
 
 if __name__ == '__main__':

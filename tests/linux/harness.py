@@ -18,6 +18,7 @@ import contextlib
 import glob
 import os
 import pwd
+import re
 import shutil
 import subprocess
 import sys
@@ -205,6 +206,29 @@ class Desktop:
         self._spawn(['xfce4-panel', '--disable-wm-check'], XDG_CONFIG_HOME=config)
         wait_for(lambda: has_owner(WATCHER), 'the panel\'s StatusNotifierWatcher', 30)
 
+    def start_window_manager(self):
+        """mutter as the X11 window manager, with its focus rules."""
+        self._spawn(['mutter', '--x11', '--replace', '--sm-disable'])
+        wait_for(lambda: '_NET_SUPPORTING_WM_CHECK(WINDOW)' in self.x11(
+            'xprop', '-root', '_NET_SUPPORTING_WM_CHECK'), 'mutter', 30)
+
+    def start_typing_window(self):
+        """A window of another program, focused, that records the keys typed
+        into it in records/keys."""
+        script = self.root + '/typing.tcl'
+        with open(script, 'w') as f:
+            f.write('wm title . Typing\nentry .e\npack .e\nfocus .e\n'
+                    'bind .e <Key> {set f [open %s/keys a]; puts $f %%K; close $f}\n'
+                    % self.records)
+        self._spawn(['wish', script])
+        window = wait_for(lambda: self.windows('Typing'), 'the typing window')[0]
+        self.x11('xdotool', 'windowactivate', '--sync', window)
+        return window
+
+    def x11(self, *command):
+        return subprocess.run(command, env=self.env, capture_output=True, text=True,
+                              timeout=20).stdout
+
     def start_notifier(self, wait=True, env=None):
         self.notifier = subprocess.Popen([self.program], env=env or self.env, cwd=self.root,
                                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -287,9 +311,11 @@ class Desktop:
         return dbus.SessionBus().get_object(self.item().bus_name, self.item_property('Menu'))
 
     def menu_entries(self):
-        """(label, id) of the tray menu's entries, in order."""
+        """(label, id) of the tray menu's entries, in order; the labels as the
+        menu shows them, without the "_" that marks an access key."""
         _, layout = self.menu().GetLayout(0, -1, [], dbus_interface='com.canonical.dbusmenu')
-        return [(str(c[1].get('label', '')).replace('&', ''), int(c[0])) for c in layout[2]]
+        return [(re.sub('_(.)', r'\1', str(c[1].get('label', ''))), int(c[0]))
+                for c in layout[2]]
 
     def click_menu(self, label):
         # Qt answers the event before it runs the entry's command (which may
@@ -343,6 +369,14 @@ class Desktop:
         bus, as a screen reader does (where xdotool can't reach: Wayland)."""
         next(c for c in descendants(self.accessible_window(title))
              if c.getRoleName() == 'push button' and c.name == name).queryAction().doAction(0)
+
+    def click_button(self, title, name):
+        """Clicks the button `name` of the window `title` with the pointer."""
+        button = next(c for c in descendants(self.accessible_window(title))
+                      if c.getRoleName() == 'push button' and c.name == name)
+        box = button.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        self.x11('xdotool', 'mousemove', '--sync', str(box.x + box.width // 2),
+                 str(box.y + box.height // 2), 'click', '1')
 
     def press(self, title, key='Return'):
         """Waits for the window `title` and presses `key` in it, as the user would."""

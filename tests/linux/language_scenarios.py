@@ -12,7 +12,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'
 import compile_catalogue  # noqa: E402
 
 _, TABLE = compile_catalogue.catalogue(os.path.join(os.path.dirname(compile_catalogue.__file__)))
-DE = TABLE['de']
+# The menu's texts as the menu shows them, without their access keys.
+DE = {k: compile_catalogue.without_mnemonic(t) if k.startswith('Menu') else t
+      for k, t in TABLE['de'].items()}
 
 
 def texts_in_german(new_desktop):

@@ -2,6 +2,7 @@
 the replies, the driver-error box, the channel's refusals, the program's own
 start and end. Usage: notification_scenarios.py BUILD_DIR [SCENARIO]"""
 
+import contextlib
 import os
 import signal
 import subprocess
@@ -9,7 +10,7 @@ import time
 
 import dbus
 
-from harness import PYTHON, check, main, second_user, wait_for
+from harness import NOTIFICATIONS, PYTHON, check, main, second_user, wait_for
 
 ERROR, INFO = 'orlivan-notifier-error', 'orlivan-notifier-information'
 # Stand-in arguments, the notification (summary, body, icon) or None, the reply.
@@ -55,12 +56,33 @@ def every_record_type(new_desktop):
         check('ShowNotification %s\n' % code in desktop.log(), 'log line ' + code)
 
 
+def notice_replaces_the_shown_one_of_its_kind(new_desktop):
+    desktop = new_desktop()
+    desktop.start_notifier()
+    sites = lambda *names: [a for n in names for a in ('https-site-blocked', '--detail', n)]
+    desktop.send(*sites('a.com', 'b.com', 'c.com'), 'server-down', *sites('d.com'))
+    # Closed by the server (dismissed): the next of its kind is a new one. The
+    # failed call is answered by the notifier's interface thread after the signal.
+    bus = dbus.SessionBus()
+    bus.get_object(NOTIFICATIONS, '/org/freedesktop/Notifications').CloseNotification(
+        dbus.Int32(1), dbus_interface=NOTIFICATIONS)
+    with contextlib.suppress(dbus.DBusException):
+        bus.get_object('com.orlivan.Notifier', '/com/orlivan/Notifier').ActivateAction(
+            'none', [], {}, dbus_interface='org.freedesktop.Application')
+    desktop.send(*sites('e.com'))
+    calls = [(str(a[4]).split(' ')[0], int(a[1])) for a in desktop._mock_calls('Notify')]
+    check(calls == [('a.com', 0), ('b.com', 1), ('c.com', 1), ('Orlivan', 0), ('d.com', 1),
+                    ('e.com', 0)], 'Notify (body, replaces_id): %r' % calls)
+
+
 def driver_error_box_holds_the_reply(new_desktop):
     desktop = new_desktop()
     desktop.start_notifier()
     sender = desktop.send_async('driver-error', '--error-code', '-5')
     texts = desktop.texts('Orlivan Driver Error')
     check(texts == (['Orlivan driver failed! to load with error -5'], ['OK']), repr(texts))
+    described = desktop.accessible_window('Orlivan Driver Error').description
+    check(described == texts[0][0], 'the box described as %r' % described)
     desktop.click_menu('About')  # a dialog opened while the box waits
     desktop.texts('Orlivan Info')
     time.sleep(1.5)
@@ -73,6 +95,29 @@ def driver_error_box_holds_the_reply(new_desktop):
     check([n[:3] for n in desktop.notifications()] == [
         ('Orlivan Driver Error', 'Orlivan driver failed! to load with error -5', ERROR)],
         'the second of the run is a notification: %r' % desktop.notifications())
+
+
+def stray_key_never_answers_the_driver_box(new_desktop):
+    """Under a window manager with focus rules: the box appears on top while the
+    person types elsewhere, and only a click answers it."""
+    desktop = new_desktop()
+    desktop.start_window_manager()
+    typing = desktop.start_typing_window()
+    desktop.start_notifier()
+    sender = desktop.send_async('driver-error', '--error-code', '-5')
+    box = wait_for(lambda: desktop.windows('Orlivan Driver Error'), 'the box')[0]
+    # Qt keeps the user time on a window of its own when the manager reads one.
+    holder = desktop.x11('xprop', '-id', box, '_NET_WM_USER_TIME_WINDOW').split('# ')[-1].strip()
+    user_time = desktop.x11('xprop', '-id', holder if holder.startswith('0x') else box,
+                            '_NET_WM_USER_TIME')
+    check(user_time.strip().endswith('= 0'), 'mapped with user time 0: ' + user_time)
+    desktop.x11('xdotool', 'key', 'Return')
+    wait_for(lambda: 'Return' in desktop.recorded('keys'), 'the key in the window typed in')
+    time.sleep(3)
+    check(sender.poll() is None and desktop.windows('Orlivan Driver Error'), 'a stray key answered')
+    check(desktop.x11('xdotool', 'getactivewindow').strip() == typing, 'the box took the focus')
+    desktop.click_button('Orlivan Driver Error', 'OK')
+    check('reply 1' in sender.communicate(timeout=10)[0], 'the reply after the click')
 
 
 def quit_with_a_box_open_gives_no_reply(new_desktop):
@@ -177,7 +222,8 @@ def service_library_example_notifies_logged_on_users(new_desktop):
 
 
 if __name__ == '__main__':
-    main([every_record_type, driver_error_box_holds_the_reply,
+    main([every_record_type, notice_replaces_the_shown_one_of_its_kind,
+          driver_error_box_holds_the_reply, stray_key_never_answers_the_driver_box,
           quit_with_a_box_open_gives_no_reply, another_users_client_is_refused,
           no_tray_and_no_notification_server_still_answers, second_instance_says_so_and_ends,
           dunst_shows_a_notification, service_library_example_notifies_logged_on_users])

@@ -2,7 +2,7 @@
 with cpack, lintian without errors or warnings, each unpacked into a clean
 root with dpkg-deb, every file where the desktop looks for it, the desktop
 entries, the D-Bus service that starts the notifier and the AppStream metadata
-valid, Depends from dpkg-shlibdeps, the programs' --help and --version, their
+valid, the notifier a Wayland client on Wayland, Depends from dpkg-shlibdeps, the programs' --help and --version, their
 manual pages saying what --help says, the SVG icon painting the icon's
 drawing, and the unpacked notifier starting. Usage: package_test.py BUILD_DIR"""
 
@@ -17,7 +17,7 @@ import sys
 import tempfile
 from xml.etree import ElementTree
 
-from harness import check
+from harness import check, wait_for
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'src',
                                 'app', 'resources'))
@@ -30,15 +30,21 @@ ICONS = ['orlivan-notifier'] + ['orlivan-notifier-' + kind
 ENTRIES = ['usr/share/applications/com.orlivan.Notifier.desktop',
            'etc/xdg/autostart/orlivan-notifier.desktop']
 SERVICE = 'usr/share/dbus-1/services/com.orlivan.Notifier.service'
+UNIT = 'usr/lib/systemd/user/orlivan-notifier.service'
 METAINFO = 'usr/share/metainfo/com.orlivan.Notifier.metainfo.xml'
 SVG = 'usr/share/icons/hicolor/scalable/apps/orlivan-notifier.svg'
+# The variants the tray's item names: symbolic, and with the attention badge.
+SVG_VARIANTS = ['usr/share/icons/hicolor/symbolic/apps/orlivan-notifier-symbolic.svg',
+                'usr/share/icons/hicolor/scalable/apps/orlivan-notifier-attention.svg',
+                'usr/share/icons/hicolor/symbolic/apps/orlivan-notifier-attention-symbolic.svg']
 
 # package: (its only program, files besides the program, its manual page,
 # changelog and copyright, libraries its Depends must name)
 PACKAGES = {
     'orlivan-notifier': (
         'orlivan-notifier',
-        ENTRIES + [SERVICE, METAINFO, SVG, 'usr/share/doc/orlivan-notifier/user-notes.md'] +
+        ENTRIES + [SERVICE, UNIT, METAINFO, SVG,
+                   'usr/share/doc/orlivan-notifier/user-notes.md'] + SVG_VARIANTS +
         ['usr/share/icons/hicolor/%dx%d/apps/%s.png' % (s, s, name)
          for name in ICONS for s in SIZES],
         ['libqt6widgets6', 'libqt6dbus6', 'libc6', 'libstdc++6']),
@@ -49,7 +55,7 @@ PACKAGES = {
 }
 
 # The service library's runtime and development packages.
-LIBRARY_PACKAGES = ['liborlivan-notify1', 'liborlivan-notify-dev']
+LIBRARY_PACKAGES = ['liborlivan-notify2', 'liborlivan-notify-dev']
 
 
 def run(*command, **kwargs):
@@ -167,17 +173,39 @@ def check_packages(build, out):
         check(exec_line + 'TryExec=orlivan-notifier\n' in text, entry + ' starts orlivan-notifier')
     with open(os.path.join(root, SERVICE)) as f:
         check(f.read().splitlines()[1:] == ['Name=com.orlivan.Notifier',
-                                            'Exec=/usr/bin/orlivan-notifier'], SERVICE)
+                                            'Exec=/usr/bin/orlivan-notifier',
+                                            'SystemdService=orlivan-notifier.service'], SERVICE)
     # The whole tree, so the launchable must name the desktop entry shipped.
     metainfo = run('appstreamcli', 'validate-tree', '--no-net', root)
     print('appstreamcli validate-tree: ' + metainfo.stdout.strip())
     check(metainfo.returncode == 0, 'AppStream metadata: ' + metainfo.stdout)
     check(ENTRIES[1] in run('dpkg-deb', '-I', debs['orlivan-notifier'], 'conffiles').stdout,
           'conffiles')
+    check_wayland_platform(root, out)
     headless = run(root + '/usr/bin/orlivan-notifier', timeout=20,
                    env={'PATH': os.environ['PATH'], 'ORLIVAN_CHANNEL_DIR': out + '/ch'})
     check(headless.returncode == 1 and 'needs a graphical session' in headless.stderr,
           'orlivan-notifier without a display: ' + headless.stderr)
+
+
+def check_wayland_platform(root, out):
+    """On a Wayland session (weston, headless) the unpacked notifier is a
+    Wayland client without QT_QPA_PLATFORM (the package recommends qt6-wayland)."""
+    runtime = tempfile.mkdtemp(dir=out)
+    env = {'PATH': os.environ['PATH'], 'XDG_RUNTIME_DIR': runtime, 'XDG_SESSION_TYPE': 'wayland',
+           'WAYLAND_DISPLAY': 'w', 'XDG_STATE_HOME': runtime, 'ORLIVAN_CHANNEL_DIR': runtime + '/c'}
+    started = [subprocess.Popen(['weston', '--backend=headless-backend.so', '--socket=w',
+                                 '--no-config'], env=env, stderr=subprocess.DEVNULL)]
+    try:
+        wait_for(lambda: os.path.exists(runtime + '/w'), 'weston')
+        started.append(subprocess.Popen([root + '/usr/bin/orlivan-notifier'], env=env))
+        log = runtime + '/orlivan/OrlivanSysTray.log'
+        wait_for(lambda: os.path.exists(log) and 'Display platform: ' in open(log).read(), 'log')
+        check('Display platform: wayland\n' in open(log).read(), open(log).read())
+    finally:
+        for process in started:
+            process.terminate()
+            process.wait(20)
 
 
 def check_library(out, debs):
@@ -188,12 +216,12 @@ def check_library(out, debs):
     for package in LIBRARY_PACKAGES:
         run('dpkg-deb', '-x', debs[package], root, check=True)
     control = os.path.join(out, 'library-control')
-    run('dpkg-deb', '-e', debs['liborlivan-notify1'], control, check=True)
+    run('dpkg-deb', '-e', debs['liborlivan-notify2'], control, check=True)
     os.makedirs(root + '/debian')
     with open(root + '/debian/control', 'w') as f:
-        f.write('Source: liborlivan-notify\n\nPackage: liborlivan-notify1\nArchitecture: any\n')
-    version = run('dpkg-deb', '-f', debs['liborlivan-notify1'], 'Version').stdout.strip()
-    symbols = run('dpkg-gensymbols', '-v' + version, '-pliborlivan-notify1', '-P' + root,
+        f.write('Source: liborlivan-notify\n\nPackage: liborlivan-notify2\nArchitecture: any\n')
+    version = run('dpkg-deb', '-f', debs['liborlivan-notify2'], 'Version').stdout.strip()
+    symbols = run('dpkg-gensymbols', '-v' + version, '-pliborlivan-notify2', '-P' + root,
                   '-I' + control + '/symbols', '-O/dev/null', '-c4', cwd=root)
     check(symbols.returncode == 0, 'the symbols file: ' + symbols.stdout + symbols.stderr)
     libdir = root + '/usr/lib/' + run('dpkg-architecture', '-qDEB_HOST_MULTIARCH').stdout.strip()

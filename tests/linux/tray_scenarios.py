@@ -39,6 +39,33 @@ def activation_and_settings_start_the_settings_program(new_desktop):
     wait_for(lambda: len(desktop.recorded('settings-started')) == 2, 'a second start')
 
 
+def item_names_its_installed_icon_and_asks_for_attention(new_desktop):
+    # The build's icons installed as the package installs them, found through
+    # the desktop's data folders.
+    desktop = new_desktop()
+    root = desktop.root + '/installed'
+    subprocess.run(['cmake', '--install', desktop.build, '--component', 'notifier',
+                    '--prefix', '/usr'], env=dict(os.environ, DESTDIR=root), check=True,
+                   capture_output=True, timeout=120)
+    desktop.env.update(XDG_DATA_DIRS=root + '/usr/share')
+    desktop.start_notifier()
+    names = {n: str(desktop.item_property(n)) for n in ('IconName', 'AttentionIconName',
+                                                         'IconThemePath', 'Status')}
+    check(names['IconThemePath'] == root + '/usr/share/icons' and names['Status'] == 'Active',
+          'item %r' % names)
+    for icon in (names['IconName'], names['AttentionIconName']):
+        for form in ('scalable/apps/%s.svg', 'symbolic/apps/%s-symbolic.svg'):
+            path = '%s/hicolor/%s' % (names['IconThemePath'], form % icon)
+            check(icon and os.path.isfile(path), 'no icon %r in the theme' % path)
+    check(len(desktop.item_property('IconPixmap')) > 0, 'the pixmaps stay for other hosts')
+    # While the driver-error box waits for the person, and no longer.
+    sender = desktop.send_async('driver-error', '--error-code', '7')
+    wait_for(lambda: desktop.item_property('Status') == 'NeedsAttention', 'NeedsAttention')
+    desktop.press('Orlivan Driver Error')
+    check('reply 1' in sender.communicate(timeout=10)[0], 'the reply after the box')
+    wait_for(lambda: desktop.item_property('Status') == 'Active', 'Active again')
+
+
 def watcher_appearing_late_and_restarting_gets_the_icon(new_desktop):
     desktop = new_desktop(watcher=False)
     desktop.start_notifier()
@@ -72,8 +99,9 @@ def host_registering_after_its_watcher_gets_the_item(new_desktop):
           'dbusmenu version')
     _, root = menu.GetLayout(0, -1, [], dbus_interface='com.canonical.dbusmenu')
     check(root[1] == {'children-display': 'submenu'} and
-          [dict(c[1]) for c in root[2]] == [{'label': label, 'enabled': True, 'visible': True}
-                                            for label in MENU_LABELS], 'layout %r' % (root,))
+          [dict(c[1]) for c in root[2]] == [{'label': '_' + label, 'enabled': True,
+                                             'visible': True} for label in MENU_LABELS],
+          'layout %r' % (root,))
     # A host may send its events in groups; an unknown id is named back.
     event = (dbus.Int32(0, variant_level=1), dbus.UInt32(0))
     errors = menu.EventGroup([(dict(desktop.menu_entries())['Report Problem'], 'clicked') + event,
@@ -229,6 +257,7 @@ def display_gone_ends_cleanly(new_desktop):
         check('reply 1' in desktop.send('server-down').stdout, display + ': a record served')
         desktop.stop_display()
         wait_for(lambda: notifier.poll() is not None, display + ': the notifier to end')
+        check(notifier.returncode == 2, display + ': the display\'s exit code, not a failure\'s')
         check(not os.path.exists(desktop.channel()), display + ': the socket is removed')
         check(desktop.log().endswith('ShowNotification 4\n'), display + ': the log\'s end')
         wait_for(lambda: not desktop.items() and not has_owner(name), display + ': the item gone')
@@ -240,6 +269,7 @@ def display_gone_ends_cleanly(new_desktop):
 
 if __name__ == '__main__':
     main([item_shows_tip_icon_and_menu, activation_and_settings_start_the_settings_program,
+          item_names_its_installed_icon_and_asks_for_attention,
           watcher_appearing_late_and_restarting_gets_the_icon,
           host_registering_after_its_watcher_gets_the_item,
           xembed_icon_until_a_watcher_appears_late, sigterm_removes_icon_and_socket,

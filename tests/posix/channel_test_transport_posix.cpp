@@ -32,8 +32,6 @@ void RemoveChannelFolder(const std::string& folder, const std::string& baseName)
 
 }  // namespace
 
-const bool kCommandWritesAreMessages = false;
-
 TestChannelName::TestChannelName(const std::string& baseName) : m_folder(MakeTempDir()) {
     EXPECT_FALSE(m_folder.empty());
     m_name = m_folder + "/" + baseName;

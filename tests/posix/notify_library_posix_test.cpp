@@ -1,15 +1,18 @@
 // Each error value of the service library, provoked once through its C
-// interface against scripted Unix sockets. (E_NOT_THE_USERS is provoked on
-// Windows, PipeIdentity.StandInSendsOnlyToTheAddressedUsersNotifier.)
+// interface against scripted Unix sockets (E_NOT_THE_USERS is provoked on
+// Windows, PipeIdentity.StandInSendsOnlyToTheAddressedUsersNotifier); the
+// deadline of a send, and a stop of serving while a client trickles.
 #include "orlivan_notify.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -60,9 +63,9 @@ public:
     }
     std::string path;
     int listener = -1;
+    std::string m_dir;
 
 private:
-    std::string m_dir;
     sockaddr_un m_address{};
     int m_queued = -1;
     std::thread m_thread;
@@ -76,7 +79,7 @@ int SendAck(const ScriptedSocket& socket, uint32_t replyTimeoutMs,
     if (error == ORLIVAN_NOTIFY_OK) {
         if (beforeSending)
             beforeSending();
-        const orlivan_notify_record record{ORLIVAN_NOTIFY_ACK_ONLY, nullptr, 0};
+        const orlivan_notify_record record{sizeof record, ORLIVAN_NOTIFY_ACK_ONLY, nullptr, 0};
         int32_t reply = 0;
         error = orlivan_notify_send(connection, &record, replyTimeoutMs, &reply);
         orlivan_notify_close(connection);
@@ -144,7 +147,8 @@ TEST(NotifyLibrary, EachErrorValue) {
         {ORLIVAN_NOTIFY_E_CHANNEL_UNAVAILABLE,
          [] {
              ScriptedSocket socket;  // another server holds the name
-             const orlivan_notify_command_handlers handlers{};
+             orlivan_notify_command_handlers handlers{};
+             handlers.size = sizeof handlers;
              orlivan_notify_command_server* server = nullptr;
              return orlivan_notify_serve_start(socket.path.c_str(), &handlers, &server);
          }},
@@ -161,4 +165,83 @@ TEST(NotifyLibrary, EachErrorValue) {
         EXPECT_EQ(row.provoke(), row.expected);
         EXPECT_STRNE(orlivan_notify_error_text(row.expected), "unknown error");
     }
+}
+
+TEST(NotifyLibrary, SendKeepsItsDeadlineOrRefusesNone) {
+    // A notifier that answers at once, and one that never takes the
+    // connection. 0 ms is refused before the connect for a record that gets
+    // a reply, and sends one that gets none if the channel takes it at once.
+    // A loaded machine may miss 10 ms; the deadline must still hold.
+    constexpr int32_t kAck = ORLIVAN_NOTIFY_ACK_ONLY, kUnanswered = ORLIVAN_NOTIFY_NOTIFIER_ERROR;
+    const struct {
+        bool answers;
+        uint32_t ms;
+        int32_t type;
+        orlivan_notify_error expected;
+    } rows[] = {
+        {true, 0, kAck, ORLIVAN_NOTIFY_E_ARGUMENT},
+        {true, 10, kAck, ORLIVAN_NOTIFY_OK},
+        {true, 1000, kAck, ORLIVAN_NOTIFY_OK},
+        {false, 0, kAck, ORLIVAN_NOTIFY_E_ARGUMENT},
+        {false, 10, kAck, ORLIVAN_NOTIFY_E_TIMED_OUT},
+        {false, 1000, kAck, ORLIVAN_NOTIFY_E_TIMED_OUT},
+        {false, 0, kUnanswered, ORLIVAN_NOTIFY_OK},
+    };
+    const std::string user = std::to_string(getuid());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.ms) + " ms, type " + std::to_string(row.type) +
+                     (row.answers ? ", answers" : ", mute"));
+        ScriptedSocket socket;
+        if (row.answers && row.ms > 0)
+            socket.AnswerFrame(1, sizeof(int32_t));
+        setenv("ORLIVAN_CHANNEL_DIR", socket.m_dir.c_str(), 1);
+        const orlivan_notify_record record{sizeof record, row.type, nullptr, 0};
+        int32_t reply = -1;
+        const auto start = std::chrono::steady_clock::now();
+        const int error = orlivan_notify_send_to_user(user.c_str(), &record, row.ms, &reply);
+        const auto took = std::chrono::steady_clock::now() - start;
+        unsetenv("ORLIVAN_CHANNEL_DIR");
+        EXPECT_TRUE(error == row.expected || (row.ms == 10 && error == ORLIVAN_NOTIFY_E_TIMED_OUT))
+            << orlivan_notify_error_text(error);
+        EXPECT_EQ(reply, error == ORLIVAN_NOTIFY_OK && row.type == kAck ? 1 : 0);
+        EXPECT_LT(took, std::chrono::milliseconds(row.ms + 500));
+        pollfd queued{socket.listener, POLLIN, 0};
+        EXPECT_TRUE(row.expected != ORLIVAN_NOTIFY_E_ARGUMENT || poll(&queued, 1, 0) == 0)
+            << "refused, yet it connected";
+    }
+}
+
+// A client that sends a byte every 150 ms, its request never complete;
+// serving is stopped at 1 s.
+TEST(NotifyLibrary, StopEndsServingWhileAClientTrickles) {
+    ScriptedSocket folder;  // only its folder is used
+    const std::string path = folder.m_dir + "/command";
+    orlivan_notify_command_handlers handlers{};
+    handlers.size = sizeof handlers;
+    orlivan_notify_command_server* server = nullptr;
+    ASSERT_EQ(orlivan_notify_serve_start(path.c_str(), &handlers, &server), ORLIVAN_NOTIFY_OK);
+    uint32_t served = 7;
+    std::chrono::steady_clock::time_point returned;
+    std::thread serving([&] {
+        orlivan_notify_serve(server, 10000, &served);
+        returned = std::chrono::steady_clock::now();
+    });
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{AF_UNIX, {}};
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const auto start = std::chrono::steady_clock::now();
+    const char request[] = {4, 0, 0, 0, 5, 3, 0};  // a version request but its last byte
+    for (size_t i = 0; std::chrono::steady_clock::now() - start < std::chrono::seconds(1); ++i) {
+        if (i < sizeof request)
+            send(fd, request + i, 1, MSG_NOSIGNAL);
+        usleep(150000);
+    }
+    const auto stopped = std::chrono::steady_clock::now();
+    orlivan_notify_serve_stop(server);
+    serving.join();
+    close(fd);
+    EXPECT_LT(returned - stopped, std::chrono::milliseconds(200));
+    EXPECT_EQ(served, 0u);  // nothing was answered
+    orlivan_notify_serve_end(server);
 }

@@ -122,6 +122,28 @@ TEST(ChannelAccess, PipeClientsServedAndRefused) {
 
 // Who holds the name of the notification pipe of S-1-5-21-1-2-3-1000 when the
 // notifier C:\\Orlivan\\OrlivanSysTray.exe could not create it.
+TEST(ChannelAccess, CommandPipeOwnersThatAreServices) {
+    const struct {
+        const char* owner;
+        bool service;
+    } rows[] = {
+        {"S-1-5-18", true},
+        {"s-1-5-19", true},
+        {"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", true},
+        {"", false},  // no owner that can be read
+        {"S-1-5-21-0-0-0-1001", false},
+        {"S-1-5-6", false},     // the SERVICE group: any service process, not an owner
+        {"S-1-5-80-0", false},  // all services: a group
+        {"S-1-5-80-1-2-3-4", false},
+        {"S-1-5-80-1-2-3-4-5-6", false},
+        {"S-1-5-80-1-2-3--5", false},            // an empty number
+        {"S-1-5-80-1-2-3-4-4294967296", false},  // above 32 bits
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(IsServiceOwner(row.owner), row.service) << row.owner;
+    }
+}
+
 TEST(ChannelAccess, HolderOfTheChannelsName) {
     const std::string user = "S-1-5-21-1-2-3-1000";
     const std::string own = "C:\\Orlivan\\OrlivanSysTray.exe";

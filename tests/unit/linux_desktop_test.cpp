@@ -8,6 +8,7 @@
 
 #include "notify/desktop_application.h"
 #include "notify/desktop_notification.h"
+#include "notify/dispatch.h"
 #include "locations/linux_desktop.h"
 #include "update/update_offer.h"
 
@@ -46,14 +47,18 @@ TEST(DesktopNotification, BalloonsBecomeNotificationsWithTheirIcons) {
 }
 
 TEST(DesktopNotification, BoxCompanionStaysUntilClosed) {
-    const DesktopNotification n = BoxCompanionNotification(u"Caption", u"a <b> & c", true);
+    const DesktopNotification n =
+        BoxCompanionNotification(u"Caption", u"a <b> & c", kBalloonIconError, true);
     EXPECT_FALSE(n.close);
     EXPECT_EQ(n.summary, "Caption");
     EXPECT_EQ(n.body, "a &lt;b&gt; &amp; c");
     EXPECT_EQ(n.icon, "orlivan-notifier-error");
     EXPECT_EQ(n.urgency, NotificationUrgency::Critical);
     EXPECT_EQ(n.expireTimeoutMs, 0);
-    EXPECT_EQ(BoxCompanionNotification(u"C", u"a <b>", false).body, "a <b>");
+    const DesktopNotification offer =
+        BoxCompanionNotification(u"C", u"a <b>", kBalloonIconInfo, false);
+    EXPECT_EQ(offer.body, "a <b>");
+    EXPECT_EQ(offer.icon, "orlivan-notifier-information");
 }
 
 TEST(DesktopNotification, IdsBelongToTheServerThatGaveThem) {
@@ -89,7 +94,7 @@ TEST(DesktopNotification, IdsBelongToTheServerThatGaveThem) {
     for (const Case& c : cases) {
         CNotificationBook book;
         if (c.boxWaits) {
-            book.BoxWaits(u"Caption", u"Text");
+            book.BoxWaits(u"Caption", u"Text", kBalloonIconError);
         }
         for (const Given& g : c.given) {
             EXPECT_EQ(book.Given(g.slot, g.owner, g.id), c.boxWaits || g.slot == S::Balloon);

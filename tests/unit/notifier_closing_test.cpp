@@ -55,20 +55,21 @@ TEST(NotifierClosing, StagesFallDueByTheTimeSinceTheStart) {
 TEST(NotifierClosing, StartedAgainOnlyWhereEndedAndNeverElevated) {
     using S = NotifierStart;
     const struct {
-        NotifierStartFacts facts;  // ended, running, shell is own user, elevated
+        NotifierStartFacts facts;  // ended, running, shell is own user, elevated, session token
         NotifierStart expected;
     } cases[] = {
-        {{true, false, true, true}, S::ThroughShell},
-        {{true, false, true, false}, S::ThroughShell},
-        {{true, false, false, false}, S::Directly},
-        {{true, false, false, true}, S::RestrictedToken},
-        {{true, true, true, false}, S::None},    // one runs already
-        {{false, false, true, false}, S::None},  // none was ended by this installation
+        {{true, false, true, true, false}, S::ThroughShell},
+        {{true, false, true, false, false}, S::ThroughShell},
+        {{true, false, false, false, false}, S::Directly},
+        {{true, false, false, true, false}, S::LeftToService},  // no cut-down elevated token
+        {{true, false, false, true, true}, S::SessionUserToken},
+        {{true, true, true, false, false}, S::None},   // one runs already
+        {{false, false, true, false, true}, S::None},  // none was ended by this installation
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ChooseNotifierStart(c.facts), c.expected)
             << c.facts.endedByInstallation << c.facts.running << c.facts.shellIsOwnUser
-            << c.facts.elevated;
+            << c.facts.elevated << c.facts.sessionUserToken;
     }
 }
 

@@ -49,19 +49,23 @@ public:
 // Hands the server the client's writes one by one.
 class FakeServeConnection : public CServeConnection {
 public:
-    long ReadSome(uint8_t* buffer, uint32_t max, uint32_t) override {
+    long ReadSome(uint8_t* buffer, uint32_t max, ServeClock::time_point) override {
         if (chunks.empty())
             return closedAtEnd ? 0 : -1;
         Bytes chunk = chunks.front();
         chunks.pop_front();
         const size_t n = std::min<size_t>(chunk.size(), max);
         std::copy(chunk.begin(), chunk.begin() + static_cast<long>(n), buffer);
+        if (n < chunk.size())
+            chunks.push_front(Bytes(chunk.begin() + static_cast<long>(n), chunk.end()));
         return static_cast<long>(n);
     }
-    bool Write(const Bytes& bytes) override {
+    bool Write(const Bytes& bytes, ServeClock::time_point) override {
         written.push_back(bytes);
         return true;
     }
+    bool AwaitClose(ServeClock::time_point) override { return true; }
+    std::string PeerKey() override { return std::string(); }
     std::deque<Bytes> chunks;
     std::vector<Bytes> written;
     bool closedAtEnd = true;

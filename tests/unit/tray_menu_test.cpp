@@ -1,6 +1,8 @@
 // The tray menu's ids and events, and which tray shows the icon.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -11,7 +13,7 @@ TEST(TrayMenu, EntriesInTheirOrderWithIdsFromOne) {
     for (const TrayMenuEntry& entry : kTrayMenu) {
         labels += std::string(MessageText(entry.label)) + ";";
     }
-    EXPECT_EQ(labels, "Settings;Check Update;Online Help;Report Problem;About;");
+    EXPECT_EQ(labels, "&Settings;&Check Update;&Online Help;&Report Problem;&About;");
     struct Case {
         int32_t id;
         const char* event;
@@ -30,6 +32,49 @@ TEST(TrayMenu, EntriesInTheirOrderWithIdsFromOne) {
     }
     EXPECT_EQ(TrayMenuEntryOfId(3), 2u);
     EXPECT_EQ(TrayMenuEntryOfId(kTrayMenuRootId), std::nullopt);
+}
+
+// Each entry in every language has one access key, a different one in each
+// entry (the key's character as its UTF-8 bytes, ASCII letters in either case).
+TEST(TrayMenu, EveryLanguageMarksOneDistinctAccessKeyPerEntry) {
+    for (size_t language = 0; language < CatalogueLanguageCount(); ++language) {
+        std::set<std::string> keys;
+        for (const TrayMenuEntry& entry : kTrayMenu) {
+            const std::string_view text = MessageTextIn(language, entry.label);
+            std::string key;
+            int marks = 0;
+            for (size_t i = 0; i + 1 < text.size(); ++i) {
+                if (text[i] == '&' && text[i + 1] == '&') {
+                    ++i;
+                } else if (text[i] == '&') {
+                    ++marks;
+                    size_t end = i + 2;  // the character's continuation bytes too
+                    while (end < text.size() && (text[end] & 0xC0) == 0x80) {
+                        ++end;
+                    }
+                    key = text.substr(i + 1, end - i - 1);
+                    key[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(key[0])));
+                }
+            }
+            EXPECT_EQ(marks, 1) << CatalogueLanguage(language) << ": " << text;
+            EXPECT_TRUE(keys.insert(key).second) << CatalogueLanguage(language) << ": " << text;
+        }
+    }
+}
+
+TEST(TrayMenu, AccessKeysBecomeDbusMenuUnderscores) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"&About", "_About"},
+        {"Acerca &de", "Acerca _de"},
+        {"Fish && Chips", "Fish & Chips"},
+        {"snake_case &x", "snake__case _x"},
+        {"&\xD0\x9E \xD0\xBF", "_\xD0\x9E \xD0\xBF"},  // a key of two bytes
+        {"end&", "end"},
+        {"", ""},
+    };
+    for (const auto& [text, label] : cases) {
+        EXPECT_EQ(DbusMenuLabel(text), label) << text;
+    }
 }
 
 TEST(TrayMenu, TheXembedIconOnlyWhileNoHostAfterTheGrace) {

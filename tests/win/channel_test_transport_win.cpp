@@ -29,8 +29,6 @@ HANDLE Handle(intptr_t value) {
 
 }  // namespace
 
-const bool kCommandWritesAreMessages = true;
-
 TestChannelName::TestChannelName(const std::string& baseName)
     : m_name("\\\\.\\pipe\\" + UniqueName(baseName)) {}
 
@@ -42,9 +40,15 @@ std::string TestChannelName::FilePath(const std::string& suffix) const {
     return folder + m_name.substr(m_name.rfind('\\') + 1) + suffix;
 }
 
-TestUserChannels::TestUserChannels() : m_userId(UniqueName("user")) {}
+// Meanwhile the stand-in's command pipes are owned by LocalSystem, as a
+// service's, for the service object's client to use them.
+TestUserChannels::TestUserChannels() : m_userId(UniqueName("user")) {
+    SetEnvironmentVariableW(L"ORLIVAN_TEST_COMMAND_PIPE_OWNER", L"S-1-5-18");
+}
 
-TestUserChannels::~TestUserChannels() = default;
+TestUserChannels::~TestUserChannels() {
+    SetEnvironmentVariableW(L"ORLIVAN_TEST_COMMAND_PIPE_OWNER", nullptr);
+}
 
 TestClient::TestClient(const std::string& name)
     : m_handle(reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE)) {

@@ -1,5 +1,5 @@
 // The notification channel's named pipe as Windows sees it: one instance of
-// its name, and who may open it.
+// its name, and who may open it; the service library's command pipe likewise.
 #include <windows.h>
 
 #include <aclapi.h>
@@ -15,6 +15,7 @@
 #include "channel/pipe_server.h"
 #include "channel/user_account.h"
 #include "channel_test_transport.h"
+#include "orlivan_notify.h"
 
 namespace {
 
@@ -128,6 +129,46 @@ HANDLE CheckingToken(bool keepUser, std::wstring* user, bool everyoneOnly = true
     return impersonation;
 }
 
+// Who asks for what, checked against a live pipe's stored descriptor.
+struct AccessRow {
+    const char* who;
+    bool asTheUser;                // the user's entries and ownership apply
+    bool wholeLogon;               // every group of this logon, else Everyone only
+    const wchar_t* asEveryone[2];  // SDDL aliases whose entries go to Everyone
+    DWORD granted;                 // wholly granted
+    DWORD refused;                 // each right of it refused
+};
+
+// The stored descriptor of the pipe `name`, read through a client handle,
+// after checking that the test's user owns it; then each row against it.
+void ExpectAccess(const std::string& name, std::initializer_list<AccessRow> rows) {
+    const std::wstring stored = StoredSddl(name);
+    std::wstring user;
+    CloseHandle(CheckingToken(true, &user));
+    EXPECT_EQ(stored.rfind(L"O:" + user + L"G:", 0), 0u)
+        << std::string(stored.begin(), stored.end());
+    for (const AccessRow& c : rows) {
+        const HANDLE token = CheckingToken(c.asTheUser, &user, !c.wholeLogon);
+        std::wstring sddl = c.asTheUser ? stored : Renamed(stored, user, L"S-1-5-21-1-2-3-1001");
+        for (const wchar_t* alias : c.asEveryone) {
+            if (alias != nullptr) {
+                sddl = Renamed(sddl, std::wstring(L";") + alias + L")", L";WD)");
+            }
+        }
+        const std::string shown(sddl.begin(), sddl.end());  // SDDL is ASCII
+        if (c.granted != 0) {
+            EXPECT_EQ(Granted(sddl, token, c.granted), Mapped(c.granted)) << c.who << " " << shown;
+        }
+        for (DWORD right = 1; right != 0; right <<= 1) {
+            if ((c.refused & right) != 0) {
+                EXPECT_EQ(Granted(sddl, token, right), 0u)
+                    << c.who << " " << std::hex << right << " " << shown;
+            }
+        }
+        CloseHandle(token);
+    }
+}
+
 }  // namespace
 
 TEST(NamedPipeServer, NoOtherInstanceOfItsNameCanBeMade) {
@@ -156,49 +197,19 @@ TEST(PipeSecurity, AccessCheckOnTheLivePipe) {
     const std::string& name = channel.Name();
     CPipeServer server(name);
     ASSERT_EQ(server.Create(), 1);
-    const std::wstring stored = StoredSddl(name);                 // the one client the pipe admits
-    const std::string shownStored(stored.begin(), stored.end());  // SDDL is ASCII
-    std::wstring user;
-    CloseHandle(CheckingToken(true, &user));
-    EXPECT_EQ(stored.rfind(L"O:" + user + L"G:", 0), 0u) << shownStored;
     constexpr DWORD kControl = WRITE_DAC | WRITE_OWNER | DELETE;
     constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
-    const struct {
-        const char* who;
-        bool asTheUser;                // the user's entries and ownership apply
-        bool wholeLogon;               // every group of this logon, else Everyone only
-        const wchar_t* asEveryone[2];  // SDDL aliases whose entries go to Everyone
-        DWORD granted;                 // wholly granted
-        DWORD refused;                 // each right of it refused
-    } cases[] = {
-        {"the user", true, true, {}, kReadWrite | kControl, 0},
-        {"another local account, an administrator", false, true, {}, 0, FILE_ALL_ACCESS},
-        {"LocalSystem", false, false, {L"SY"}, kReadWrite | kControl, 0},
-        {"LocalService", false, false, {L"LS"}, kReadWrite, kControl},
-        {"NetworkService", false, false, {L"NS"}, kReadWrite, kControl},
-        {"a service process (SERVICE)", false, false, {L"SU"}, kReadWrite, kControl},
-        {"a service over the network", false, false, {L"SU", L"NU"}, 0, FILE_ALL_ACCESS},
-    };
-    for (const auto& c : cases) {
-        const HANDLE token = CheckingToken(c.asTheUser, &user, !c.wholeLogon);
-        std::wstring sddl = c.asTheUser ? stored : Renamed(stored, user, L"S-1-5-21-1-2-3-1001");
-        for (const wchar_t* alias : c.asEveryone) {
-            if (alias != nullptr) {
-                sddl = Renamed(sddl, std::wstring(L";") + alias + L")", L";WD)");
-            }
-        }
-        const std::string shown(sddl.begin(), sddl.end());
-        if (c.granted != 0) {
-            EXPECT_EQ(Granted(sddl, token, c.granted), Mapped(c.granted)) << c.who << " " << shown;
-        }
-        for (DWORD right = 1; right != 0; right <<= 1) {
-            if ((c.refused & right) != 0) {
-                EXPECT_EQ(Granted(sddl, token, right), 0u)
-                    << c.who << " " << std::hex << right << " " << shown;
-            }
-        }
-        CloseHandle(token);
-    }
+    ExpectAccess(
+        name,  // the one client the pipe admits
+        {
+            {"the user", true, true, {}, kReadWrite | kControl, 0},
+            {"another local account, an administrator", false, true, {}, 0, FILE_ALL_ACCESS},
+            {"LocalSystem", false, false, {L"SY"}, kReadWrite | kControl, 0},
+            {"LocalService", false, false, {L"LS"}, kReadWrite, kControl},
+            {"NetworkService", false, false, {L"NS"}, kReadWrite, kControl},
+            {"a service process (SERVICE)", false, false, {L"SU"}, kReadWrite, kControl},
+            {"a service over the network", false, false, {L"SU", L"NU"}, 0, FILE_ALL_ACCESS},
+        });
 }
 
 // The service's command pipe, created with the access list the protocol
@@ -222,4 +233,34 @@ TEST(UserChannelName, IsThePipePrefixAndTheSidString) {
     const std::string sid = GetCurrentUserSidString();
     EXPECT_TRUE(std::regex_match(sid, std::regex("S-1-[0-9]+(-[0-9]+)+"))) << sid;
     EXPECT_EQ(NotificationChannelName(sid), "\\\\.\\pipe\\" + sid);
+}
+
+// The service library's command pipe, read back through a client handle: a
+// byte pipe of four instances, owned by the service's account (the test's
+// user here), whose list gives an interactive user the notifier's open and no
+// instance or control, refuses a network logon, and gives the service all.
+// The service's account is given to an unrelated SID for the other rows.
+TEST(PipeSecurity, LibraryCommandPipeAsAClientReadsIt) {
+    const TestChannelName channel("orlivan_cmd_test");
+    orlivan_notify_command_handlers handlers{};
+    handlers.size = sizeof handlers;
+    orlivan_notify_command_server* server = nullptr;
+    ASSERT_EQ(orlivan_notify_serve_start(channel.Name().c_str(), &handlers, &server),
+              ORLIVAN_NOTIFY_OK);
+    const HANDLE client = CreateFileW(Wide(channel.Name()).c_str(), READ_CONTROL, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    DWORD flags = 0;
+    DWORD instances = 0;
+    EXPECT_TRUE(GetNamedPipeInfo(client, &flags, nullptr, nullptr, &instances));
+    EXPECT_EQ(flags & PIPE_TYPE_MESSAGE, 0u);
+    EXPECT_EQ(instances, 4u);
+    CloseHandle(client);
+    constexpr DWORD kControl = WRITE_DAC | WRITE_OWNER | DELETE | FILE_CREATE_PIPE_INSTANCE;
+    ExpectAccess(channel.Name(),
+                 {
+                     {"an interactive user", false, true, {}, kCommandPipeOpenAccess, kControl},
+                     {"a network logon", false, true, {L"NU"}, 0, FILE_ALL_ACCESS},
+                     {"the service's account", true, true, {}, FILE_ALL_ACCESS, 0},
+                 });
+    orlivan_notify_serve_end(server);
 }

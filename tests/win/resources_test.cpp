@@ -228,7 +228,9 @@ std::vector<std::wstring> SupportedSystems() {
 
 TEST(DialogTemplates, UpdateOfferExactly) {
     const Template t = LoadTemplate(IDD_UPDATE_DIALOG);
-    EXPECT_EQ(t.style, 0x14C802C8u) << std::hex << t.style;
+    // 0x14C802C8 without DS_SETFOREGROUND: an offer a notification brings
+    // must not take the keyboard.
+    EXPECT_EQ(t.style, 0x14C800C8u) << std::hex << t.style;
     EXPECT_EQ(t.exStyle, 0x40100u) << std::hex << t.exStyle;
     EXPECT_EQ(t.cx, 309);
     EXPECT_EQ(t.cy, 151);
@@ -238,17 +240,18 @@ TEST(DialogTemplates, UpdateOfferExactly) {
     EXPECT_EQ(t.weight, 400);
     EXPECT_EQ(t.italic, 0);
     EXPECT_EQ(t.charset, DEFAULT_CHARSET);
+    // In reading order: the offer, the progress bar's label, the bar, the buttons.
     ASSERT_EQ(t.controls.size(), 5u);
-    ExpectControl(t.controls[0], IDOK, L"Button", L"OK", kChild | WS_TABSTOP | BS_DEFPUSHBUTTON,
-                  186, 123, 50, 16);
-    ExpectControl(t.controls[1], IDCANCEL, L"Button", L"Cancel",
-                  kChild | WS_TABSTOP | BS_PUSHBUTTON, 245, 123, 50, 16);
-    ExpectControl(t.controls[2], 1001, L"Static", L"Downloading Files...",
+    ExpectControl(t.controls[0], 1001, L"Static", L"Downloading Files...",
                   kChild | WS_GROUP | SS_LEFT, 14, 20, 268, 88);
-    ExpectControl(t.controls[3], 1000, L"msctls_progress32", L"", kChild | WS_BORDER | PBS_SMOOTH,
-                  19, 68, 268, 10);
-    ExpectControl(t.controls[4], 1002, L"Static", L"Please wait...",
+    ExpectControl(t.controls[1], 1002, L"Static", L"Please wait...",
                   kChild | WS_GROUP | SS_WORDELLIPSIS | SS_LEFTNOWORDWRAP, 20, 58, 114, 8);
+    ExpectControl(t.controls[2], 1000, L"msctls_progress32", L"", kChild | WS_BORDER | PBS_SMOOTH,
+                  19, 68, 268, 10);
+    ExpectControl(t.controls[3], IDOK, L"Button", L"OK", kChild | WS_TABSTOP | BS_DEFPUSHBUTTON,
+                  186, 123, 50, 16);
+    ExpectControl(t.controls[4], IDCANCEL, L"Button", L"Cancel",
+                  kChild | WS_TABSTOP | BS_PUSHBUTTON, 245, 123, 50, 16);
 }
 
 TEST(DialogTemplates, HiddenMainDialog) {
@@ -282,8 +285,9 @@ TEST(DialogTemplates, AboutDialog) {
     EXPECT_EQ(t.font, L"MS Shell Dlg");
     EXPECT_EQ(t.pointSize, 8);
     EXPECT_EQ(t.weight, 400);
+    // In reading order: the version, the maker and contacts, OK.
     ASSERT_EQ(t.controls.size(), 3u);
-    ExpectControl(t.controls[0], IDOK, L"Button", L"OK", kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 57,
+    ExpectControl(t.controls[2], IDOK, L"Button", L"OK", kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 57,
                   96, 53, 16);
     const Control& text = t.controls[1];
     EXPECT_EQ(text.id, IDC_STATIC);
@@ -291,7 +295,7 @@ TEST(DialogTemplates, AboutDialog) {
     EXPECT_EQ((std::vector<short>{text.x, text.y, text.cx, text.cy}),
               (std::vector<short>{22, 33, 124, 51}));
     EXPECT_NE(text.text.find(L"@"), std::wstring::npos) << "a support e-mail address";
-    ExpectControl(t.controls[2], IDC_INFO_VERSION, L"Static", L"Version",
+    ExpectControl(t.controls[0], IDC_INFO_VERSION, L"Static", L"Version",
                   kChild | WS_GROUP | SS_CENTER | SS_CENTERIMAGE, 32, 15, 110, 10);
 }
 

@@ -13,12 +13,24 @@ this script, so running it again gives the same file.
 
 The same drawing is written as a scalable SVG (--svg) for the Linux desktop:
 the shapes below are outlines given by numbers, which the raster images sample
-and the SVG traces.
+and the SVG traces. Beside it go the variants a panel asks for by name: the
+symbolic icon (--symbolic), the shield as one silhouette with the funnel cut
+out, in the colour the panel paints it; and the attention icon (--attention,
+with --symbolic for both), the same with an amber "!" badge in its lower right
+corner, shown while a box waits for the person.
+
+The tray icon has three more drawings of the same shapes, for the taskbars
+the navy rim does not suit (--tray): a pale rim for a dark taskbar, and
+two-colour drawings for high-contrast themes, white on black and black on
+white. They hold the 32-bit images of the sizes up to 64 pixels, which is all
+the notification area asks for.
 
 Usage: make_icon.py [OUTPUT]   (default: orlivan_sys_tray.ico beside this script)
-       make_icon.py --svg OUTPUT
+       make_icon.py --tray [FOLDER]   (the three tray drawings; default: beside this script)
+       make_icon.py --svg [--symbolic] [--attention] OUTPUT
 """
 
+import math
 import os
 import struct
 import sys
@@ -30,6 +42,17 @@ DEPTHS = (4, 24, 32)
 TEAL = (24, 140, 140)
 RIM = (16, 52, 78)
 WHITE = (255, 255, 255)
+BLACK = (0, 0, 0)
+PALE_RIM = (214, 240, 240)
+
+# The colours of rim, shield and funnel in each drawing.
+APPLICATION_COLOURS = (RIM, TEAL, WHITE)
+TRAY_ARTS = {
+    'orlivan_tray_dark_taskbar.ico': (PALE_RIM, TEAL, WHITE),
+    'orlivan_tray_high_contrast_on_dark.ico': (WHITE, BLACK, WHITE),
+    'orlivan_tray_high_contrast_on_light.ico': (BLACK, WHITE, BLACK),
+}
+TRAY_SIZES = (16, 20, 24, 32, 40, 48, 64)
 
 # The 16 colours of the 4-bit images: index 0 is the transparent colour, the
 # rest span the three design colours and the shades between them that the
@@ -97,20 +120,21 @@ def in_funnel(x, y):
     return False
 
 
-def sample(x, y, size):
+def sample(x, y, size, colours=APPLICATION_COLOURS):
     """Colour at a point, or None outside the icon."""
+    rim_colour, shield_colour, funnel_colour = colours
     if not in_shield(x, y):
         return None
     # At small sizes the rim keeps at least 1.6 pixels so that it shows.
     rim = max(RIM_WIDTH, 1.6 / size)
     if not in_shield(x, y, rim):
-        return RIM
+        return rim_colour
     if in_funnel(x, y):
-        return WHITE
-    return TEAL
+        return funnel_colour
+    return shield_colour
 
 
-def render(size):
+def render(size, colours=APPLICATION_COLOURS):
     """RGBA rows, top row first, drawn with n x n supersampling."""
     n = 4 if size >= 64 else 8
     rows = []
@@ -120,7 +144,8 @@ def render(size):
             r = g = b = hits = 0
             for sy in range(n):
                 for sx in range(n):
-                    c = sample((px + (sx + 0.5) / n) / size, (py + (sy + 0.5) / n) / size, size)
+                    c = sample((px + (sx + 0.5) / n) / size, (py + (sy + 0.5) / n) / size, size,
+                               colours)
                     if c is not None:
                         r += c[0]
                         g += c[1]
@@ -220,12 +245,12 @@ def png_entry(rows, depth):
             png_chunk(b'IDAT', zlib.compress(bytes(raw), 9)) + png_chunk(b'IEND', b''))
 
 
-def build_icon():
+def build_icon(colours=APPLICATION_COLOURS, sizes=SIZES, depths=DEPTHS):
     images = []
-    for depth in DEPTHS:
-        for size in SIZES:
+    for depth in depths:
+        for size in sizes:
             images.append((size, depth))
-    rendered = {size: render(size) for size in SIZES}
+    rendered = {size: render(size, colours) for size in sizes}
     blobs = []
     for size, depth in images:
         rows = rendered[size]
@@ -263,25 +288,93 @@ def funnel_outline():
             (0.5 - s, FUNNEL_SPOUT_END), (0.5 - s, FUNNEL_NECK)]
 
 
-def build_svg(side=256):
+AMBER = (232, 160, 20)
+# The attention badge: a disc in the lower right corner with a "!" in it.
+# The gap around it parts it from the shield (white in colour, cut out of
+# the symbolic silhouette), clear of the funnel.
+BADGE_CENTRE, BADGE_RADIUS, BADGE_GAP = (0.8, 0.8), 0.17, 0.05
+
+
+def badge_outline(steps=32, radius=BADGE_RADIUS):
+    cx, cy = BADGE_CENTRE
+    return [(cx + radius * math.cos(2 * math.pi * i / steps),
+             cy + radius * math.sin(2 * math.pi * i / steps)) for i in range(steps)]
+
+
+def exclamation_outlines():
+    """The badge's "!": a bar above a square dot."""
+    cx, cy = BADGE_CENTRE
+    w = 0.028
+    bar = [(cx - w, cy - 0.11), (cx + w, cy - 0.11), (cx + w, cy + 0.02), (cx - w, cy + 0.02)]
+    dot = [(cx - w, cy + 0.055), (cx + w, cy + 0.055), (cx + w, cy + 0.11), (cx - w, cy + 0.11)]
+    return [bar, dot]
+
+
+def shield_outline_around_badge():
+    """The shield's outline with the badge and its gap taken out: the part
+    inside the gap's circle is replaced by the circle's arc that runs inside
+    the shield (the circle crosses the shield's right side twice)."""
+    cx, cy = BADGE_CENTRE
+    gap = BADGE_RADIUS + BADGE_GAP
+    outside = [math.hypot(x - cx, y - cy) > gap for x, y in shield_outline(steps=400)]
+    points = shield_outline(steps=400)
+    first_in = outside.index(False)
+    last_in = len(outside) - 1 - outside[::-1].index(False)
+    a1 = math.atan2(points[first_in][1] - cy, points[first_in][0] - cx)
+    a2 = math.atan2(points[last_in][1] - cy, points[last_in][0] - cx)
+    # Clockwise on the screen is increasing angle (y down); the arc inside the
+    # shield is the one that passes by the shield's centre, to the badge's left.
+    if a2 > a1:
+        a2 -= 2 * math.pi
+    arc = [(cx + gap * math.cos(a1 + (a2 - a1) * i / 24),
+            cy + gap * math.sin(a1 + (a2 - a1) * i / 24)) for i in range(25)]
+    return points[:first_in] + arc + points[last_in + 1:]
+
+
+def build_svg(side=256, symbolic=False, attention=False):
     """The icon as SVG: the rim's colour under the inset shield, the funnel on
-    top, as sample() paints them at a size where the rim is RIM_WIDTH."""
-    def path(points, colour):
-        d = ' '.join('%s%.2f %.2f' % ('M' if i == 0 else 'L', x * side, y * side)
-                     for i, (x, y) in enumerate(points))
-        return '  <path fill="#%02x%02x%02x" d="%s Z"/>\n' % (colour + (d,))
-    return ('<?xml version="1.0" encoding="UTF-8"?>\n'
+    top, as sample() paints them at a size where the rim is RIM_WIDTH. The
+    symbolic icon is one path in the text colour (the panel's stylesheet sets
+    it), the funnel and the badge's "!" left as holes."""
+    def d(points):
+        return ' '.join('%s%.2f %.2f' % ('M' if i == 0 else 'L', x * side, y * side)
+                        for i, (x, y) in enumerate(points)) + ' Z'
+
+    def path(outlines, colour):
+        return '  <path fill="#%02x%02x%02x" d="%s"/>\n' % (colour + (' '.join(map(d, outlines)),))
+
+    head = ('<?xml version="1.0" encoding="UTF-8"?>\n'
             '<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
-            'viewBox="0 0 %d %d">\n' % (side, side, side, side) +
-            path(shield_outline(), RIM) + path(shield_outline(RIM_WIDTH), TEAL) +
-            path(funnel_outline(), WHITE) + '</svg>\n')
+            'viewBox="0 0 %d %d">\n' % (side, side, side, side))
+    if symbolic:
+        shield = shield_outline_around_badge() if attention else shield_outline()
+        shapes = ('  <style id="current-color-scheme">.ColorScheme-Text { color: #232629; }</style>\n'
+                  '  <path class="ColorScheme-Text" fill="currentColor" fill-rule="evenodd" '
+                  'd="%s"/>\n' % ' '.join(map(d, [shield, funnel_outline()])))
+        if attention:
+            shapes += ('  <path class="ColorScheme-Text" fill="currentColor" fill-rule="evenodd" '
+                       'd="%s"/>\n' % ' '.join(map(d, [badge_outline()] + exclamation_outlines())))
+        return head + shapes + '</svg>\n'
+    shapes = (path([shield_outline()], RIM) + path([shield_outline(RIM_WIDTH)], TEAL) +
+              path([funnel_outline()], WHITE))
+    if attention:
+        shapes += (path([badge_outline(radius=BADGE_RADIUS + BADGE_GAP)], WHITE) +
+                   path([badge_outline()], AMBER) + path(exclamation_outlines(), WHITE))
+    return head + shapes + '</svg>\n'
 
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
+    if sys.argv[1:2] == ['--tray']:
+        folder = sys.argv[2] if len(sys.argv) > 2 else here
+        for name, colours in TRAY_ARTS.items():
+            with open(os.path.join(folder, name), 'wb') as f:
+                f.write(build_icon(colours, TRAY_SIZES, (32,)))
+        return
     if sys.argv[1:2] == ['--svg']:
-        with open(sys.argv[2], 'w', encoding='ascii') as f:
-            f.write(build_svg())
+        options = sys.argv[2:-1]
+        with open(sys.argv[-1], 'w', encoding='ascii') as f:
+            f.write(build_svg(symbolic='--symbolic' in options, attention='--attention' in options))
         return
     target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, 'orlivan_sys_tray.ico')
     with open(target, 'wb') as f:

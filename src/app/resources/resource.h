@@ -10,6 +10,11 @@
 #define IDR_MAINFRAME 130
 #define IDR_TRAY_MENU 132
 
+// The tray icon's drawings for a dark taskbar and for high-contrast themes.
+#define IDI_TRAY_DARK_TASKBAR 135
+#define IDI_TRAY_HIGH_CONTRAST_ON_DARK 136
+#define IDI_TRAY_HIGH_CONTRAST_ON_LIGHT 137
+
 // Controls of the update dialog.
 #define IDC_UPDATE_PROGRESS 1000
 #define IDC_UPDATE_MESSAGE 1001
