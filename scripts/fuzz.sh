@@ -7,7 +7,8 @@
 #
 #   scripts/fuzz.sh [SECONDS]
 #
-# Prints one line per target (its executions) and ends with
+# The targets run side by side, as many at once as there are CPUs (FUZZ_JOBS
+# sets another number). Prints one line per target (its executions) and ends with
 # "fuzz: N passed, M failed"; a target that ends without a finding passes.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -32,9 +33,9 @@ fi
 # may make is a reply body of 64 KiB (and its text), a frame body 4 KiB, and
 # libFuzzer counts its limit in whole MiB.
 malloc_limit_mb=1
-passed=0
-failed=0
-for fuzzer in "$top"/build/fuzz/tests/fuzz/fuzz_*; do
+# fuzz_one FUZZER: runs one target; its result line goes to its .result file.
+fuzz_one() {
+    local fuzzer=$1 name corpus findings log max_len status runs inputs
     name=${fuzzer##*/fuzz_}
     corpus="$top/build/fuzz/corpus/$name"
     findings="$top/build/fuzz/findings/$name"
@@ -51,13 +52,43 @@ for fuzzer in "$top"/build/fuzz/tests/fuzz/fuzz_*; do
     runs=$(sed -nE 's/^Done ([0-9]+) runs in ([0-9]+) second.*/\1 runs in \2 s/p' "$log" | tail -n 1)
     inputs=$(find "$corpus" -type f | wc -l)
     if [ "$status" -eq 0 ] && [ -n "$runs" ]; then
-        echo "fuzz $name: $runs, no finding ($inputs inputs in its corpus)"
-        passed=$((passed + 1))
+        echo "fuzz $name: $runs, no finding ($inputs inputs in its corpus)" >"$log.result"
     else
-        grep -E '^(==[0-9]+==ERROR|SUMMARY|.*broken:|artifact_prefix|Test unit written)' "$log" | head -n 8
-        echo "fuzz $name: FINDING (exit $status; log: $log)"
+        {
+            grep -E '^(==[0-9]+==ERROR|SUMMARY|.*broken:|artifact_prefix|Test unit written)' "$log" |
+                head -n 8
+            echo "fuzz $name: FINDING (exit $status; log: $log)"
+        } >"$log.result"
+    fi
+}
+
+# The targets run side by side, one per CPU (FUZZ_JOBS), each for its full time.
+jobs=${FUZZ_JOBS:-$(nproc)}
+fuzzers=("$top"/build/fuzz/tests/fuzz/fuzz_*)
+for fuzzer in "${fuzzers[@]}"; do
+    rm -f "$logdir/fuzz-${fuzzer##*/fuzz_}.log.result"
+    while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do
+        wait -n
+    done
+    fuzz_one "$fuzzer" &
+done
+wait
+passed=0
+failed=0
+for fuzzer in "${fuzzers[@]}"; do
+    result="$logdir/fuzz-${fuzzer##*/fuzz_}.log.result"
+    if [ -s "$result" ]; then
+        cat "$result"
+        if tail -n 1 "$result" | grep -q ', no finding ('; then
+            passed=$((passed + 1))
+        else
+            failed=$((failed + 1))
+        fi
+    else
+        echo "fuzz ${fuzzer##*/fuzz_}: no result"
         failed=$((failed + 1))
     fi
+    rm -f "$result"
 done
 echo "fuzz: $passed passed, $failed failed"
 [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]

@@ -3,7 +3,7 @@
 # only what is missing (i386 architecture, MinGW-w64 i686 posix, Wine with
 # wine32 and wine64, Xvfb, CMake, Ninja, GoogleTest, Google Benchmark, clang,
 # ImageMagick for screenshots; Qt 6, D-Bus, dunst, xdotool, weston and GNOME
-# Shell for the Linux notifier) and boots the base Wine prefixes once.
+# Shell for the Linux notifier; ccache) and boots the base Wine prefixes once.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -35,6 +35,8 @@ packages+=(gettext)
 # The Debian packages' checks: lintian, AppStream's validator, groff for the
 # manual pages.
 packages+=(lintian appstream groff-base)
+# The compiler cache of the test command's builds.
+packages+=(ccache)
 # The real GNOME Shell of the GNOME scenarios and the demo, installed without
 # its recommended packages (a display manager among them); gjs runs its
 # notification relay.

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the portable core and posix bindings natively
-# (AddressSanitizer + UBSan, then ThreadSanitizer), each fuzz target for 20 s,
-# the Linux notifier on Xvfb with a private D-Bus session and its .deb (and a
-# few of its scenarios under the sanitizers), then
+# Builds and runs every test: the portable core, the posix bindings and the
+# Linux notifier natively in one tree under AddressSanitizer + UBSan, then in
+# one under ThreadSanitizer (in both the notifier runs a few of its desktop
+# scenarios), each fuzz target for 20 s, the Linux notifier's release build
+# on Xvfb with a private D-Bus session (every scenario) and its .deb, then
 # the Windows build under Wine on an Xvfb display (unit and component tests,
-# end-to-end scenarios with the real OrlivanSysTray.exe), and the Windows
-# build again with clang (its unit and component tests under Wine).
+# end-to-end scenarios with the real OrlivanSysTray.exe), and the unit and
+# component tests again built with clang.
 # Ends with the totals: "tests: N passed, N failed, N skipped", then the plain
 # "N passed, N failed" line alone (what CI reads). A skipped test counts as
 # neither passed nor failed. The security checks that need a second user fail
 # instead of skipping when CI=true (CI runs as root and they make that user).
+# With ccache installed (setup.sh installs it) every compiler runs through it,
+# its cache in the user's cache folder, so a second run or a second clone
+# compiles only what changed.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(cd "$here/.." && pwd)
@@ -31,6 +35,14 @@ if [ ${#missing_kde[@]} -gt 0 ]; then
 fi
 . "$here/lib/wine.sh"
 
+if command -v ccache >/dev/null; then
+    export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+    export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
+    # Paths under the repository are hashed relative to it, so clones share hits.
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$top} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
+fi
+began=$SECONDS
+
 passed=0
 failed=0
 skipped=0
@@ -40,7 +52,7 @@ mkdir -p "$logdir"
 
 # run_preset NAME: configure, build and test one preset; adds its counts.
 run_preset() {
-    local preset=$1 log="$logdir/$1.log"
+    local preset=$1 log="$logdir/$1.log" started=$SECONDS
     echo "== $preset: build"
     if ! cmake --preset "$preset" >"$log" 2>&1 || ! cmake --build --preset "$preset" >>"$log" 2>&1; then
         tail -n 60 "$log"
@@ -48,7 +60,8 @@ run_preset() {
         broken=$((broken + 1))
         return
     fi
-    echo "== $preset: test"
+    echo "== $preset: test (built in $((SECONDS - started)) s)"
+    started=$SECONDS
     ctest --preset "$preset" -j2 2>&1 | tee -a "$log" | grep -E '^(\s*[0-9]+/[0-9]+ Test|[0-9]+% tests|The following|\s+[0-9]+ - )' 
     local line p f
     line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
@@ -64,7 +77,7 @@ run_preset() {
     passed=$((passed + p))
     failed=$((failed + f))
     skipped=$((skipped + s))
-    echo "== $preset: $p passed, $f failed, $s skipped"
+    echo "== $preset: $p passed, $f failed, $s skipped (tests $((SECONDS - started)) s; $((SECONDS - began)) s since the start)"
 }
 
 # run_step NAME COMMAND...: one check outside CTest, counted as one test.
@@ -97,16 +110,15 @@ run_fuzz() {
     failed=$((failed + $(echo "$line" | sed -E 's/.* ([0-9]+) failed.*/\1/')))
 }
 
+# The portable core, the posix bindings and a few of the Linux notifier's
+# scenarios, under AddressSanitizer and UBSan, then ThreadSanitizer: the
+# worker's boxes (RunOnGui), the end with a box open (Stop), the desktop's
+# activation, the tray item's late watchers and hosts, the GNOME group.
 run_preset native
 run_preset native-tsan
 run_fuzz
 # The Linux notifier: its scenarios start their own Xvfb and D-Bus session.
 run_preset linux-release
-# A few of them again with the notifier under AddressSanitizer and UBSan, then
-# ThreadSanitizer: the worker's boxes (RunOnGui), the end with a box open
-# (Stop), the desktop's activation.
-run_preset linux-asan
-run_preset linux-tsan
 
 start_xvfb || exit 1
 export WINEPREFIX="$top/build/windows-x86/wine/pfx"

@@ -5,6 +5,8 @@
                                              RELRO, stack protector, fortified calls
   hardening_test.py pe OBJDUMP PROGRAM...    Windows: ASLR, DEP, relocations,
                                              stack protector linked statically
+  hardening_test.py pe-start OBJDUMP PROGRAM...  Windows: no library loaded at
+                                             start that only a later step needs
 
 Prints every mark it read, for each program.
 """
@@ -71,8 +73,14 @@ CHECKS = {
         ('libssp linked statically (no libssp-0.dll)',
          lambda f: 'libssp-0.dll' not in f['dlls']),
     ],
+    # COM comes with the first process lookup (base/com_ptr_win.h): an import
+    # would load it, with combase and rpcrt4, before the tray icon.
+    'pe-start': [
+        ('ole32 and oleaut32 loaded when first used, not imported',
+         lambda f: not {'ole32.dll', 'oleaut32.dll'} & set(f['dlls'])),
+    ],
 }
-READERS = {'elf': elf_facts, 'pe': pe_facts}
+READERS = {'elf': elf_facts, 'pe': pe_facts, 'pe-start': pe_facts}
 
 
 def main():
@@ -88,7 +96,8 @@ def main():
             if not ok:
                 missing.append('%s: %s' % (program, mark))
     if missing:
-        sys.exit('hardening lost:\n  ' + '\n  '.join(missing))
+        what = 'start-up marks' if kind == 'pe-start' else 'hardening'
+        sys.exit(what + ' lost:\n  ' + '\n  '.join(missing))
 
 
 if __name__ == '__main__':

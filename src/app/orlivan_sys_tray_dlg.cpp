@@ -160,10 +160,6 @@ const MessageMap* COrlivanSysTrayDlg::GetMessageMap() const {
 
 BOOL COrlivanSysTrayDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    LocalizeDialog(m_hWnd, IDD_ORLIVANSYSTRAY_DIALOG);
-
-    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
 
     // The notification channel, before the tray icon exists: when another
     // notifier of this user holds it, the process ends here with a message.
@@ -187,6 +183,11 @@ BOOL COrlivanSysTrayDlg::OnInitDialog() {
     }
 
     AddTrayIcon();
+
+    // What only the hidden window shows comes after the icon.
+    LocalizeDialog(m_hWnd, IDD_ORLIVANSYSTRAY_DIALOG);
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
 
     CreateInfoDialog();
 

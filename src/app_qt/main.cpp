@@ -197,9 +197,14 @@ bool HasDisplay() {
     return false;
 }
 
+// The sizes the notifier itself hands over: the tray item's (up to 64 px),
+// the notifications' and the title bars'. Each is decoded at start and kept
+// for the whole session (the 256 px image alone is 256 KiB), so the larger
+// ones launchers and task switchers show come from the installed icon theme
+// by the application id instead.
 QIcon ProgramIcon() {
     QIcon icon;
-    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
         icon.addFile(QStringLiteral(":/icons/orlivan-notifier-%1.png").arg(size),
                      QSize(size, size));
     }

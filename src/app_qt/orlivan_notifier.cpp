@@ -114,8 +114,6 @@ void COrlivanNotifier::Start() {
         }
     });
 
-    m_infoDialog = new CInfoDialogQt();
-
     m_boxesNeedNotice = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     m_desktop = std::make_unique<CDesktopNotifier>();
     m_worker = std::thread([this, service] {
@@ -314,6 +312,11 @@ void COrlivanNotifier::OnReportProblem() {
 }
 
 void COrlivanNotifier::OnAbout() {
+    // Made when first opened: its widgets and the style's icon theme cost
+    // about 1 MiB, which most sessions never need.
+    if (m_infoDialog == nullptr) {
+        m_infoDialog = new CInfoDialogQt();
+    }
     // Shown at once; the version is filled in when the service answers.
     if (m_infoDialog->m_version.empty() && !m_askingVersion) {
         m_askingVersion = StartExchange(m_versionExchange, [this] { AskVersion(); });

@@ -27,11 +27,7 @@ void LogDroppedFrame(CLogger* logger, CDropLineLog* dropLines, const char* reaso
 
 }  // namespace
 
-CDropLineLog::CDropLineLog(CLogger* logger) : m_logger(logger) {
-    if (m_logger != nullptr) {
-        m_writer = std::thread([this] { WriteWhenDue(); });
-    }
-}
+CDropLineLog::CDropLineLog(CLogger* logger) : m_logger(logger) {}
 
 CDropLineLog::~CDropLineLog() {
     {
@@ -41,6 +37,10 @@ CDropLineLog::~CDropLineLog() {
     m_wake.notify_one();
     if (m_writer.joinable()) {
         m_writer.join();
+    }
+    std::string line;
+    if (m_logger != nullptr && m_limit.Flush(&line, true)) {
+        m_logger->Log(1, "Notification frame dropped: %s\n", line.c_str());
     }
 }
 
@@ -52,8 +52,15 @@ void CDropLineLog::Dropped(const char* reason) {
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_limit.Admit(reason, &line)) {
         m_logger->Log(1, "Notification frame dropped: %s\n", line.c_str());
-    } else {
+    } else if (m_writerRunning) {
         m_wake.notify_one();  // the writer learns when the held-back line is due
+    } else {
+        // The writer comes when a line is held back and goes when none is.
+        if (m_writer.joinable()) {
+            m_writer.join();  // out of its loop already
+        }
+        m_writerRunning = true;
+        m_writer = std::thread([this] { WriteWhenDue(); });
     }
 }
 
@@ -63,16 +70,14 @@ void CDropLineLog::WriteWhenDue() {
     while (!m_ending) {
         const auto untilDue = m_limit.UntilFlush();
         if (!untilDue) {
-            m_wake.wait(lock);
+            break;
         } else if (untilDue->count() > 0) {
             m_wake.wait_for(lock, *untilDue);
         } else if (m_limit.Flush(&line)) {
             m_logger->Log(1, "Notification frame dropped: %s\n", line.c_str());
         }
     }
-    if (m_limit.Flush(&line, true)) {
-        m_logger->Log(1, "Notification frame dropped: %s\n", line.c_str());
-    }
+    m_writerRunning = false;
 }
 
 PassOutcome ServeNotificationFrame(FrameTransport& transport, const NotificationHandler& handler,

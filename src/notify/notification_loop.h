@@ -42,7 +42,8 @@ enum class PassOutcome {
 // is written when the log of drops ends.
 class CDropLineLog {
 public:
-    // Nothing is written (and no thread started) without a logger.
+    // Nothing is written without a logger. A writer thread runs only while a
+    // line is held back.
     explicit CDropLineLog(CLogger* logger);
     ~CDropLineLog();
     CDropLineLog(const CDropLineLog&) = delete;
@@ -59,6 +60,7 @@ private:
     std::mutex m_lock;
     std::condition_variable m_wake;
     bool m_ending = false;
+    bool m_writerRunning = false;
     std::thread m_writer;
 };
 

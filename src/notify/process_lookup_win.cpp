@@ -1,6 +1,6 @@
 // The process name through Windows Management Instrumentation: a query on
 // Win32_Process in ROOT\CIMV2, its results awaited for a bounded time. COM
-// is joined and left on every call.
+// is joined and left on every call; its libraries come with the first lookup.
 #include <windows.h>
 
 #include <wbemidl.h>
@@ -47,30 +47,31 @@ std::string GetProcessName(int32_t processId) {
     }
     // Security can be set once per process: RPC_E_TOO_LATE means an earlier
     // lookup (or anyone else) has set it already, and the lookup goes on.
+    const ComLibrary& com = *Com();  // there: the apartment was joined through it
     const HRESULT security =
-        CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
-                             RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+        com.coInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                 RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
     if (FAILED(security) && security != RPC_E_TOO_LATE) {
         return result;
     }
     ComPtr<IWbemLocator> locator;
-    if (FAILED(CoCreateInstance(kWbemLocatorClass, nullptr, CLSCTX_INPROC_SERVER,
-                                kWbemLocatorInterface,
-                                reinterpret_cast<void**>(locator.GetAddressOf())))) {
+    if (FAILED(com.coCreateInstance(kWbemLocatorClass, nullptr, CLSCTX_INPROC_SERVER,
+                                    kWbemLocatorInterface,
+                                    reinterpret_cast<void**>(locator.GetAddressOf())))) {
         return result;
     }
     ComPtr<IWbemServices> services;
-    const UniqueBstr space(SysAllocString(L"ROOT\\CIMV2"));
+    const UniqueBstr space(com.sysAllocString(L"ROOT\\CIMV2"));
     if (FAILED(locator->ConnectServer(space.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
                                       services.GetAddressOf())) ||
-        FAILED(CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                                 RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
-                                 EOAC_NONE))) {
+        FAILED(com.coSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                                     RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                                     EOAC_NONE))) {
         return result;
     }
     const std::u16string wideQuery = WidenBytes(query);  // plain ASCII
-    const UniqueBstr language(SysAllocString(L"WQL"));
-    const UniqueBstr text(SysAllocString(reinterpret_cast<const wchar_t*>(wideQuery.c_str())));
+    const UniqueBstr language(com.sysAllocString(L"WQL"));
+    const UniqueBstr text(com.sysAllocString(reinterpret_cast<const wchar_t*>(wideQuery.c_str())));
     ComPtr<IEnumWbemClassObject> enumerator;
     if (FAILED(services->ExecQuery(language.Get(), text.Get(),
                                    WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,

@@ -90,8 +90,9 @@ def appindicator_shows_icon_and_menu(new_desktop):
         indicator = ("Object.entries(Main.panel.statusArea).find(([k, v]) => "
                      "k.startsWith('appindicator-') && v && v.visible)?.[1]")
         wait_for(lambda: SHELL.eval('!!' + indicator) == 'true', 'the icon in the panel')
+        # None until the indicator has built its menu.
         labels = lambda: SHELL.eval_json(
-            '%s.menu._getMenuItems().map(i => i.label ? i.label.text : "")' % indicator)
+            '%s.menu._getMenuItems().map(i => i.label ? i.label.text : "")' % indicator) or []
         wait_for(lambda: [t.replace('_', '') for t in labels()] == MENU_LABELS,
                  'the five commands in the panel\'s menu (%r)' % labels())
         # Opened as a right click on the icon opens it.

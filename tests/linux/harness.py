@@ -118,7 +118,7 @@ class Desktop:
                         QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1',
                         XDG_STATE_HOME=self.root + '/state',
                         PATH=self.root + '/bin:' + os.environ['PATH'])
-        # Under the sanitizer builds (presets linux-asan, linux-tsan) the
+        # Under the sanitizer builds (presets native, native-tsan) the
         # programs write their reports here; a scenario that leaves one fails.
         for name in ('ASAN_OPTIONS', 'UBSAN_OPTIONS', 'TSAN_OPTIONS'):
             self.env[name] = ':'.join(filter(None, [os.environ.get(name),
