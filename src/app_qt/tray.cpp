@@ -99,6 +99,9 @@ void CTray::Show() {
                     QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(OnHostRegistered()));
         bus.connect(kWatcherService, kWatcherPath, kWatcherService,
                     QStringLiteral("StatusNotifierHostUnregistered"), this, SLOT(QueryHost()));
+        bus.connect(kWatcherService, kWatcherPath, kWatcherService,
+                    QStringLiteral("StatusNotifierItemUnregistered"), this,
+                    SLOT(OnItemUnregistered(QString)));
     }
     const bool watcherUp = busUp && bus.interface()->isServiceRegistered(kWatcherService);
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
@@ -114,7 +117,7 @@ void CTray::Show() {
         }
     }
     if (watcherUp) {
-        OnWatcherUp();
+        OnWatcherUp(bus.interface()->serviceOwner(kWatcherService).value());
     }
     m_grace.start(kTrayWatcherGraceMs);
     Update();
@@ -136,6 +139,9 @@ void CTray::Hide() {
         bus.unregisterObject(kMenuPath);
         bus.disconnect(kBus, kBusPath, kBus, kNameOwnerChanged, QStringList{kWatcherService},
                        QString(), this, SLOT(OnWatcherOwnerChanged(QString, QString, QString)));
+        bus.disconnect(kWatcherService, kWatcherPath, kWatcherService,
+                       QStringLiteral("StatusNotifierItemUnregistered"), this,
+                       SLOT(OnItemUnregistered(QString)));
         delete m_item;
         delete m_dbusMenu;
         m_item = nullptr;
@@ -156,14 +162,18 @@ void CTray::OnWatcherOwnerChanged(const QString& name, const QString&, const QSt
     }
     if (newOwner.isEmpty()) {
         OnWatcherDown();
-    } else {
-        OnWatcherUp();
+    } else if (newOwner != m_watcherOwner) {
+        // The owner it registered with already may still be announced.
+        OnWatcherUp(newOwner);
     }
 }
 
-void CTray::OnWatcherUp() {
+void CTray::OnWatcherUp(const QString& owner) {
     // A watcher that starts (or restarts, or takes the name over) knows no
     // items: ours registers again, and whether it has a host is asked anew.
+    // Once per owner: GNOME's watcher takes a second registration for a
+    // reset of the item, which loses it while its first read is under way.
+    m_watcherOwner = owner;
     Register(m_registration.Start());
     QueryHost();
 }
@@ -210,7 +220,24 @@ void CTray::SendRegistration() {
             });
 }
 
+void CTray::OnItemUnregistered(const QString& item) {
+    // A watcher drops an item whose host could not read it (GNOME's, when its
+    // first read of the item fails): while the icon is meant to be shown, it
+    // is registered again, within this watcher's retries.
+    const QString connection = QDBusConnection::sessionBus().baseService();
+    if (!m_shown || (item != m_serviceName && !item.startsWith(connection + QLatin1Char('/')) &&
+                     !item.startsWith(connection + QLatin1Char('@')))) {
+        return;
+    }
+    if (const auto next = m_registration.Answered(RegistrationAnswer::NoAnswer)) {
+        CLogger::GetInstance(std::string())
+            ->LogLine(0, "Tray icon dropped by the StatusNotifierWatcher; registering it again\n");
+        Register(*next);
+    }
+}
+
 void CTray::OnWatcherDown() {
+    m_watcherOwner.clear();
     m_registrationRetry.stop();
     ++m_registrationAttempt;
     SetHost(false);

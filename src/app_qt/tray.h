@@ -44,6 +44,8 @@ public:
 
 private slots:
     void OnHostRegistered();
+    // The watcher dropped an item: ours is registered again.
+    void OnItemUnregistered(const QString& item);
     void QueryHost();
     // The watcher's name changed hands: started, ended, or taken over by a
     // new owner (a panel restarting), which knows no items.
@@ -51,7 +53,7 @@ private slots:
                                const QString& newOwner);
 
 private:
-    void OnWatcherUp();
+    void OnWatcherUp(const QString& owner);
     void OnWatcherDown();
     // Registers the item with the watcher now or after the attempt's wait.
     void Register(const RegistrationAttempt& attempt);
@@ -67,6 +69,7 @@ private:
     bool m_shown = false;
     bool m_attention = false;
     QString m_serviceName;
+    QString m_watcherOwner;  // the watcher's owner the item registered with
     CStatusNotifierItem* m_item = nullptr;
     CDbusMenu* m_dbusMenu = nullptr;
     CItemRegistration m_registration;
