@@ -74,10 +74,14 @@ CHECKS = {
          lambda f: 'libssp-0.dll' not in f['dlls']),
     ],
     # COM comes with the first process lookup (base/com_ptr_win.h): an import
-    # would load it, with combase and rpcrt4, before the tray icon.
+    # would load it, with combase and rpcrt4, before the tray icon. So do the
+    # common controls with the first dialog that needs them
+    # (app/common_controls.h).
     'pe-start': [
         ('ole32 and oleaut32 loaded when first used, not imported',
          lambda f: not {'ole32.dll', 'oleaut32.dll'} & set(f['dlls'])),
+        ('comctl32 loaded when first used, not imported',
+         lambda f: 'comctl32.dll' not in f['dlls']),
     ],
 }
 READERS = {'elf': elf_facts, 'pe': pe_facts, 'pe-start': pe_facts}

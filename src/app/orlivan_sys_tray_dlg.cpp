@@ -1,12 +1,12 @@
 #include "app/orlivan_sys_tray_dlg.h"
 
-#include <commctrl.h>
 #include <windowsx.h>
 
 #include <cstdlib>
 #include <initializer_list>
 #include <string_view>
 
+#include "app/common_controls.h"
 #include "app/info_dialog.h"
 #include "app/localized_ui.h"
 #include "app/taskbar_look.h"
@@ -78,14 +78,11 @@ HICON LoadApplicationIcon(int widthMetric, int heightMetric) {
 
 // The tray icon in a drawing: the notification area shows small icons, and
 // this picks the image for the small icon size of the display scale, as the
-// shell expects. Null when it can't be loaded. Owned by the caller.
-HICON LoadTrayIcon(TrayIconArt art) {
-    HICON icon = nullptr;
-    if (FAILED(::LoadIconMetric(AfxGetResourceHandle(), MAKEINTRESOURCEW(TrayIconResource(art)),
-                                LIM_SMALL, &icon))) {
-        return nullptr;
-    }
-    return icon;
+// shell expects. `controls` (null before the tray icon exists, when the common
+// controls are not loaded yet) lets it scale from a larger image. Null when it
+// can't be loaded. Owned by the caller.
+HICON LoadTrayIcon(TrayIconArt art, const CommonControls* controls) {
+    return LoadSmallIcon(AfxGetResourceHandle(), MAKEINTRESOURCEW(TrayIconResource(art)), controls);
 }
 
 void OpenWebAddress(const char* url) {
@@ -120,7 +117,7 @@ COrlivanSysTrayDlg::COrlivanSysTrayDlg()
     m_hIcon = LoadApplicationIcon(SM_CXICON, SM_CYICON);
     m_hSmallIcon = LoadApplicationIcon(SM_CXSMICON, SM_CYSMICON);
     m_trayIconArt = ChooseTrayIconArt(ReadTaskbarLook());
-    m_hTrayIcon = LoadTrayIcon(m_trayIconArt);
+    m_hTrayIcon = LoadTrayIcon(m_trayIconArt, nullptr);
 }
 
 COrlivanSysTrayDlg::~COrlivanSysTrayDlg() {
@@ -397,7 +394,7 @@ void COrlivanSysTrayDlg::UpdateTrayIconArt() {
     if (art == m_trayIconArt && m_hTrayIcon != nullptr) {
         return;
     }
-    HICON icon = LoadTrayIcon(art);
+    HICON icon = LoadTrayIcon(art, LoadCommonControls());
     if (icon == nullptr) {
         return;  // the drawing shown stays
     }

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "app/common_controls.h"
 #include "app/localized_ui.h"
 #include "app/resources/resource.h"
 #include "base/messages.h"
@@ -39,6 +40,8 @@ CUpdateDialog::CUpdateDialog(std::string updateText)
     : CDialog(IDD_UPDATE_DIALOG, nullptr),
       m_openUrl(&OpenWithShell),
       m_nativeArchitecture(&NativeProcessorArchitecture) {
+    // The offer's progress bar is the program's first common control.
+    LoadCommonControls();
     UpdateText fields = SplitUpdateText(updateText);
     m_prefix = std::move(fields.prefix);
     m_newVersion = std::move(fields.newVersion);

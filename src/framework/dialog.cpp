@@ -1,6 +1,8 @@
 #include "framework/dialog.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "framework/application.h"
 
@@ -35,6 +37,35 @@ INT_PTR CDialog::DoModal() {
     HWND owner = m_pParentWnd != nullptr ? m_pParentWnd->GetSafeHwnd() : nullptr;
     return ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_templateId), owner,
                              &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CDialog::DoModalWithoutControls() {
+    const HINSTANCE instance = AfxGetResourceHandle();
+    const HRSRC found = ::FindResourceW(instance, MAKEINTRESOURCEW(m_templateId), RT_DIALOG);
+    const HGLOBAL loaded = found != nullptr ? ::LoadResource(instance, found) : nullptr;
+    const void* data = loaded != nullptr ? ::LockResource(loaded) : nullptr;
+    const DWORD size = found != nullptr ? ::SizeofResource(instance, found) : 0;
+    // The item count is a WORD after the header's fixed fields: at byte 16 of
+    // an extended template (version 1, signature 0xFFFF), at byte 8 of a
+    // plain one. The copy is DWORD-aligned, as the system requires.
+    constexpr size_t kExtendedCountAt = 16;
+    constexpr size_t kPlainCountAt = 8;
+    constexpr DWORD kLargestTemplate = 64 * 1024;
+    if (data == nullptr || size < kExtendedCountAt + sizeof(WORD) || size > kLargestTemplate) {
+        return -1;
+    }
+    std::vector<DWORD> copy((size + sizeof(DWORD) - 1) / sizeof(DWORD));
+    auto* bytes = reinterpret_cast<unsigned char*>(copy.data());
+    std::memcpy(bytes, data, size);
+    WORD version = 0, signature = 0;
+    std::memcpy(&version, bytes, sizeof version);
+    std::memcpy(&signature, bytes + sizeof version, sizeof signature);
+    const bool extended = version == 1 && signature == 0xFFFF;
+    const WORD none = 0;
+    std::memcpy(bytes + (extended ? kExtendedCountAt : kPlainCountAt), &none, sizeof none);
+    HWND owner = m_pParentWnd != nullptr ? m_pParentWnd->GetSafeHwnd() : nullptr;
+    return ::DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(bytes), owner,
+                                     &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
 BOOL CDialog::OnInitDialog() {

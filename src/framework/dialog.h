@@ -38,6 +38,13 @@ public:
     // the dialog could not be created.
     virtual INT_PTR DoModal();
 
+    // DoModal with the template's controls left out: for a window that is
+    // never shown, whose buttons and texts would only load the common
+    // controls (with version 6 chosen by the manifest, even the plain button
+    // and static classes come from that library). -1 also when the template
+    // can't be read.
+    INT_PTR DoModalWithoutControls();
+
     // Runs when the window and its controls exist, before it is shown: binds
     // the controls (DoDataExchange). TRUE lets the system set the focus.
     virtual BOOL OnInitDialog();

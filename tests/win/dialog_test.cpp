@@ -300,3 +300,17 @@ TEST(DialogControls, BindsEachControlForOneRunOnly) {
         EXPECT_EQ(dialog.m_cancelButton.GetSafeHwnd(), nullptr);
     }
 }
+
+TEST(DialogModal, WithoutControlsKeepsTheRestOfTheTemplate) {
+    ScriptedDialog dialog;
+    HWND firstControl = reinterpret_cast<HWND>(1);
+    std::wstring caption;
+    dialog.script = [&](ScriptedDialog& d) {
+        firstControl = ::GetWindow(d.m_hWnd, GW_CHILD);
+        caption = d.GetWindowText();
+        Command(d, IDCANCEL);
+    };
+    EXPECT_EQ(dialog.DoModalWithoutControls(), IDCANCEL);
+    EXPECT_EQ(firstControl, nullptr);
+    EXPECT_EQ(caption, L"OrlivanSysTray");
+}
