@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -12,22 +14,16 @@
 
 namespace {
 
-size_t LinesIn(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    size_t count = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++count;
-    }
-    return count;
-}
-
 // Waits until the file has `count` lines, at most ten seconds.
-bool WaitForLines(const std::filesystem::path& path, size_t count) {
+bool WaitForLines(const std::filesystem::path& path, long count) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (LinesIn(path) < count && std::chrono::steady_clock::now() < deadline) {
+    for (;;) {
+        std::ifstream in(path);
+        const auto lines = std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+        if (lines >= count || std::chrono::steady_clock::now() > deadline)
+            return lines >= count;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return LinesIn(path) >= count;
 }
 
 }  // namespace
