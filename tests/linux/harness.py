@@ -342,23 +342,24 @@ class Desktop:
         """orlivan-notifier on the accessibility bus, or None."""
         desktop = pyatspi.Registry.getDesktop(0)
         desktop.clear_cache()
-        try:
-            for app in filter(None, desktop):
-                app.clear_cache()  # a dialog shown again is the same accessible
-                if app.name == 'orlivan-notifier':
-                    return app
-        except GLib.Error:  # an application busy or gone: asked again
-            pass
-        return None
+        with contextlib.suppress(GLib.Error):  # an application busy or gone: asked again
+            return next((a for a in filter(None, desktop) if a.name == 'orlivan-notifier'), None)
 
     def accessible_window(self, title):
         """Waits for orlivan-notifier's window `title` on the accessibility bus."""
         def window():
+            desktop = pyatspi.Registry.getDesktop(0)
+            desktop.clear_cache()
             try:
-                return next((w for w in filter(None, self.accessible_app() or [])
-                              if w.name == title and shown(w) and w.childCount), None)
+                for app in filter(None, desktop):
+                    app.clear_cache()  # a dialog shown again is the same accessible
+                    if app.name == 'orlivan-notifier':
+                        for w in filter(None, app):
+                            if w.name == title and shown(w) and w.childCount:
+                                return w
             except GLib.Error:  # an application busy or gone: asked again
-                return None
+                pass
+            return None
 
         return wait_for(window, 'the window "%s" on the accessibility bus' % title)
 
@@ -371,18 +372,17 @@ class Desktop:
                 found[child.getRoleName()].append(child.name)
         return found['label'], found['push button']
 
-    def button(self, title, name):
-        return next(c for c in descendants(self.accessible_window(title))
-                    if c.getRoleName() == 'push button' and c.name == name)
-
     def press_button(self, title, name):
         """Presses the button `name` of the window `title` over the accessibility
         bus, as a screen reader does (where xdotool can't reach: Wayland)."""
-        self.button(title, name).queryAction().doAction(0)
+        next(c for c in descendants(self.accessible_window(title))
+             if c.getRoleName() == 'push button' and c.name == name).queryAction().doAction(0)
 
     def click_button(self, title, name):
         """Clicks the button `name` of the window `title` with the pointer."""
-        box = self.button(title, name).queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        button = next(c for c in descendants(self.accessible_window(title))
+                      if c.getRoleName() == 'push button' and c.name == name)
+        box = button.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
         self.x11('xdotool', 'mousemove', '--sync', str(box.x + box.width // 2),
                  str(box.y + box.height // 2), 'click', '1')
 
