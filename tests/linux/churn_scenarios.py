@@ -6,6 +6,7 @@ Usage: churn_scenarios.py BUILD_DIR [SCENARIO]"""
 import glob
 import os
 import subprocess
+import time
 
 import dbus
 import harness
@@ -123,12 +124,13 @@ def notices_at_once_stack_as_notifications(new_desktop):
     wait_for(desktop.accessible_app, 'the notifier on the accessibility bus')
     sent = desktop.send('server-down', 'no-hotspot', 'https-site-blocked', '--detail', 'a.b')
     check(sent.stdout.count('reply 1') == 3, sent.stdout)
+    time.sleep(2)
     notices = [('Server Down', 'Orlivan Server is down. Try after some time'),
                ('No Hotspot', 'Orlivan cannot detect any hotspot. Make sure you are connected '
                 'to one'), ('HTTPS Site Blocked', 'a.b was blocked by orlivan')]
     tops = []
     for title, _ in notices:
-        window = wait_for(lambda: desktop.windows(title), 'the notice "%s"' % title)
+        window = desktop.windows(title)
         check(len(window) == 1, 'the notice "%s" shown' % title)
         kind = desktop.x11('xprop', '-id', window[0], '_NET_WM_WINDOW_TYPE')
         check('= _NET_WM_WINDOW_TYPE_NOTIFICATION' in kind, kind)
