@@ -6,6 +6,7 @@
 
 #include <sddl.h>
 
+#include <algorithm>
 #include <string>
 
 #include "channel/channel_name.h"
@@ -280,12 +281,10 @@ E2E_SCENARIO(check_update_errors) {
     ExpectMessageBox(notifier, kErrorCaption, kErrorText);
     const std::string refused = " Command channel " + Utf8(name) + " is owned by " + Utf8(other) +
                                 ", not by a service; nothing was sent to it";
-    int refusedLines = 0;
-    for (const auto& line :
-         LogLines(ReadFileBytes(LogPathFor(ReadVolatileEnvironment(L"USERPROFILE"))))) {
-        refusedLines += line.find(refused) == 24 ? 1 : 0;
-    }
-    CheckEqual(refusedLines, 1, "log lines \"" + refused + "\"");
+    const auto lines = LogLines(ReadFileBytes(LogPathFor(ReadVolatileEnvironment(L"USERPROFILE"))));
+    CheckEqual(std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& line) { return line.find(refused) == 24; }),
+               1, "log lines \"" + refused + "\"");
     // The notifier has come and gone: a read gives what it wrote, or fails.
     char byte = 0;
     DWORD got = 0;

@@ -115,9 +115,8 @@ DWORD ParentOf(DWORD processId) {
     entry.dwSize = sizeof entry;
     DWORD parent = 0;
     for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
+         more = Process32NextW(snapshot, &entry))
         parent = entry.th32ProcessID == processId ? entry.th32ParentProcessID : parent;
-    }
     CloseHandle(snapshot);
     return parent;
 }

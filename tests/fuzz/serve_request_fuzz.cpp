@@ -17,7 +17,6 @@ struct ScriptedClient : CServeConnection {
     const uint8_t* bytes;
     size_t left;
     uint8_t control;
-    Bytes read;
     std::vector<Bytes> written;
 
     long ReadSome(uint8_t* buffer, uint32_t max, ServeClock::time_point) override {
@@ -26,7 +25,6 @@ struct ScriptedClient : CServeConnection {
             return (control & 0x80) != 0 ? SERVE_CLOSED : SERVE_FAILED;
         }
         const size_t n = std::min<size_t>({max, left, (control & 0x7F) + 1u});
-        read.insert(read.end(), bytes, bytes + n);
         std::memcpy(buffer, bytes, n);
         bytes += n;
         left -= n;
@@ -59,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     client.control = data[0];
     const ExchangeResult result =
         ServeCommandExchange(client, handlers, 1, ServeClock::now() + SERVE_REQUEST_TIME);
-    const Bytes& read = client.read;
+    const Bytes read(data + 1, client.bytes);  // what the reader took
     const uint32_t length = read.size() >= 4 ? LoadUint32(read.data()) : 0;
     FUZZ_CHECK(read.size() <= 4 || (length <= SERVE_MAX_REQUEST && read.size() <= 4 + length));
     FUZZ_CHECK(result.answered == (client.written.size() == 1));

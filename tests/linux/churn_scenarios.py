@@ -10,8 +10,6 @@ import time
 
 import dbus
 import harness
-import pyatspi
-from gi.repository import GLib
 from harness import HERE, NOTIFICATIONS, PYTHON, WATCHER, check, main, wait_for
 
 harness.Desktop.weston_options = ['--use-pixman', '--debug']  # for weston-screenshooter
@@ -115,25 +113,15 @@ pyatspi.Registry.start()
 '''
 
 
-def applications():
-    desktop = pyatspi.Registry.getDesktop(0)
-    desktop.clear_cache()
-    try:
-        return [app.name for app in filter(None, desktop)]
-    except GLib.Error:  # an application busy or gone: asked again
-        return []
-
-
 def notices_at_once_stack_as_notifications(new_desktop):
     desktop = new_desktop(notifications=None)
-    announced = desktop.records + '/announced'
-    listener = subprocess.Popen([PYTHON, '-c', LISTENER, announced], env=desktop.env,
-                                stdout=subprocess.PIPE, text=True)
+    listener = subprocess.Popen([PYTHON, '-c', LISTENER, desktop.records + '/announced'],
+                                env=desktop.env, stdout=subprocess.PIPE, text=True)
     desktop.processes.append(listener)
     check(listener.stdout.readline() == 'ready\n', 'the screen reader\'s listener')
     desktop.start_notifier()
     # Qt's bridge drops what is shown before it is on the accessibility bus.
-    wait_for(lambda: 'orlivan-notifier' in applications(), 'the notifier on the accessibility bus')
+    wait_for(desktop.accessible_app, 'the notifier on the accessibility bus')
     sent = desktop.send('server-down', 'no-hotspot', 'https-site-blocked', '--detail', 'a.b')
     check(sent.stdout.count('reply 1') == 3, sent.stdout)
     time.sleep(2)
@@ -150,14 +138,10 @@ def notices_at_once_stack_as_notifications(new_desktop):
                         .split('Y=')[1].split()[0]))
     check(tops[2] < tops[1] < tops[0], 'the newest nearest the corner: %r' % tops)
 
-    def heard():
-        if not os.path.exists(announced):
-            return None
-        with open(announced) as f:
-            lines = [line.rstrip('\n').split('|') for line in f if line.startswith('notification|')]
-        return lines if len(lines) >= 3 else None
-    check(wait_for(heard, 'the notices announced') == [['notification', t, b] for t, b in notices],
-          'announced: %r' % heard())
+    heard = lambda: [line.split('|') for line in desktop.recorded('announced')
+                     if line.startswith('notification|')]
+    wait_for(lambda: len(heard()) >= 3, 'the notices announced')
+    check(heard() == [['notification', t, b] for t, b in notices], 'announced: %r' % heard())
 
 
 if __name__ == '__main__':

@@ -3,7 +3,6 @@ version, Check Update by status, the offer's OK and Cancel, the web pages, the
 new-update notice. Usage: command_scenarios.py BUILD_DIR [SCENARIO]"""
 
 import os
-import subprocess
 
 from harness import PROPERTIES, check, main, wait_for
 
@@ -98,9 +97,8 @@ def long_offer_wraps_to_fit_the_screen(new_desktop):
     desktop.serve('--status', '5', '--text', 'a;2.6;' + news)
     desktop.click_menu('Check Update')
     check(desktop.texts('Orlivan Update') == ([OFFER + news], ['OK', 'Cancel']), 'the whole text')
-    shape = subprocess.run(['xdotool', 'getwindowgeometry', '--shell',
-                            desktop.windows('Orlivan Update')[0]], capture_output=True,
-                           text=True).stdout.split()
+    shape = desktop.x11('xdotool', 'getwindowgeometry', '--shell',
+                        desktop.windows('Orlivan Update')[0]).split()
     # On xvfb-run's 1280x800 screen, narrower than its text is long.
     check(300 < int(shape[3][6:]) <= 640 and int(shape[4][7:]) <= 800, repr(shape))
 

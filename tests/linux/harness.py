@@ -337,6 +337,14 @@ class Desktop:
         return subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^%s$' % title],
                               capture_output=True, text=True).stdout.split()
 
+    @staticmethod
+    def accessible_app():
+        """orlivan-notifier on the accessibility bus, or None."""
+        desktop = pyatspi.Registry.getDesktop(0)
+        desktop.clear_cache()
+        with contextlib.suppress(GLib.Error):  # an application busy or gone: asked again
+            return next((a for a in filter(None, desktop) if a.name == 'orlivan-notifier'), None)
+
     def accessible_window(self, title):
         """Waits for orlivan-notifier's window `title` on the accessibility bus."""
         def window():

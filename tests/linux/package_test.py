@@ -17,7 +17,7 @@ import sys
 import tempfile
 from xml.etree import ElementTree
 
-from harness import check, wait_for
+from harness import Desktop, check
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'src',
                                 'app', 'resources'))
@@ -181,31 +181,25 @@ def check_packages(build, out):
     check(metainfo.returncode == 0, 'AppStream metadata: ' + metainfo.stdout)
     check(ENTRIES[1] in run('dpkg-deb', '-I', debs['orlivan-notifier'], 'conffiles').stdout,
           'conffiles')
-    check_wayland_platform(root, out)
+    check_wayland_platform(root, build)
     headless = run(root + '/usr/bin/orlivan-notifier', timeout=20,
                    env={'PATH': os.environ['PATH'], 'ORLIVAN_CHANNEL_DIR': out + '/ch'})
     check(headless.returncode == 1 and 'needs a graphical session' in headless.stderr,
           'orlivan-notifier without a display: ' + headless.stderr)
 
 
-def check_wayland_platform(root, out):
+def check_wayland_platform(root, build):
     """On a Wayland session (weston, headless) the unpacked notifier is a
     Wayland client without QT_QPA_PLATFORM (the package recommends qt6-wayland)."""
-    runtime = tempfile.mkdtemp(dir=out)
-    env = {'PATH': os.environ['PATH'], 'XDG_RUNTIME_DIR': runtime, 'XDG_SESSION_TYPE': 'wayland',
-           'WAYLAND_DISPLAY': 'w', 'XDG_STATE_HOME': runtime, 'ORLIVAN_CHANNEL_DIR': runtime + '/c'}
-    started = [subprocess.Popen(['weston', '--backend=headless-backend.so', '--socket=w',
-                                 '--no-config'], env=env, stderr=subprocess.DEVNULL)]
+    desktop = Desktop(build, watcher=False, notifications=None, display='wayland')
     try:
-        wait_for(lambda: os.path.exists(runtime + '/w'), 'weston')
-        started.append(subprocess.Popen([root + '/usr/bin/orlivan-notifier'], env=env))
-        log = runtime + '/orlivan/OrlivanSysTray.log'
-        wait_for(lambda: os.path.exists(log) and 'Display platform: ' in open(log).read(), 'log')
-        check('Display platform: wayland\n' in open(log).read(), open(log).read())
+        del desktop.env['QT_QPA_PLATFORM']
+        desktop.env['XDG_SESSION_TYPE'] = 'wayland'
+        desktop.program = root + '/usr/bin/orlivan-notifier'
+        desktop.start_notifier()
+        check('Display platform: wayland\n' in desktop.log(), desktop.log())
     finally:
-        for process in started:
-            process.terminate()
-            process.wait(20)
+        desktop.close()
 
 
 def check_library(out, debs):

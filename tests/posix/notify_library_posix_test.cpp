@@ -230,11 +230,9 @@ TEST(NotifyLibrary, StopEndsServingWhileAClientTrickles) {
     sockaddr_un address{AF_UNIX, {}};
     path.copy(address.sun_path, sizeof address.sun_path - 1);
     ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const auto start = std::chrono::steady_clock::now();
     const char request[] = {4, 0, 0, 0, 5, 3, 0};  // a version request but its last byte
-    for (size_t i = 0; std::chrono::steady_clock::now() - start < std::chrono::seconds(1); ++i) {
-        if (i < sizeof request)
-            send(fd, request + i, 1, MSG_NOSIGNAL);
+    for (const char byte : request) {              // 7 x 150 ms: about a second
+        send(fd, &byte, 1, MSG_NOSIGNAL);
         usleep(150000);
     }
     const auto stopped = std::chrono::steady_clock::now();

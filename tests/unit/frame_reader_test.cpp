@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
@@ -338,6 +339,33 @@ TEST(NotificationPass, AReadCutShortByTheProgramsEndIsNotLogged) {
         const std::string text((std::istreambuf_iterator<char>(log)), {});
         EXPECT_EQ(text.find("Notification frame dropped: read failed") != std::string::npos,
                   !stopping);
+    }
+    std::remove(path.c_str());
+}
+
+// The writer of held-back drop lines ends once nothing is held back; a drop
+// held back later gets a writer again, so its line comes when due, not at the end.
+TEST(DropLineLog, HeldBackLineAfterAnEarlierFlushIsWrittenWhenDue) {
+    const std::string path = testing::TempDir() + "orlivan_drop_line_log.log";
+    std::remove(path.c_str());
+    const auto hasLines = [&path](long count) {  // within ten seconds
+        for (int waited = 0;; ++waited) {
+            std::ifstream log(path);
+            if (std::count(std::istreambuf_iterator<char>(log), {}, '\n') >= count)
+                return true;
+            if (waited == 1000)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    {
+        CLogger logger(path);
+        CDropLineLog drops(&logger);
+        drops.Dropped("length out of bounds");  // written at once
+        drops.Dropped("length out of bounds");  // held back
+        ASSERT_TRUE(hasLines(2));
+        drops.Dropped("length out of bounds");  // within an interval of that line: held back
+        EXPECT_TRUE(hasLines(3));
     }
     std::remove(path.c_str());
 }

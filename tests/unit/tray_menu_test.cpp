@@ -44,15 +44,12 @@ TEST(TrayMenu, EveryLanguageMarksOneDistinctAccessKeyPerEntry) {
             std::string key;
             int marks = 0;
             for (size_t i = 0; i + 1 < text.size(); ++i) {
-                if (text[i] == '&' && text[i + 1] == '&') {
-                    ++i;
-                } else if (text[i] == '&') {
+                if (text[i] == '&' && text[++i] != '&') {  // "&&" is a plain "&"
                     ++marks;
-                    size_t end = i + 2;  // the character's continuation bytes too
-                    while (end < text.size() && (text[end] & 0xC0) == 0x80) {
+                    size_t end = i + 1;  // the character's continuation bytes too
+                    while (end < text.size() && (text[end] & 0xC0) == 0x80)
                         ++end;
-                    }
-                    key = text.substr(i + 1, end - i - 1);
+                    key = text.substr(i, end - i);
                     key[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(key[0])));
                 }
             }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <span>
 #include <string>
 
 #include "channel/channel_name.h"
@@ -141,7 +142,7 @@ struct AccessRow {
 
 // The stored descriptor of the pipe `name`, read through a client handle,
 // after checking that the test's user owns it; then each row against it.
-void ExpectAccess(const std::string& name, std::initializer_list<AccessRow> rows) {
+void ExpectAccess(const std::string& name, std::span<const AccessRow> rows) {
     const std::wstring stored = StoredSddl(name);
     std::wstring user;
     CloseHandle(CheckingToken(true, &user));
@@ -199,17 +200,16 @@ TEST(PipeSecurity, AccessCheckOnTheLivePipe) {
     ASSERT_EQ(server.Create(), 1);
     constexpr DWORD kControl = WRITE_DAC | WRITE_OWNER | DELETE;
     constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
-    ExpectAccess(
-        name,  // the one client the pipe admits
-        {
-            {"the user", true, true, {}, kReadWrite | kControl, 0},
-            {"another local account, an administrator", false, true, {}, 0, FILE_ALL_ACCESS},
-            {"LocalSystem", false, false, {L"SY"}, kReadWrite | kControl, 0},
-            {"LocalService", false, false, {L"LS"}, kReadWrite, kControl},
-            {"NetworkService", false, false, {L"NS"}, kReadWrite, kControl},
-            {"a service process (SERVICE)", false, false, {L"SU"}, kReadWrite, kControl},
-            {"a service over the network", false, false, {L"SU", L"NU"}, 0, FILE_ALL_ACCESS},
-        });
+    const AccessRow cases[] = {
+        {"the user", true, true, {}, kReadWrite | kControl, 0},
+        {"another local account, an administrator", false, true, {}, 0, FILE_ALL_ACCESS},
+        {"LocalSystem", false, false, {L"SY"}, kReadWrite | kControl, 0},
+        {"LocalService", false, false, {L"LS"}, kReadWrite, kControl},
+        {"NetworkService", false, false, {L"NS"}, kReadWrite, kControl},
+        {"a service process (SERVICE)", false, false, {L"SU"}, kReadWrite, kControl},
+        {"a service over the network", false, false, {L"SU", L"NU"}, 0, FILE_ALL_ACCESS},
+    };
+    ExpectAccess(name, cases);  // the one client the pipe admits
 }
 
 // The service's command pipe, created with the access list the protocol
@@ -256,11 +256,11 @@ TEST(PipeSecurity, LibraryCommandPipeAsAClientReadsIt) {
     EXPECT_EQ(instances, 4u);
     CloseHandle(client);
     constexpr DWORD kControl = WRITE_DAC | WRITE_OWNER | DELETE | FILE_CREATE_PIPE_INSTANCE;
-    ExpectAccess(channel.Name(),
-                 {
-                     {"an interactive user", false, true, {}, kCommandPipeOpenAccess, kControl},
-                     {"a network logon", false, true, {L"NU"}, 0, FILE_ALL_ACCESS},
-                     {"the service's account", true, true, {}, FILE_ALL_ACCESS, 0},
-                 });
+    const AccessRow cases[] = {
+        {"an interactive user", false, true, {}, kCommandPipeOpenAccess, kControl},
+        {"a network logon", false, true, {L"NU"}, 0, FILE_ALL_ACCESS},
+        {"the service's account", true, true, {}, FILE_ALL_ACCESS, 0},
+    };
+    ExpectAccess(channel.Name(), cases);
     orlivan_notify_serve_end(server);
 }
