@@ -26,6 +26,8 @@ packages+=(qt6-base-dev qt6-qpa-plugins dpkg-dev file desktop-file-utils dbus py
 packages+=(at-spi2-core python3-pyatspi)
 # ... and on Wayland: Qt's Wayland plugin and a headless compositor (weston).
 packages+=(qt6-wayland weston)
+# ... and the xdg-activation protocol the tray menu's commands ask tokens with.
+packages+=(libwayland-dev wayland-protocols)
 # ... and a small X session manager of the tests' own, on libSM.
 packages+=(libsm-dev)
 # The service stand-in reads its command line with CLI11 (header-only).

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <utility>
 
+#include "app_qt/xdg_activation_request.h"
+
 namespace {
 
 // kFocusTokenKinds' index of the xdg-activation token.
@@ -126,9 +128,21 @@ void KeepTrayMenuTime(uint timestamp) {
     g_trayMenuTime = timestamp;
 }
 
-FocusTokens TakeTrayMenuTokens() {
-    FocusTokens tokens;
+void RunWithTrayMenuTokens(QObject* context, std::function<void(const FocusTokens&)> run) {
     const uint time = std::exchange(g_trayMenuTime, 0u);
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        // Long enough for a busy compositor, short enough to pass unnoticed
+        // before the program starts; the interface goes on meanwhile.
+        constexpr int kTokenBoundMs = 300;
+        RequestXdgActivationToken(context, kTokenBoundMs,
+                                  [run = std::move(run)](const QString& token) {
+                                      FocusTokens tokens;
+                                      tokens.values[kXdgActivation] = Usable(token);
+                                      run(tokens);
+                                  });
+        return;
+    }
+    FocusTokens tokens;
     if (time != 0 && QGuiApplication::platformName() == QLatin1String("xcb")) {
         static unsigned sequence = 0;
         tokens.values[kStartupId] = QStringLiteral("orlivan-notifier-%1-%2-%3_TIME%4")
@@ -137,7 +151,7 @@ FocusTokens TakeTrayMenuTokens() {
                                         .arg(++sequence)
                                         .arg(time);
     }
-    return tokens;
+    run(tokens);
 }
 
 CFocusHandOver::CFocusHandOver(QObject* parent) : QObject(parent) {}

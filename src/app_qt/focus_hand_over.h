@@ -53,14 +53,16 @@ void KeepTrayActivationToken(const QString& token);
 FocusTokens TakeTrayActivationTokens();
 
 // The time of the tray menu's click (com.canonical.dbusmenu's Event, the X
-// server's time of the host's click); interface thread. A command run from the
-// menu takes it as a startup id of its own ("..._TIME<time>", the startup
-// notification's form), so on X11 the window manager weighs the program
-// started against the click, not against the notifier's last input. None on
-// Wayland (the menu's click gives the notifier no surface to ask a token for),
-// nor without a time.
+// server's time of the host's click); interface thread.
 void KeepTrayMenuTime(uint timestamp);
-FocusTokens TakeTrayMenuTokens();
+// Runs a command of the tray menu with its tokens (interface thread). On X11
+// the click's time becomes a startup id of the command's own
+// ("..._TIME<time>", the startup notification's form), so the window manager
+// weighs the program started against the click, not against the notifier's
+// last input; at once. On Wayland the compositor is asked for an
+// xdg-activation token first, and `run` runs when it arrives or after a short
+// bound without one; it does not run once `context` is gone.
+void RunWithTrayMenuTokens(QObject* context, std::function<void(const FocusTokens&)> run);
 
 // The tokens of the command that runs now (interface thread). A token is
 // spent only where it was given: on the program the command starts, or on the

@@ -99,7 +99,9 @@ void COrlivanNotifier::Start() {
     m_menu = std::make_unique<QMenu>();
     for (const TrayMenuEntry& entry : kTrayMenu) {
         m_menu->addAction(CatalogueText(entry.label), this, [this, command = entry.command] {
-            RunTrayCommand(command, TakeTrayMenuTokens());
+            RunWithTrayMenuTokens(this, [this, command](const FocusTokens& tokens) {
+                RunTrayCommand(command, tokens);
+            });
         });
     }
     m_tray =

@@ -159,6 +159,21 @@ def overview_action_hands_the_desktops_token(new_desktop):
     check(token not in desktop.env.values(), 'the token was the test\'s own')
 
 
+def tray_menu_command_asks_the_compositor_for_a_token(new_desktop):
+    set_appindicator(True)
+    try:
+        desktop = gnome_desktop(new_desktop)
+        desktop.start_notifier()
+        wait_for(lambda: 'Settings' in dict(desktop.menu_entries()), 'the menu on the panel')
+        desktop.click_menu('Settings')
+        tokens = wait_for(lambda: desktop.recorded('settings-tokens'), 'the settings program')
+        token = tokens[0].split('|')[0]
+        check(len(tokens) == 1 and token, 'the settings program got no token: %r' % tokens)
+        check(token not in desktop.env.values(), 'the token was the test\'s own')
+    finally:
+        set_appindicator(False)
+
+
 def driver_error_is_seen_on_wayland(new_desktop):
     desktop = gnome_desktop(new_desktop)
     desktop.start_notifier()
@@ -181,6 +196,7 @@ def driver_error_is_seen_on_wayland(new_desktop):
 SCENARIOS = [notice_reaches_the_shell_from_the_desktop_entry, appindicator_shows_icon_and_menu,
              banner_click_starts_nothing_new, commands_reachable_without_a_tray_host,
              overview_action_hands_the_desktops_token,
+             tray_menu_command_asks_the_compositor_for_a_token,
              driver_error_is_seen_on_wayland]
 
 if __name__ == '__main__':
