@@ -63,9 +63,6 @@ public:
     // Handles one record on the worker thread; the reply for the service.
     int32_t ShowNotification(const NotificationRecord& record);
 
-    // The boxes handed to the interface thread; made with the notifier.
-    CBoxHandOver& Boxes() { return *m_boxes; }
-
     // A menu command by its entry in the menu's table (the desktop's
     // activation and actions, with the activation's focus tokens; interface
     // thread). Nothing once the end began.
